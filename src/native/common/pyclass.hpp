@@ -1,0 +1,155 @@
+// Glue shared by the native modules: each module presents one ordinary Python
+// class (created with the base's metaclass, instances keep their state in
+// __dict__) whose methods are implemented in C++.
+//
+// Why not py::class_: the classes derive from pure-Python host base classes and
+// must behave like Python classes (plain instance attributes, subclassable, a
+// host may override any method and the native code still goes through
+// attribute lookup).
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+#include <utility>
+
+namespace vantix::glue {
+
+namespace py = pybind11;
+
+// The extension module itself. Names it imported at load time are module
+// attributes and are looked up here at call time, as a Python module's
+// globals are, so a host or a test that replaces one is honoured.
+inline py::handle &this_module() {
+    static py::handle module;
+    return module;
+}
+
+inline void bind_module(py::module_ &m) { this_module() = m.inc_ref(); }
+
+inline py::object global(const char *name) { return this_module().attr(name); }
+
+// `from <module> import <name> [as alias]` at module load.
+inline void import_from(py::module_ &m, const char *module, const char *name,
+                        const char *alias = nullptr) {
+    m.attr(alias ? alias : name) = py::module_::import(module).attr(name);
+}
+
+// Builds a class the way a `class` statement would: the namespace carries the
+// module, qualified name and docstring, and the metaclass is the base's.
+class ClassBuilder {
+public:
+    ClassBuilder(const char *name, py::tuple bases, const char *doc) : name_(name) {
+        py::dict ns;
+        ns["__module__"] = this_module().attr("__name__");
+        ns["__qualname__"] = name;
+        ns["__doc__"] = doc;
+        py::object metaclass = py::type::of(bases.size() ? bases[0] : py::handle(
+                                                                          (PyObject *)&PyBaseObject_Type));
+        cls_ = metaclass(name, bases, ns);
+    }
+
+    const py::object &cls() const { return cls_; }
+
+    // An instance method; `f` takes the instance (py::object) first.
+    template <typename F, typename... Extra>
+    ClassBuilder &method(const char *name, F &&f, const Extra &...extra) {
+        cls_.attr(name) =
+            py::cpp_function(std::forward<F>(f), py::name(name), py::is_method(cls_), extra...);
+        return *this;
+    }
+
+    // The constructor. pybind11 treats any function named "__init__" as one of
+    // its own constructors, so the native function carries another name and
+    // is only installed under "__init__".
+    template <typename F, typename... Extra>
+    ClassBuilder &init(F &&f, const Extra &...extra) {
+        cls_.attr("__init__") = py::cpp_function(std::forward<F>(f), py::name("_native_init"),
+                                                 py::is_method(cls_), extra...);
+        return *this;
+    }
+
+    // A class method; `f` takes the class (py::object) first, named by the
+    // caller's first py::arg.
+    template <typename F, typename... Extra>
+    ClassBuilder &classmethod(const char *name, F &&f, const Extra &...extra) {
+        py::cpp_function fn(std::forward<F>(f), py::name(name), py::scope(cls_), extra...);
+        cls_.attr(name) = py::reinterpret_steal<py::object>(PyClassMethod_New(fn.ptr()));
+        return *this;
+    }
+
+    // A read-only property computed on every access.
+    template <typename F>
+    ClassBuilder &property(const char *name, F &&getter, const char *doc = "") {
+        py::cpp_function fget(std::forward<F>(getter), py::name(name), py::is_method(cls_));
+        cls_.attr(name) = py::module_::import("builtins").attr("property")(fget, py::none(),
+                                                                           py::none(), doc);
+        return *this;
+    }
+
+    // Publishes the class on the module. Abstract methods of an abc base that
+    // were implemented after creation are recomputed first.
+    py::object finish() {
+        py::module_::import("abc").attr("update_abstractmethods")(cls_);
+        this_module().attr(name_) = cls_;
+        return cls_;
+    }
+
+private:
+    const char *name_;
+    py::object cls_;
+};
+
+// --- logging -------------------------------------------------------------
+
+// logger.<level>(fmt, *args): constant %-style format, the values as arguments.
+template <typename... Args>
+void log(const py::handle &logger, const char *level, const char *fmt, Args &&...args) {
+    logger.attr(level)(fmt, std::forward<Args>(args)...);
+}
+
+// As log(), with the traceback of a caught Python error. The error state was
+// cleared when it was caught, so exc_info=True would log nothing: the triple
+// is passed explicitly.
+template <typename... Args>
+void log_exc(const py::handle &logger, const char *level, const py::error_already_set &err,
+             const char *fmt, Args &&...args) {
+    py::object value = err.value();
+    py::tuple exc_info = py::make_tuple(err.type(), value, value.attr("__traceback__"));
+    logger.attr(level)(fmt, std::forward<Args>(args)..., py::arg("exc_info") = exc_info);
+}
+
+// --- exceptions ----------------------------------------------------------
+
+// Raises exc_type(message), a host exception class, as `raise ... from cause`.
+[[noreturn]] inline void raise_from(const py::handle &exc_type, const std::string &message,
+                                    const py::error_already_set &cause) {
+    py::object exc = exc_type(message);
+    exc.attr("__cause__") = cause.value();  // also sets __suppress_context__
+    exc.attr("__context__") = cause.value();
+    PyErr_SetObject((PyObject *)Py_TYPE(exc.ptr()), exc.ptr());
+    throw py::error_already_set();
+}
+
+// Raises exc_type(message) without a cause.
+[[noreturn]] inline void raise(const py::handle &exc_type, const std::string &message) {
+    py::object exc = exc_type(message);
+    PyErr_SetObject((PyObject *)Py_TYPE(exc.ptr()), exc.ptr());
+    throw py::error_already_set();
+}
+
+// True when the caught error is an instance of exc_type (as `except exc_type`).
+inline bool is_instance(const py::error_already_set &err, const py::handle &exc_type) {
+    return PyObject_IsInstance(err.value().ptr(), exc_type.ptr()) == 1;
+}
+
+// `except Exception`: false for KeyboardInterrupt, SystemExit and the like,
+// which callers let pass.
+inline bool is_exception(const py::error_already_set &err) {
+    return err.matches(PyExc_Exception);
+}
+
+// str(obj) as a std::string.
+inline std::string str(const py::handle &obj) { return py::str(obj).cast<std::string>(); }
+
+}  // namespace vantix::glue

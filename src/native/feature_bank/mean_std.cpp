@@ -1,0 +1,106 @@
+#include "mean_std.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace vantix::stats {
+namespace {
+
+// A block of every sample should stay in cache between the two passes.
+constexpr std::size_t kCacheBytes = 512 * 1024;
+constexpr std::size_t kMinBlock = 256;
+constexpr std::size_t kMaxBlock = 16384;
+// Below this many input elements a second thread costs more than it saves.
+constexpr std::size_t kMinParallel = 1 << 16;
+
+// np.maximum: NaN in either operand wins.
+template <typename Acc>
+inline Acc nan_max(Acc a, Acc b) {
+    return (a >= b || std::isnan(a)) ? a : b;
+}
+
+// numpy divides the float32 sum by the integer count in float64 and rounds
+// back; for float32 that equals a correctly rounded float32 division.
+template <typename Acc>
+inline Acc divide(Acc sum, std::size_t n) {
+    return static_cast<Acc>(static_cast<double>(sum) / static_cast<double>(n));
+}
+
+template <typename T, typename Acc>
+void mean_std_range(const T *const *samples, std::size_t n, std::size_t begin, std::size_t end,
+                    Acc floor, Acc eps, Acc *__restrict mean, Acc *__restrict sd) {
+    const std::size_t block =
+        std::clamp(kCacheBytes / (n * sizeof(T)), kMinBlock, kMaxBlock) & ~std::size_t(15);
+    for (std::size_t b = begin; b < end; b += block) {
+        const std::size_t e = std::min(end, b + block);
+        Acc *__restrict m = mean + b;
+        Acc *__restrict s = sd + b;
+        const std::size_t len = e - b;
+
+        std::fill(m, m + len, Acc(0));
+        for (std::size_t i = 0; i < n; ++i) {
+            const T *__restrict x = samples[i] + b;
+            for (std::size_t j = 0; j < len; ++j) m[j] += static_cast<Acc>(x[j]);
+        }
+        for (std::size_t j = 0; j < len; ++j) m[j] = divide(m[j], n);
+
+        std::fill(s, s + len, Acc(0));
+        for (std::size_t i = 0; i < n; ++i) {
+            const T *__restrict x = samples[i] + b;
+            for (std::size_t j = 0; j < len; ++j) {
+                const Acc dev = static_cast<Acc>(x[j]) - m[j];
+                s[j] += dev * dev;
+            }
+        }
+        for (std::size_t j = 0; j < len; ++j)
+            s[j] = nan_max(std::sqrt(divide(s[j], n)), floor) + eps;
+    }
+}
+
+}  // namespace
+
+template <typename T, typename Acc>
+void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps,
+              Acc *mean, Acc *sd, unsigned threads) {
+    if (n == 0 || d == 0) return;
+    std::size_t parts = std::max(1u, threads);
+    if (n * d < kMinParallel) parts = 1;
+    parts = std::min(parts, (d + kMinBlock - 1) / kMinBlock);
+
+    // Split on block-size multiples of 16 so that each thread's vector loops
+    // start aligned with the others.
+    const std::size_t chunk = ((d + parts - 1) / parts + 15) & ~std::size_t(15);
+    std::vector<std::thread> workers;
+    for (std::size_t p = 1; p < parts && p * chunk < d; ++p) {
+        const std::size_t begin = p * chunk, end = std::min(d, begin + chunk);
+        try {
+            workers.emplace_back(mean_std_range<T, Acc>, samples, n, begin, end, floor, eps, mean,
+                                 sd);
+        } catch (const std::system_error &) {  // no thread to be had: do it here
+            mean_std_range<T, Acc>(samples, n, begin, end, floor, eps, mean, sd);
+        }
+    }
+    mean_std_range<T, Acc>(samples, n, 0, std::min(d, chunk), floor, eps, mean, sd);
+    for (auto &w : workers) w.join();
+}
+
+#define VANTIX_MEAN_STD(T, Acc)                                                                 \
+    template void mean_std<T, Acc>(const T *const *, std::size_t, std::size_t, Acc, Acc, Acc *, \
+                                   Acc *, unsigned);
+VANTIX_MEAN_STD(float, float)
+VANTIX_MEAN_STD(double, double)
+VANTIX_MEAN_STD(std::int8_t, double)
+VANTIX_MEAN_STD(std::uint8_t, double)
+VANTIX_MEAN_STD(std::int16_t, double)
+VANTIX_MEAN_STD(std::uint16_t, double)
+VANTIX_MEAN_STD(std::int32_t, double)
+VANTIX_MEAN_STD(std::uint32_t, double)
+VANTIX_MEAN_STD(std::int64_t, double)
+VANTIX_MEAN_STD(std::uint64_t, double)
+#undef VANTIX_MEAN_STD
+
+}  // namespace vantix::stats

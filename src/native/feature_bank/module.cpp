@@ -1,0 +1,168 @@
+// vantix.inspection.modules.anomaly.feature_bank: the FeatureBank class.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "../common/pyclass.hpp"
+#include "mean_std.hpp"
+
+namespace py = pybind11;
+namespace glue = vantix::glue;
+
+namespace {
+
+constexpr double kEps = 1e-06;
+constexpr double kStdFloor = 0.03;
+constexpr const char *kEmptyFeatures = "FeatureBank.build: good-sample features are empty";
+constexpr const char *kClassDoc =
+    "양품 샘플 특징의 정규분포(요소별 평균과 표준편차)를 보관한다.\n"
+    "\n"
+    "build() 로 양품 특징 배열 목록에서 만들고, to_arrays()/from_arrays() 로\n"
+    "{\"mean\": 배열, \"std\": 배열} 사전과 주고받는다. 표준편차는 std_floor 로\n"
+    "하한을 두고 _EPS 를 더한 값이다.";
+
+void init(py::object self, py::object mean, py::object std) {
+    py::object float32 = glue::global("np").attr("float32");
+    self.attr("mean") = mean.attr("astype")(float32);
+    self.attr("std") = std.attr("astype")(float32);
+}
+
+// Exactly numpy's stack / mean / std / maximum, for every input the native
+// path does not take.
+py::object build_with_numpy(py::object cls, py::object features, py::object std_floor) {
+    py::object np = glue::global("np");
+    py::object stacked = np.attr("stack")(features, py::arg("axis") = 0);
+    py::object mean = stacked.attr("mean")(py::arg("axis") = 0);
+    py::object std = np.attr("maximum")(stacked.attr("std")(py::arg("axis") = 0), std_floor) +
+                     glue::global("_EPS");
+    return cls(mean, std);
+}
+
+struct Stats {
+    py::array mean, std;
+};
+
+template <typename T, typename Acc>
+Stats run_kernel(const std::vector<py::array> &samples, double floor, double eps) {
+    const py::array &first = samples.front();
+    std::vector<py::ssize_t> shape(first.shape(), first.shape() + first.ndim());
+    py::array_t<Acc> mean(shape), sd(shape);
+    std::vector<const T *> ptrs;
+    ptrs.reserve(samples.size());
+    for (const auto &s : samples) ptrs.push_back(static_cast<const T *>(s.data()));
+    Acc *m = mean.mutable_data(), *s = sd.mutable_data();
+    const std::size_t n = ptrs.size(), d = static_cast<std::size_t>(first.size());
+    {
+        py::gil_scoped_release unlocked;
+        vantix::stats::mean_std<T, Acc>(ptrs.data(), n, d, static_cast<Acc>(floor),
+                                        static_cast<Acc>(eps), m, s,
+                                        std::thread::hardware_concurrency());
+    }
+    return {mean, sd};
+}
+
+template <typename T>
+Stats run_integer(const std::vector<py::array> &samples, double floor, double eps) {
+    return run_kernel<T, double>(samples, floor, eps);
+}
+
+// The native path: a list or tuple of plain ndarrays of one shape (more than
+// one element each) and one float32, float64 or integer dtype, and Python
+// floats for the floor and _EPS. Anything else is numpy's to do, including
+// raising its errors.
+std::optional<Stats> native_stats(py::handle features, py::handle std_floor) {
+    py::object eps = glue::global("_EPS");
+    if (!PyFloat_CheckExact(std_floor.ptr()) || !PyFloat_CheckExact(eps.ptr())) return {};
+    if (!PyList_Check(features.ptr()) && !PyTuple_Check(features.ptr())) return {};
+
+    py::object ndarray = glue::global("np").attr("ndarray");
+    py::object ascontiguous = glue::global("np").attr("ascontiguousarray");
+    std::vector<py::array> samples;
+    for (py::handle item : features) {
+        if (!py::type::of(item).is(ndarray)) return {};
+        auto arr = py::reinterpret_borrow<py::array>(item);
+        if (!samples.empty()) {
+            const py::array &first = samples.front();
+            if (arr.ndim() != first.ndim() ||
+                !std::equal(arr.shape(), arr.shape() + arr.ndim(), first.shape()) ||
+                arr.dtype().kind() != first.dtype().kind() ||
+                arr.itemsize() != first.itemsize() ||
+                arr.dtype().byteorder() != first.dtype().byteorder())
+                return {};
+        }
+        if (!(arr.flags() & py::array::c_style)) arr = ascontiguous(arr);
+        samples.push_back(arr);
+    }
+    if (samples.empty() || samples.front().size() < 2) return {};
+    const py::dtype dtype = samples.front().dtype();
+    const char order = dtype.byteorder();
+    if (order != '=' && order != '|') return {};
+
+    const double floor = std_floor.cast<double>(), e = eps.cast<double>();
+    const auto size = dtype.itemsize();
+    switch (dtype.kind()) {
+    case 'f':
+        if (size == 4) return run_kernel<float, float>(samples, floor, e);
+        if (size == 8) return run_kernel<double, double>(samples, floor, e);
+        return {};
+    case 'i':
+        if (size == 1) return run_integer<std::int8_t>(samples, floor, e);
+        if (size == 2) return run_integer<std::int16_t>(samples, floor, e);
+        if (size == 4) return run_integer<std::int32_t>(samples, floor, e);
+        if (size == 8) return run_integer<std::int64_t>(samples, floor, e);
+        return {};
+    case 'u':
+        if (size == 1) return run_integer<std::uint8_t>(samples, floor, e);
+        if (size == 2) return run_integer<std::uint16_t>(samples, floor, e);
+        if (size == 4) return run_integer<std::uint32_t>(samples, floor, e);
+        if (size == 8) return run_integer<std::uint64_t>(samples, floor, e);
+        return {};
+    default:
+        return {};
+    }
+}
+
+py::object build(py::object cls, py::object features, py::object std_floor) {
+    const int truth = PyObject_IsTrue(features.ptr());
+    if (truth < 0) throw py::error_already_set();
+    if (!truth) glue::raise(PyExc_ValueError, kEmptyFeatures);
+    if (auto stats = native_stats(features, std_floor)) return cls(stats->mean, stats->std);
+    return build_with_numpy(cls, features, std_floor);
+}
+
+py::dict to_arrays(py::object self) {
+    py::dict arrays;
+    arrays["mean"] = self.attr("mean");
+    arrays["std"] = self.attr("std");
+    return arrays;
+}
+
+py::object from_arrays(py::object cls, py::object arrays) {
+    py::object mean = arrays["mean"];
+    py::object std = arrays["std"];
+    return cls(mean, std);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(feature_bank, m) {
+    glue::bind_module(m);
+    m.attr("np") = py::module_::import("numpy");
+    m.attr("_EPS") = kEps;
+    m.attr("_STD_FLOOR") = kStdFloor;
+
+    glue::ClassBuilder(
+        "FeatureBank", py::make_tuple(), kClassDoc)
+        .init(&init, py::arg("mean"), py::arg("std"))
+        .classmethod("build", &build, py::arg("cls"), py::arg("features"),
+                     py::arg("std_floor") = kStdFloor,
+                     "양품 특징 배열 목록에서 요소별 평균과 (하한을 둔) 표준편차로 만든다.")
+        .method("to_arrays", &to_arrays, "{\"mean\": 평균, \"std\": 표준편차} 사전 (배열은 복사하지 않음).")
+        .classmethod("from_arrays", &from_arrays, py::arg("cls"), py::arg("arrays"),
+                     "to_arrays() 의 사전에서 복원한다 (배열은 float32 로 복사).")
+        .finish();
+}
