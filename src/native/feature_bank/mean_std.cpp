@@ -11,7 +11,7 @@ namespace vantix::stats {
 namespace {
 
 // A block of every sample should stay in cache between the two passes.
-constexpr std::size_t kCacheBytes = 512 * 1024;
+constexpr std::size_t kCacheBytes = 256 * 1024;
 constexpr std::size_t kMinBlock = 256;
 constexpr std::size_t kMaxBlock = 16384;
 // Below this many input elements a second thread costs more than it saves.
