@@ -35,6 +35,23 @@ inline void import_from(py::module_ &m, const char *module, const char *name,
     m.attr(alias ? alias : name) = py::module_::import(module).attr(name);
 }
 
+// `from <module> import <name>` at call time, for optional libraries that a
+// method imports when it needs them. Goes through the import system each
+// time, so a module set to None in sys.modules or refused by an import hook
+// raises ImportError here; a missing name is an ImportError too, as in Python.
+inline py::object from_import(const char *module, const char *name) {
+    py::tuple fromlist = py::make_tuple(name);
+    py::object mod = py::reinterpret_steal<py::object>(
+        PyImport_ImportModuleLevel(module, nullptr, nullptr, fromlist.ptr(), 0));
+    if (!mod) throw py::error_already_set();
+    if (PyObject *value = PyObject_GetAttrString(mod.ptr(), name))
+        return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+    throw py::error_already_set();
+}
+
 // Builds a class the way a `class` statement would: the namespace carries the
 // module, qualified name and docstring, and the metaclass is the base's.
 class ClassBuilder {

@@ -1,0 +1,51 @@
+// sources: src/native/plc_link/crc32.cpp
+#include "plc_link/crc32.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+
+using vantix::crc::crc32;
+
+static std::uint32_t of(const std::string &s) {
+    return crc32(reinterpret_cast<const unsigned char *>(s.data()), s.size());
+}
+
+TEST(known_vectors) {
+    CHECK(of("") == 0x00000000u);
+    CHECK(of("a") == 0xE8B7BE43u);
+    CHECK(of("abc") == 0x352441C2u);
+    CHECK(of("123456789") == 0xCBF43926u);  // the catalogue check value
+    CHECK(of("The quick brown fox jumps over the lazy dog") == 0x414FA339u);
+    CHECK(of(std::string(32, '\0')) == 0x190A55ADu);
+    CHECK(of(std::string(32, '\xFF')) == 0xFF6CAB0Bu);
+    CHECK(of("\xEA\xB2\x80\xEC\x82\xAC-7") == 0x3CE9A31Bu);  // UTF-8 bytes of a Korean id
+}
+
+TEST(every_byte_value) {
+    std::vector<unsigned char> bytes(256);
+    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<unsigned char>(i);
+    CHECK(crc32(bytes.data(), bytes.size()) == 0x29058C73u);
+}
+
+TEST(empty_input_keeps_the_running_value) {
+    CHECK(crc32(nullptr, 0) == 0u);
+    CHECK(crc32(nullptr, 0, 0x352441C2u) == 0x352441C2u);
+}
+
+TEST(continues_across_chunks) {
+    const std::string whole = "hello world";
+    for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+        const std::string head = whole.substr(0, cut), tail = whole.substr(cut);
+        const std::uint32_t first = of(head);
+        CHECK(crc32(reinterpret_cast<const unsigned char *>(tail.data()), tail.size(), first) ==
+              0x0D4A1185u);
+    }
+}
+
+TEST(low_sixteen_bits_of_worked_values) {
+    CHECK((of("abc") & 0xFFFFu) == 16834u);
+    CHECK((of("7") & 0xFFFFu) == 19074u);
+}
