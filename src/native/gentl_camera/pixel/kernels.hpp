@@ -1,0 +1,58 @@
+// Pure pixel kernels: packed-sample unpacking, depth reduction and the copies
+// into interleaved 8-bit BGR. No Python types; every function is given the
+// length of its input and refuses (Status::too_small) rather than read past
+// it. Output buffers are the caller's and must hold what the function says.
+//
+// 16-bit samples are read in host byte order from any alignment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantix::pixel {
+
+enum class Packing {
+    none,    // one sample per byte (8-bit) or per 16-bit word
+    lsb,     // "p": a continuous LSB-first bit stream, no padding
+    grouped  // "Packed": 2 samples in 3 bytes, high bits in bytes 0 and 2
+};
+
+enum class Status { ok, unsupported, too_small };
+
+// True when there is an unpacker for this packing and depth:
+// lsb 10/12/14 bits, grouped 10/12 bits.
+bool can_unpack(Packing packing, int bits);
+
+// Bytes that `count` packed samples occupy; false when the packing is not
+// supported or the size does not fit in size_t.
+bool packed_size(Packing packing, int bits, std::size_t count, std::size_t &bytes);
+
+// Packed bytes to `count` 16-bit samples.
+Status unpack16(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
+                std::uint16_t *dst, std::size_t count);
+
+// Packed bytes to the top 8 bits of `count` samples (sample >> (bits - 8)).
+Status unpack8(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
+               std::uint8_t *dst, std::size_t count);
+
+// As unpack8, each value written three times: dst holds 3 * count bytes.
+Status unpack_bgr(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
+                  std::uint8_t *dst, std::size_t count);
+
+// 16-bit samples (2 * count bytes of src) to min(sample >> shift, 255);
+// shift in 0..15.
+Status shift8(const std::uint8_t *src, std::size_t src_len, int shift, std::uint8_t *dst,
+              std::size_t count);
+
+// As shift8, each value written three times: dst holds 3 * count bytes.
+Status shift_bgr(const std::uint8_t *src, std::size_t src_len, int shift, std::uint8_t *dst,
+                 std::size_t count);
+
+// Channel order of an interleaved 8-bit source.
+enum class Order { gray, rgb, bgr, rgba, bgra };
+
+// `count` pixels of 8-bit samples in the given order to BGR (3 * count bytes).
+Status to_bgr8(const std::uint8_t *src, std::size_t src_len, Order order, std::uint8_t *dst,
+               std::size_t count);
+
+}  // namespace vantix::pixel
