@@ -1,0 +1,129 @@
+// Declarations shared by the files of the camera module: the methods of
+// GentlCamera and the module functions, one file per concern.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "../common/pyclass.hpp"
+
+namespace vantix::camera {
+
+namespace py = pybind11;
+namespace glue = vantix::glue;
+
+// Raised when a method needs the open acquirer ("call open() first").
+extern const char *const kCallOpenFirst;
+
+// --- lifecycle.cpp -----------------------------------------------------------
+void init(py::object self, py::object params);
+void open(py::object self);
+void close(py::object self);
+
+// --- devices.cpp -------------------------------------------------------------
+py::dict enumerate_devices(py::object cti_path);
+py::object safe_info(py::handle obj, const char *name);
+py::int_ select_device(py::object self, py::object devices);
+py::tuple open_acquirer(py::object h, py::object index);
+
+// A harvester with the producers registered and the device list updated.
+// One producer library can be initialised only once per process, so cameras
+// (and enumerations) that use the same producers share one harvester; the
+// last one to leave resets it.
+struct SharedHarvester {
+    py::object harvester;
+    long loaded;  // producers that registered
+};
+enum class Registration { open, enumeration };  // decides how failures are logged
+SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
+                                Registration purpose);
+// Gives a harvester back; resets it when no one else uses it. Raises what
+// reset() raises.
+void release_harvester(py::handle harvester);
+
+// --- module_events.cpp -------------------------------------------------------
+py::object tolerate_unsupported_module_events();
+void add_module_events(py::module_ &m);
+
+// --- nodes.cpp ---------------------------------------------------------------
+py::object find_node(py::object self, const std::string &name);
+void set_node(py::object self, const std::string &name, py::object value);
+py::object read_node(py::object self, const std::string &name);
+std::string node_pixel_format(py::object self);
+void execute_node(py::object self, const std::string &name);
+void apply_features(py::object self);
+// Writes one node through the instance's _set_node; a failure is logged as
+// ignored. A missing node is logged only at DEBUG when `optional`.
+bool try_set_node(py::object self, const char *name, py::object value, bool optional);
+
+// --- trigger.cpp -------------------------------------------------------------
+void set_trigger_mode(py::object self, py::object mode);
+void apply_trigger_mode(py::object self, py::object mode);
+
+// --- receive.cpp -------------------------------------------------------------
+py::object receive(py::object self, py::object timeout_s);
+bool is_timeout(py::object exc);
+
+// --- small helpers -----------------------------------------------------------
+
+inline bool truthy(py::handle obj) {
+    const int t = PyObject_IsTrue(obj.ptr());
+    if (t < 0) throw py::error_already_set();
+    return t != 0;
+}
+
+// `with cm as entered: return body(entered)` (or body() when it takes no
+// argument). The context managers used here never suppress an exception, so
+// their __exit__ result is not consulted. A C++ exception that is no Python
+// error still leaves the block (as a plain exit).
+template <typename F>
+auto with_context(py::object cm, F &&body) {
+    constexpr bool takes_entered = std::is_invocable_v<F, py::object>;
+    auto call = [&](py::object &entered) {
+        if constexpr (takes_entered)
+            return body(entered);
+        else
+            return body();
+    };
+    using Result = decltype(call(std::declval<py::object &>()));
+    py::object entered = cm.attr("__enter__")();
+    std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+    try {
+        if constexpr (std::is_void_v<Result>) {
+            call(entered);
+            result = true;
+        } else {
+            result = call(entered);
+        }
+    } catch (py::error_already_set &err) {
+        cm.attr("__exit__")(err.type(), err.value(), err.trace());
+        throw;
+    } catch (...) {
+        cm.attr("__exit__")(py::none(), py::none(), py::none());
+        throw;
+    }
+    cm.attr("__exit__")(py::none(), py::none(), py::none());
+    if constexpr (!std::is_void_v<Result>) return std::move(*result);
+}
+
+// The logger of the module.
+inline py::object logger() { return glue::global("logger"); }
+
+// CameraError(message), raised; chained when a cause is given.
+[[noreturn]] inline void camera_error(const std::string &message) {
+    glue::raise(glue::global("CameraError"), message);
+}
+[[noreturn]] inline void camera_error(const std::string &message,
+                                      const py::error_already_set &cause) {
+    glue::raise_from(glue::global("CameraError"), message, cause);
+}
+
+inline bool is_camera_error(const py::error_already_set &err) {
+    return glue::is_instance(err, glue::global("CameraError"));
+}
+
+}  // namespace vantix::camera

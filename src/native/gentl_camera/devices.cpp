@@ -1,0 +1,316 @@
+// Producer registration, device enumeration and selection, and opening the
+// acquirer with the strongest access right that the device grants.
+#include <string>
+
+#include "camera.hpp"
+
+namespace vantix::camera {
+
+namespace {
+
+constexpr const char *kEnumNotInstalled =
+    "the GenICam extra is not installed. Run: pip install \"vantix[genicam]\"";
+constexpr const char *kEnumNoProducer =
+    "no GenTL producer (.cti) found - install the camera vendor SDK";
+constexpr const char *kEnumNoDevice =
+    "producers loaded but no camera detected - check power, cabling and subnet";
+constexpr const char *kEnumFailed = "device enumeration failed: ";
+constexpr const char *kLogEnumRegisterFailed = "프로듀서 등록 실패(열거): %s";
+constexpr const char *kLogOpenRegisterFailed = "producer registration failed (skipped) %s: %s";
+constexpr const char *kNoMatch = "no camera matched. devices found: ";
+constexpr const char *kAllRefusedHead = "카메라를 열 수 없습니다(권한 ";
+constexpr const char *kAllRefusedMiddle = " 모두 거부): ";
+constexpr const char *kAllRefusedTail =
+    " — 벤더 뷰어나 다른 프로그램이 카메라를 잡고 있는지 확인하세요.";
+
+// The device-info fields of one enumeration record, in record order.
+constexpr const char *kRecordFields[] = {"vendor", "model", "serial_number", "tl_type",
+                                         "display_name"};
+
+// A Python lock held for a scope. Releasing a held lock does not fail, but a
+// destructor must not throw in any case.
+class HeldLock {
+public:
+    explicit HeldLock(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
+    ~HeldLock() {
+        try {
+            lock_.attr("release")();
+        } catch (py::error_already_set &err) {
+            err.discard_as_unraisable("releasing the harvester lock");
+        }
+    }
+    HeldLock(const HeldLock &) = delete;
+    HeldLock &operator=(const HeldLock &) = delete;
+
+private:
+    py::object lock_;
+};
+
+// getattr(obj, name, fallback), where a device-info record that raises for a
+// field it does not provide (genicam errors, not only AttributeError) counts
+// as not having it.
+py::object read_or(py::handle obj, const char *name, py::object fallback) {
+    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
+    PyErr_Clear();
+    return fallback;
+}
+
+py::tuple producer_key(py::handle producers) {
+    py::list paths;
+    for (py::handle p : producers) paths.append(py::str(p["path"]));
+    return py::tuple(paths);
+}
+
+// Registers the producers on a new harvester and updates its device list.
+long register_producers(py::object h, py::handle producers, Registration purpose) {
+    long loaded = 0;
+    with_context(glue::global("quiet_gentl_chatter")(), [&] {
+        for (py::handle p : producers) {
+            py::object path = p["path"];
+            try {
+                h.attr("add_file")(path, py::arg("check_existence") = true,
+                                   py::arg("check_validity") = true);
+                ++loaded;
+            } catch (py::error_already_set &err) {
+                if (!glue::is_exception(err)) throw;
+                if (purpose == Registration::enumeration)
+                    glue::log_exc(logger(), "debug", err, kLogEnumRegisterFailed, path);
+                else
+                    glue::log(logger(), "warning", kLogOpenRegisterFailed, path, err.value());
+            }
+        }
+        h.attr("update")();
+    });
+    return loaded;
+}
+
+// Keeps the process's SIGINT handler across a call that may replace it:
+// creating an acquirer on the main thread installs a handler that only
+// destroys the acquirer, so Ctrl+C would no longer interrupt the program.
+class SigintKeeper {
+public:
+    SigintKeeper() : signal_(py::module_::import("signal")) {
+        py::object threading = glue::global("threading");
+        if (threading.attr("current_thread")().is(threading.attr("main_thread")()))
+            saved_ = signal_.attr("getsignal")(signal_.attr("SIGINT"));
+    }
+    void restore() {
+        if (saved_.is_none()) return;
+        py::object sigint = signal_.attr("SIGINT");
+        if (!signal_.attr("getsignal")(sigint).is(saved_)) signal_.attr("signal")(sigint, saved_);
+    }
+
+private:
+    py::object signal_;
+    py::object saved_ = py::none();
+};
+
+py::object create_acquirer(py::object h, const py::int_ &index, py::object config) {
+    SigintKeeper sigint;
+    try {
+        py::object ia = with_context(glue::global("_tolerate_unsupported_module_events")(),
+                                     [&] { return h.attr("create")(index, py::arg("config") = config); });
+        sigint.restore();
+        return ia;
+    } catch (py::error_already_set &) {
+        sigint.restore();
+        throw;
+    }
+}
+
+bool is_access_refusal(const py::error_already_set &err) {
+    const std::string type_name = py::str(py::type::handle_of(err.value()).attr("__name__"));
+    return type_name.find("AccessDenied") != std::string::npos ||
+           glue::str(err.value()).find("not allowed") != std::string::npos;
+}
+
+}  // namespace
+
+py::object safe_info(py::handle obj, const char *name) {
+    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
+    PyErr_Clear();
+    return py::none();
+}
+
+SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
+                                Registration purpose) {
+    HeldLock held(glue::global("_HARVESTERS_LOCK"));
+    py::dict shared = glue::global("_SHARED_HARVESTERS");
+    py::tuple key = producer_key(producers);
+    if (shared.contains(key)) {
+        py::dict entry = shared[key];
+        entry["users"] = entry["users"].cast<long>() + 1;
+        return {entry["harvester"], entry["loaded"].cast<long>()};
+    }
+    py::object h = harvester_cls();
+    long loaded;
+    try {
+        loaded = register_producers(h, producers, purpose);
+    } catch (py::error_already_set &) {
+        try {
+            h.attr("reset")();
+        } catch (py::error_already_set &reset_err) {
+            if (!glue::is_exception(reset_err)) throw;
+        }
+        throw;
+    }
+    py::dict entry;
+    entry["harvester"] = h;
+    entry["users"] = 1;
+    entry["loaded"] = loaded;
+    shared[key] = entry;
+    return {h, loaded};
+}
+
+void release_harvester(py::handle harvester) {
+    HeldLock held(glue::global("_HARVESTERS_LOCK"));
+    py::dict shared = glue::global("_SHARED_HARVESTERS");
+    for (auto item : shared) {
+        py::dict entry = py::reinterpret_borrow<py::dict>(item.second);
+        if (!py::object(entry["harvester"]).is(harvester)) continue;
+        const long users = entry["users"].cast<long>() - 1;
+        if (users > 0) {
+            entry["users"] = users;
+            return;
+        }
+        shared.attr("pop")(item.first);
+        break;
+    }
+    harvester.attr("reset")();
+}
+
+py::dict enumerate_devices(py::object cti_path) {
+    py::dict result;
+    result["devices"] = py::list();
+    result["available"] = false;
+    result["reason"] = py::none();
+
+    py::object harvester_cls;
+    try {
+        harvester_cls = py::module_::import("harvesters.core").attr("Harvester");
+    } catch (py::error_already_set &err) {
+        if (!err.matches(PyExc_ImportError)) throw;
+        result["reason"] = kEnumNotInstalled;
+        return result;
+    }
+
+    py::object h;
+    try {
+        py::object producers = glue::global("discover_producers")(cti_path);
+        if (!truthy(producers)) {
+            result["reason"] = kEnumNoProducer;
+            return result;
+        }
+        h = share_harvester(harvester_cls, producers, Registration::enumeration).harvester;
+        result["available"] = true;
+        py::list devices;
+        long i = 0;
+        for (py::handle info : h.attr("device_info_list")) {
+            py::dict record;
+            record["index"] = i++;
+            for (const char *field : kRecordFields) record[field] = safe_info(info, field);
+            devices.append(record);
+        }
+        result["devices"] = devices;
+        if (devices.empty()) result["reason"] = kEnumNoDevice;
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        result["reason"] = std::string(kEnumFailed) + glue::str(err.value());
+    }
+    if (h) {
+        try {
+            release_harvester(h);
+        } catch (py::error_already_set &err) {
+            if (!glue::is_exception(err)) throw;
+        }
+    }
+    return result;
+}
+
+py::int_ select_device(py::object self, py::object devices) {
+    py::object params = self.attr("params");
+    py::object serial = params.attr("get")("serial");
+    py::object model = params.attr("get")("model");
+    py::object vendor = params.attr("get")("vendor");
+    const bool by_serial = truthy(serial), by_model = truthy(model), by_vendor = truthy(vendor);
+
+    auto contains_folded = [](py::handle haystack, py::handle needle) {
+        py::object h = py::str(haystack).attr("lower")(), n = py::str(needle).attr("lower")();
+        return truthy(h.attr("__contains__")(n));
+    };
+
+    py::list matches;
+    long i = 0;
+    for (py::handle d : devices) {
+        const long position = i++;
+        if (by_serial && !py::str(read_or(d, "serial_number", py::str(""))).equal(py::str(serial)))
+            continue;
+        if (by_model && !contains_folded(read_or(d, "model", py::str("")), model)) continue;
+        if (by_vendor && !contains_folded(read_or(d, "vendor", py::str("")), vendor)) continue;
+        matches.append(position);
+    }
+
+    if (matches.empty()) {
+        py::list listed;
+        for (py::handle d : devices) {
+            py::str unknown("?");
+            listed.append(glue::str(read_or(d, "vendor", unknown)) + "/" +
+                          glue::str(read_or(d, "model", unknown)) + "(sn=" +
+                          glue::str(read_or(d, "serial_number", unknown)) + ")");
+        }
+        camera_error(kNoMatch + glue::str(listed));
+    }
+
+    // An explicit None means "not given", as an absent key does.
+    py::object index = params.attr("get")("index", 0);
+    const long idx = index.is_none() ? 0 : py::int_(index).cast<long>();
+    const long count = static_cast<long>(matches.size());
+    // Negative positions count from the end, as list indices do; past either
+    // end is the same operator error.
+    if (idx >= count || idx < -count)
+        camera_error("index=" + std::to_string(idx) + " was requested but only " +
+                     std::to_string(count) + " device(s) matched");
+
+    py::int_ chosen = matches[static_cast<std::size_t>(idx < 0 ? idx + count : idx)];
+    py::handle d = devices[chosen];
+    py::dict info;
+    for (const char *field : {"vendor", "model", "serial_number", "tl_type"})
+        info[field] = safe_info(d, field);
+    self.attr("_device_info") = info;
+    return chosen;
+}
+
+py::tuple open_acquirer(py::object h, py::object index) {
+    py::module_ core = py::module_::import("harvesters.core");
+    py::object parameter_key = core.attr("ParameterKey");
+    py::object parameter_set = core.attr("ParameterSet");
+    // Harvester.create takes a position only as an exact int.
+    const py::int_ position(py::module_::import("operator").attr("index")(index));
+
+    py::object privileges = glue::global("_PRIVILEGES");
+    std::optional<py::error_already_set> last;
+    for (py::handle privilege : privileges) {
+        py::dict settings;
+        settings[parameter_key.attr("DEVICE_OWNERSHIP_PRIVILEGE")] = privilege;
+        try {
+            py::object ia = create_acquirer(h, position, parameter_set(settings));
+            return py::make_tuple(ia, privilege);
+        } catch (py::error_already_set &err) {
+            if (!glue::is_exception(err) || !is_access_refusal(err)) throw;
+            glue::log(logger(), "debug", "access '%s' refused: %s", privilege, err.value());
+            last = err;
+        }
+    }
+    const std::string message = kAllRefusedHead +
+                                glue::str(py::list(privileges)) + kAllRefusedMiddle +
+                                (last ? glue::str(last->value()) : std::string("None")) +
+                                kAllRefusedTail;
+    if (last) camera_error(message, *last);
+    camera_error(message);
+}
+
+}  // namespace vantix::camera

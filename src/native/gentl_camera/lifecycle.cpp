@@ -1,0 +1,179 @@
+// GentlCamera construction, open() and close().
+#include <string>
+
+#include "camera.hpp"
+
+namespace vantix::camera {
+
+const char *const kCallOpenFirst = "GentlCamera: call open() first";
+
+namespace {
+
+constexpr const char *kNotInstalled =
+    "the GenICam extra is not installed. Run: pip install \"vantix[genicam]\" (to work without a "
+    "camera, set camera.driver to file or watch_folder)";
+constexpr const char *kNoProducer =
+    "no GenTL producer (.cti) found. Install the camera vendor SDK (runtime), or point "
+    "camera.params.cti_path at it. Diagnose: GET /io/cameras";
+constexpr const char *kNoneRegisteredHead = "none of the ";
+constexpr const char *kNoneRegisteredTail = " producers could be opened (32/64-bit mismatch?)";
+constexpr const char *kNoDeviceTail =
+    " producer(s) loaded but no device was found. Check camera power and cabling; for GigE check "
+    "that it is on the same subnet.";
+constexpr const char *kOpenFailed = "failed to open the camera: ";
+constexpr const char *kInitFailed = "failed to initialise the camera: ";
+constexpr const char *kLogWeakAccess =
+    "camera opened with '%s' access (exclusive was refused) - another program (a vendor viewer?) "
+    "is holding it. Settings will not apply, so speed and results may be wrong. Close that "
+    "program.";
+constexpr const char *kLogBuffersRaised =
+    "num_buffers=%s is below the producer's minimum of %s buffers; using %s";
+constexpr const char *kLogConnected = "GentlCamera connected: %s";
+constexpr const char *kLogStopFailed = "ImageAcquirer.%s 실패(무시)";
+constexpr const char *kLogResetFailed = "Harvester.reset 실패(무시)";
+constexpr const char *kExclusive = "exclusive";
+constexpr const char *kAcquirerReleaseSteps[] = {"stop", "destroy"};
+
+// Runs `step`; a CameraError passes unchanged, any other error becomes
+// CameraError(prefix + message) chained to it, after `undo` in both cases.
+template <typename Step, typename Undo>
+void guarded(const char *prefix, Step &&step, Undo &&undo) {
+    try {
+        step();
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) {
+            undo();
+            throw;
+        }
+        undo();
+        if (is_camera_error(err)) throw;
+        camera_error(prefix + glue::str(err.value()), err);
+    }
+}
+
+void release_quietly(py::handle harvester) {
+    try {
+        release_harvester(harvester);
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        glue::log_exc(logger(), "debug", err, kLogResetFailed);
+    }
+}
+
+// Producer registration, device check and selection, and the acquirer
+// (open() up to the acquirer). Leaves the shared harvester in _harvester.
+void connect(py::object self, py::object harvester_cls) {
+    py::object producers = glue::global("discover_producers")(self.attr("params").attr("get")("cti_path"));
+    if (!truthy(producers)) camera_error(kNoProducer);
+    const SharedHarvester shared = share_harvester(harvester_cls, producers, Registration::open);
+    py::object h = shared.harvester;
+
+    auto undo = [&] {
+        py::object ia = self.attr("_ia");
+        self.attr("_ia") = py::none();
+        self.attr("_privilege") = py::none();
+        if (!ia.is_none()) {
+            try {
+                ia.attr("destroy")();
+            } catch (py::error_already_set &err) {
+                if (!glue::is_exception(err)) throw;
+            }
+        }
+        release_quietly(h);
+    };
+    guarded(kOpenFailed, [&] {
+        if (shared.loaded == 0)
+            camera_error(kNoneRegisteredHead + std::to_string(py::len(producers)) +
+                         kNoneRegisteredTail);
+        py::object devices = h.attr("device_info_list");
+        if (py::len(devices) == 0) camera_error(std::to_string(shared.loaded) + kNoDeviceTail);
+        py::object idx = self.attr("_select_device")(devices);
+        py::tuple opened = glue::global("_open_acquirer")(h, idx);
+        self.attr("_ia") = opened[0];
+        self.attr("_privilege") = opened[1];
+        if (!py::object(opened[1]).equal(py::str(kExclusive)))
+            glue::log(logger(), "warning", kLogWeakAccess, opened[1]);
+    }, undo);
+    self.attr("_harvester") = h;
+}
+
+// The buffer count, raised to the producer's minimum: the acquirer refuses
+// fewer, and the default would otherwise fail on producers that need more.
+void set_buffer_count(py::object self, py::object ia) {
+    py::object params = self.attr("params");
+    py::int_ requested(params.attr("get")("num_buffers", 4));
+    py::object minimum = safe_info(ia, "min_num_buffers");
+    if (PyLong_Check(minimum.ptr()) && requested < minimum) {
+        // Only a count the user chose is worth a warning.
+        const char *level = truthy(params.attr("__contains__")("num_buffers")) ? "warning" : "debug";
+        glue::log(logger(), level, kLogBuffersRaised, requested, minimum, minimum);
+        requested = py::int_(minimum);
+    }
+    ia.attr("num_buffers") = requested;
+}
+
+}  // namespace
+
+void init(py::object self, py::object params) {
+    py::object builtins = py::module_::import("builtins");
+    builtins.attr("super")(glue::global("GentlCamera"), self).attr("__init__")(params);
+    self.attr("_harvester") = py::none();
+    self.attr("_ia") = py::none();
+    self.attr("_trigger_mode") = glue::global("TriggerMode").attr("CONTINUOUS");
+    self.attr("_device_info") = py::dict();
+    self.attr("_privilege") = py::none();
+    self.attr("_fetch_lock") = glue::global("threading").attr("Lock")();
+}
+
+void open(py::object self) {
+    // A second open() re-reads the parameters; the first connection must not
+    // keep holding the device.
+    if (truthy(self.attr("_opened")) || !self.attr("_ia").is_none() ||
+        !self.attr("_harvester").is_none()) {
+        glue::log(logger(), "debug", "open() on an open camera: closing it first");
+        self.attr("close")();
+    }
+
+    py::object harvester_cls;
+    try {
+        harvester_cls = py::module_::import("harvesters.core").attr("Harvester");
+    } catch (py::error_already_set &err) {
+        if (!err.matches(PyExc_ImportError)) throw;
+        camera_error(kNotInstalled, err);
+    }
+    guarded(kOpenFailed, [&] { connect(self, harvester_cls); }, [] {});
+
+    guarded(kInitFailed, [&] {
+        set_buffer_count(self, self.attr("_ia"));
+        self.attr("_apply_features")();
+        self.attr("_apply_trigger_mode")(self.attr("_trigger_mode"));
+        self.attr("_ia").attr("start")();
+    }, [&] { self.attr("close")(); });
+
+    self.attr("_opened") = true;
+    glue::log(logger(), "info", kLogConnected, self.attr("_device_info"));
+}
+
+void close(py::object self) {
+    py::object ia = self.attr("_ia");
+    if (!ia.is_none()) {
+        for (const char *step : kAcquirerReleaseSteps) {
+            try {
+                ia.attr(step)();
+            } catch (py::error_already_set &err) {
+                if (!glue::is_exception(err)) throw;
+                glue::log_exc(logger(), "debug", err, kLogStopFailed, step);
+            }
+        }
+        self.attr("_ia") = py::none();
+    }
+    py::object h = self.attr("_harvester");
+    if (!h.is_none()) {
+        release_quietly(h);
+        self.attr("_harvester") = py::none();
+    }
+    self.attr("_pending") = py::none();
+    self.attr("_opened") = false;
+}
+
+}  // namespace vantix::camera

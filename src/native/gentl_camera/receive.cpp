@@ -1,0 +1,104 @@
+// Frame reception: one buffer from the acquirer per call, converted to a BGR
+// image, with the frame's metadata.
+#include <string>
+
+#include "camera.hpp"
+
+namespace vantix::camera {
+
+namespace {
+
+constexpr const char *kAcquisitionFailed =
+    "frame acquisition failed (device disconnected or cabling?): ";
+constexpr const char *kTriggerCommand = "TriggerSoftware";
+
+// The Python lock held for a scope (acquire() waits without the GIL).
+class Held {
+public:
+    explicit Held(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
+    ~Held() {
+        try {
+            lock_.attr("release")();
+        } catch (py::error_already_set &err) {
+            err.discard_as_unraisable("releasing _fetch_lock");
+        }
+    }
+    Held(const Held &) = delete;
+    Held &operator=(const Held &) = delete;
+
+private:
+    py::object lock_;
+};
+
+// getattr(obj, name, default) with Python's semantics: only AttributeError
+// gives the default.
+py::object getattr_or(py::handle obj, const char *name, py::object fallback) {
+    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return fallback;
+}
+
+py::dict frame_info(py::object self, py::handle buffer, py::handle component,
+                    py::handle node_format) {
+    py::object buffer_format = py::str(getattr_or(component, "data_format", py::str("")));
+    const bool have_node_format = truthy(node_format);
+    py::dict info;
+    info["pixel_format"] = have_node_format ? py::reinterpret_borrow<py::object>(node_format)
+                                            : buffer_format;
+    info["device_serial"] = self.attr("_device_info").attr("get")("serial_number");
+    if (have_node_format && node_format.not_equal(buffer_format))
+        info["buffer_pixel_format"] = buffer_format;
+
+    py::object safe = glue::global("_safe_info");
+    py::object ts = safe(buffer, "timestamp_ns");
+    if (!truthy(ts)) ts = safe(buffer, "timestamp");  // stored as it comes, no unit conversion
+    if (truthy(ts)) info["device_timestamp_ns"] = py::int_(ts);
+    py::object frame_id = safe(buffer, "frame_id");
+    if (!frame_id.is_none()) info["device_frame_id"] = py::int_(frame_id);
+    return info;
+}
+
+}  // namespace
+
+bool is_timeout(py::object exc) {
+    const std::string name =
+        py::str(py::type::handle_of(exc).attr("__name__")).attr("lower")().cast<std::string>();
+    const std::string message = py::str(exc).attr("lower")().cast<std::string>();
+    return name.find("timeout") != std::string::npos ||
+           message.find("timeout") != std::string::npos ||
+           message.find("timed out") != std::string::npos;
+}
+
+py::object receive(py::object self, py::object timeout_s) {
+    if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
+    Held held(self.attr("_fetch_lock"));
+
+    if (self.attr("_trigger_mode").equal(glue::global("TriggerMode").attr("SOFTWARE")))
+        self.attr("_execute_node")(kTriggerCommand);
+    py::object node_format = self.attr("_node_pixel_format")();
+
+    // close() does not take the lock: the acquirer may be gone by now.
+    py::object ia = self.attr("_ia");
+    if (ia.is_none()) camera_error(kCallOpenFirst);
+    py::object fetched;
+    try {
+        fetched = ia.attr("fetch")(py::arg("timeout") = timeout_s);
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        if (truthy(glue::global("_is_timeout")(err.value()))) return py::none();
+        camera_error(kAcquisitionFailed + glue::str(err.value()), err);
+    }
+
+    // Leaving the buffer's context gives it back to the acquirer, on every
+    // exit.
+    return with_context(fetched, [&](py::object buffer) -> py::object {
+        py::object component = buffer.attr("payload").attr("components")[py::int_(0)];
+        py::object image = self.attr("_to_bgr")(component, node_format);
+        py::dict info = frame_info(self, buffer, component, node_format);
+        return py::make_tuple(image, info);
+    });
+}
+
+}  // namespace vantix::camera
