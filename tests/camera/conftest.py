@@ -1,0 +1,255 @@
+"""Fixtures of the camera tests.
+
+Most tests drive the real harvesters + genicam stack against the simulated
+GenTL producer (TLSimu.cti) that the pinned genicam wheel carries: four
+devices, TLSimuMono/TLSimuColor on interfaces A and B. The fakes at the end
+stand in only for what the simulator cannot do: producers that fail to
+register, no producer or device, access refusals, a producer whose
+register_event rejects event types, device-info fields that raise, and fetch
+outcomes (time-outs by message, lost devices, odd buffers).
+"""
+
+from __future__ import annotations
+
+import logging
+import os
+from collections.abc import Callable, Iterator
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from vantix.io.camera import gentl_camera
+
+SIMULATOR_SERIALS = ("SN_InterfaceA_0", "SN_InterfaceA_1", "SN_InterfaceB_0", "SN_InterfaceB_1")
+LOGGER = "vantix.camera.harvester"
+
+
+@pytest.fixture(scope="session")
+def simulator_dir() -> Path:
+    """The genicam package folder, which holds TLSimu.cti."""
+    genicam = pytest.importorskip("genicam")
+    pytest.importorskip("harvesters.core")
+    folder = Path(genicam.__file__).parent
+    assert (folder / "TLSimu.cti").is_file(), "genicam without TLSimu.cti: install genicam==1.5.0"
+    return folder
+
+
+@pytest.fixture
+def gc():
+    """The camera module; every test must leave no shared harvester behind."""
+    yield gentl_camera
+    leaked = dict(gentl_camera._SHARED_HARVESTERS)
+    for entry in leaked.values():
+        entry["harvester"].reset()
+    gentl_camera._SHARED_HARVESTERS.clear()
+    assert not leaked, f"harvesters left registered: {list(leaked)}"
+
+
+class ImageCamera(gentl_camera.GentlCamera):
+    """A camera whose conversion only copies the component's samples, so the
+    reception tests do not depend on pixel conversion."""
+
+    def _to_bgr(self, component, pixel_format):
+        return np.array(component.data, copy=True)
+
+
+@pytest.fixture
+def camera(gc, simulator_dir) -> Iterator[Callable[..., ImageCamera]]:
+    """Makes simulator cameras (cti_path set, closed at teardown)."""
+    made: list[ImageCamera] = []
+
+    def make(open_: bool = True, **params) -> ImageCamera:
+        cam = ImageCamera({"cti_path": str(simulator_dir), **params})
+        made.append(cam)
+        if open_:
+            cam.open()
+        return cam
+
+    yield make
+    for cam in made:
+        cam.close()
+
+
+@pytest.fixture
+def camlog(caplog):
+    caplog.set_level(logging.DEBUG, logger=LOGGER)
+    return caplog
+
+
+def messages(caplog, level: str) -> list[str]:
+    return [r.getMessage() for r in caplog.records
+            if r.name == LOGGER and r.levelname == level]
+
+
+# --- fakes -------------------------------------------------------------------
+
+class FakeDeviceInfo:
+    """A device-info record; fields named in `raising` raise as a producer's
+    missing field does."""
+
+    def __init__(self, vendor="Acme", model="Cam", serial_number="100", raising=()):
+        self._fields = {"vendor": vendor, "model": model, "serial_number": serial_number,
+                        "tl_type": "GEV", "display_name": f"{model} ({serial_number})"}
+        self._raising = set(raising)
+
+    def __getattr__(self, name):
+        if name.startswith("_") or name not in self._fields:
+            raise AttributeError(name)
+        if name in self._raising:
+            from genicam.gentl import NotAvailableException
+            raise NotAvailableException(f"{name} not available")
+        return self._fields[name]
+
+
+class FakeNode:
+    def __init__(self, value=None, access=4):
+        self.value, self.access, self.executed = value, access, 0
+
+    def get_access_mode(self):
+        return self.access
+
+    def execute(self):
+        self.executed += 1
+
+
+class FakeNodeMap:
+    def __init__(self, **nodes):
+        self.nodes = nodes
+
+    def get_node(self, name):
+        try:
+            return self.nodes[name]
+        except KeyError:
+            raise LookupError("Node not existing") from None
+
+
+class FakeBuffer:
+    def __init__(self, data=np.zeros((2, 3), np.uint8), data_format="Mono8", **info):
+        component = type("Component", (), {})()
+        component.data = data
+        if data_format is not None:
+            component.data_format = data_format
+        self.payload = type("Payload", (), {"components": [component]})()
+        for name, value in info.items():
+            setattr(self, name, value)
+        self.returned = 0
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.returned += 1
+        return False
+
+
+class FakeAcquirer:
+    """fetch() hands out the queued outcomes: a FakeBuffer or an exception."""
+
+    def __init__(self, outcomes=(), **nodes):
+        self.outcomes = list(outcomes)
+        self.remote_device = type("Remote", (), {"node_map": FakeNodeMap(**nodes)})()
+        self.calls: list[str] = []
+        self.num_buffers, self.min_num_buffers = 0, 1
+        self.failing: set[str] = set()
+
+    def fetch(self, *, timeout):
+        self.calls.append(f"fetch({timeout})")
+        outcome = self.outcomes.pop(0)
+        if isinstance(outcome, BaseException):
+            raise outcome
+        return outcome
+
+    def _step(self, name):
+        self.calls.append(name)
+        if name in self.failing:
+            raise RuntimeError(f"{name} broke")
+
+    def start(self):
+        self._step("start")
+
+    def stop(self):
+        self._step("stop")
+
+    def destroy(self):
+        self._step("destroy")
+
+
+class FakeHarvester:
+    """Stands in for harvesters.core.Harvester. Class-level knobs, set by the
+    `fake_stack` fixture, decide what each instance does."""
+
+    devices: list = []
+    bad_files: set = set()
+    refuse: dict = {}  # privilege -> exception raised by create()
+    update_error: Exception | None = None
+    instances: list = []
+
+    def __init__(self):
+        self.files, self.resets, self.created = [], 0, []
+        self.device_info_list = []
+        type(self).instances.append(self)
+
+    def add_file(self, path, check_existence=False, check_validity=False):
+        assert check_existence and check_validity
+        if path in self.bad_files:
+            raise OSError(f"cannot load {path}")
+        self.files.append(path)
+
+    def update(self):
+        if self.update_error:
+            raise self.update_error
+        self.device_info_list = list(self.devices) if self.files else []
+
+    def create(self, search_key, *, config):
+        from harvesters.core import ParameterKey
+        assert type(search_key) is int
+        privilege = config.parameters[ParameterKey.DEVICE_OWNERSHIP_PRIVILEGE]
+        self.created.append(privilege)
+        if privilege in self.refuse:
+            raise self.refuse[privilege]
+        return FakeAcquirer(PixelFormat=FakeNode("Mono8"), TriggerMode=FakeNode("Off"),
+                            TriggerSource=FakeNode("Software"), TriggerSoftware=FakeNode())
+
+    def reset(self):
+        self.resets += 1
+
+
+@pytest.fixture
+def fake_stack(gc, monkeypatch):
+    """Replaces the Harvester class and producer discovery; returns the
+    FakeHarvester class whose knobs a test sets."""
+    import harvesters.core
+
+    class Harvester(FakeHarvester):
+        devices = [FakeDeviceInfo(serial_number="100"), FakeDeviceInfo(serial_number="200")]
+        bad_files, refuse, instances = set(), {}, []
+
+    monkeypatch.setattr(harvesters.core, "Harvester", Harvester)
+    monkeypatch.setattr(gc, "discover_producers",
+                        lambda path: [{"path": "/opt/a.cti"}, {"path": "/opt/b.cti"}])
+    return Harvester
+
+
+@pytest.fixture
+def fake_camera(gc):
+    """An opened camera whose acquirer is a FakeAcquirer (for reception)."""
+
+    def make(outcomes, trigger_mode=None, device_info=None, **nodes):
+        cam = ImageCamera()
+        nodes.setdefault("PixelFormat", FakeNode("Mono8"))
+        nodes.setdefault("TriggerSoftware", FakeNode())
+        cam._ia = FakeAcquirer(outcomes, **nodes)
+        cam._opened = True
+        cam._device_info = {"serial_number": "100"} if device_info is None else device_info
+        if trigger_mode is not None:
+            cam._trigger_mode = trigger_mode
+        return cam
+
+    return make
+
+
+@pytest.fixture
+def no_gentl_env(monkeypatch):
+    monkeypatch.delenv("GENICAM_GENTL64_PATH", raising=False)
+    return os.environ
