@@ -1,7 +1,507 @@
+// Conversion of a received buffer component to an owned BGR image, and the
+// module helpers _unpack and _bit_shift. The pixel work is done by the pure
+// kernels in pixel/ with the GIL released; this file checks every size
+// against the payload before a kernel sees it, so that a wrong format name
+// or a short buffer becomes a CameraError and never a read past the data.
 #include "convert.hpp"
 
-namespace vantix::camera {
+#include <pybind11/numpy.h>
 
-void add_conversion(pybind11::module_ &, pybind11::object) {}
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../common/pyclass.hpp"
+#include "pixel/format.hpp"
+#include "pixel/kernels.hpp"
+
+namespace vantix::camera {
+namespace {
+
+namespace py = pybind11;
+namespace glue = vantix::glue;
+namespace px = vantix::pixel;
+
+constexpr const char *kEmptyPayload = "empty payload (unsupported payload type?)";
+constexpr const char *kUnknownCvCode = "unknown OpenCV conversion code: ";
+constexpr const char *kUnsupportedBayer = "unsupported Bayer format: ";
+constexpr const char *kSizeMismatch = "payload size mismatch: ";
+constexpr const char *kPackedTooSmall = "-bit packed payload too small: ";
+constexpr const char *kUnsupportedFormat = "지원하지 않는 PixelFormat: ";
+constexpr const char *kUnsupportedFormatHint =
+    ". 카메라 PixelFormat 을 Mono8/BayerXX8 또는 Mono12p 계열로 바꾸세요 (params.pixel_format 으로 "
+    "지정 가능).";
+constexpr const char *kUnsupportedPacking = "지원하지 않는 팩 포맷: ";
+constexpr const char *kUnsupportedPackingHint =
+    "). 알려지지 않은 팩 포맷일 수 있습니다 — 카메라 PixelFormat 을 Mono8/BayerXX8 로 바꾸거나 "
+    "params.pixel_format 으로 지정하세요.";
+constexpr const char *kPayloadTooLarge = "페이로드가 예상보다 큽니다: ";
+constexpr const char *kPayloadTooLargeHint =
+    "개). 카메라에서 Mono8/BayerXX8/RGB8/BGR8 중 하나로 설정하거나 params.pixel_format 를 "
+    "지정하세요.";
+// What the packed-format message lists as supported.
+constexpr const char *kPackedDepths = " (p: 10/12/14, Packed: 10/12";
+
+// PFNC names a Bayer mosaic after its first row (BayerRG: red at the top-left
+// pixel); OpenCV's Bayer codes are named after the second row, so each
+// pattern takes the code of its vertical mirror.
+constexpr std::pair<const char *, const char *> kBayerMap[] = {
+    {"BayerRG", "COLOR_BayerBG2BGR"},
+    {"BayerGR", "COLOR_BayerGB2BGR"},
+    {"BayerGB", "COLOR_BayerGR2BGR"},
+    {"BayerBG", "COLOR_BayerRG2BGR"},
+};
+
+// Raw packed payloads may end in a few bytes of transfer padding after the
+// last sample; more than that is a payload of another format.
+constexpr std::size_t kPackedSlack = 8;
+
+// --- messages ------------------------------------------------------------
+
+[[noreturn]] void fail(const std::string &message) {
+    glue::raise(glue::global("CameraError"), message);
+}
+
+std::string shown(const std::string &name) { return name.empty() ? "''" : name; }
+
+std::string dtype_name(int itemsize) { return itemsize == 1 ? "uint8" : "uint16"; }
+
+// Values per pixel, as "3" or "1.5".
+std::string per_pixel(std::size_t values, std::size_t pixels) {
+    if (pixels == 0) return std::to_string(values);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(values) / pixels);
+    std::string s(text);
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
+}
+
+// --- payload -------------------------------------------------------------
+
+// The component's samples: a C-contiguous, native-order uint8 or uint16 array
+// that this object keeps alive while a kernel reads it.
+struct Payload {
+    py::array array;
+    int itemsize = 1;
+    std::size_t n = 0;  // elements
+
+    const std::uint8_t *bytes() const { return static_cast<const std::uint8_t *>(array.data()); }
+    std::size_t byte_len() const { return n * itemsize; }
+};
+
+// Any ndarray, or an object with the buffer protocol taken as raw bytes.
+// nullopt for what is neither; a dtype other than unsigned 8/16-bit is
+// reported by the caller with the sizes.
+std::optional<py::array> as_array(py::handle data) {
+    if (data.is_none()) return std::nullopt;
+    if (py::isinstance<py::array>(data)) return py::reinterpret_borrow<py::array>(data);
+    if (!PyObject_CheckBuffer(data.ptr())) return std::nullopt;
+    py::object np = py::module_::import("numpy");
+    try {
+        return py::array(np.attr("frombuffer")(data, py::arg("dtype") = np.attr("uint8")));
+    } catch (py::error_already_set &err) {
+        // A buffer numpy cannot take as bytes (not contiguous, say).
+        if (!glue::is_exception(err)) throw;
+        return std::nullopt;
+    }
+}
+
+// getattr(obj, name, None), letting errors other than AttributeError through.
+py::object attribute(py::handle obj, const char *name) {
+    if (PyObject *value = PyObject_GetAttrString(obj.ptr(), name))
+        return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return py::none();
+}
+
+// Unsigned samples of one or two bytes; 0 for any other dtype.
+int sample_size(const py::array &a) {
+    const py::dtype dt = a.dtype();
+    if (dt.kind() != 'u' || (dt.itemsize() != 1 && dt.itemsize() != 2)) return 0;
+    return static_cast<int>(dt.itemsize());
+}
+
+Payload contiguous(const py::array &a, int itemsize) {
+    Payload p;
+    p.itemsize = itemsize;
+    if (itemsize == 1)
+        p.array = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>::ensure(a);
+    else
+        p.array = py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>::ensure(a);
+    if (!p.array) throw py::error_already_set();
+    p.n = static_cast<std::size_t>(p.array.size());
+    return p;
+}
+
+// --- image geometry --------------------------------------------------------
+
+struct Geometry {
+    std::string name;  // format name, for messages
+    std::string size;  // "WxH", for messages
+    py::ssize_t width = 0, height = 0;
+    std::size_t pixels = 0;
+};
+
+std::optional<py::ssize_t> dimension(py::handle value) {
+    PyObject *index = PyNumber_Index(value.ptr());
+    if (!index) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index, &overflow);
+    Py_DECREF(index);
+    if (overflow || v < 0 || (v == -1 && PyErr_Occurred())) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return static_cast<py::ssize_t>(v);
+}
+
+Geometry geometry(py::handle component, const std::string &name) {
+    py::object w = attribute(component, "width"), h = attribute(component, "height");
+    Geometry g;
+    g.name = shown(name);
+    g.size = glue::str(w) + "x" + glue::str(h);
+    const auto width = dimension(w), height = dimension(h);
+    std::size_t pixels = 0;
+    if (!width || !height ||
+        __builtin_mul_overflow(static_cast<std::size_t>(*width),
+                               static_cast<std::size_t>(*height), &pixels) ||
+        pixels > static_cast<std::size_t>(PY_SSIZE_T_MAX) / 4)
+        fail(kSizeMismatch + g.name + " " + g.size + " is not an image size");
+    g.width = *width;
+    g.height = *height;
+    g.pixels = pixels;
+    return g;
+}
+
+// --- sample checks ---------------------------------------------------------
+
+// How the kernels are to read the payload.
+enum class Form { bytes, words, packed };
+
+[[noreturn]] void too_large(const std::string &what, std::size_t n, std::size_t expected,
+                            std::size_t pixels) {
+    fail(kPayloadTooLarge + what + ", " + std::to_string(n) + " values for " +
+         std::to_string(expected) + " (픽셀당 " + per_pixel(n, pixels) + kPayloadTooLargeHint);
+}
+
+// Checks that the payload holds exactly `count` samples of the format, in
+// one of the forms the format can come in; returns the form.
+//   8-bit: uint8, one per sample.
+//   9..16-bit: uint16, or their raw little-endian bytes as uint8.
+//   packed: uint16 as the library expanded them, or the raw packed bytes.
+Form check_samples(const Payload &p, const px::Format &f, const Geometry &g,
+                   std::size_t count) {
+    const std::string what = g.name + " " + g.size;
+    if (g.pixels == 0)
+        fail(kSizeMismatch + what + " has no pixels, got " + std::to_string(p.n) + " " +
+             dtype_name(p.itemsize) + " values");
+    if (f.bits == 8 && p.itemsize == 2)
+        fail(kSizeMismatch + what + " needs " + std::to_string(count) + " uint8 values, got " +
+             std::to_string(p.n) + " uint16");
+
+    if (p.itemsize == 1 && f.packing != px::Packing::none) {
+        std::size_t need = 0;
+        if (!px::packed_size(f.packing, f.bits, count, need) || p.n < need)
+            fail(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
+                 (need ? std::to_string(need) : std::string("more")) + " bytes, got " +
+                 std::to_string(p.n));
+        if (p.n - need >= kPackedSlack) too_large(what, p.n, need, g.pixels);
+        return Form::packed;
+    }
+
+    // Raw 16-bit words count two bytes per sample.
+    const bool raw_words = p.itemsize == 1 && f.bits > 8;
+    const std::size_t expected = raw_words ? 2 * count : count;
+    if (p.n < expected)
+        fail(kSizeMismatch + what + " needs " + std::to_string(count) + " " +
+             (f.bits > 8 ? std::string("uint16 values (or ") + std::to_string(2 * count) +
+                               " bytes)"
+                         : std::string("uint8 values")) +
+             ", got " + std::to_string(p.n) + " " + dtype_name(p.itemsize));
+    if (p.n > expected) too_large(what, p.n, expected, g.pixels);
+    return f.bits == 8 ? Form::bytes : Form::words;
+}
+
+px::Format parse(const std::string &name) {
+    px::Format f;
+    switch (px::parse_format(name, f)) {
+    case px::ParseResult::ok:
+        return f;
+    case px::ParseResult::unsupported_packing:
+        fail(kUnsupportedPacking + name + kPackedDepths + kUnsupportedPackingHint);
+    default:
+        fail(kUnsupportedFormat + shown(name) + kUnsupportedFormatHint);
+    }
+}
+
+void check_status(px::Status s, const Geometry &g) {
+    if (s != px::Status::ok) fail(kSizeMismatch + g.name + " " + g.size);
+}
+
+// A new (height, width[, 3]) uint8 array that owns its memory.
+py::array_t<std::uint8_t> new_image(const Geometry &g, bool colour) {
+    if (colour) return py::array_t<std::uint8_t>({g.height, g.width, py::ssize_t(3)});
+    return py::array_t<std::uint8_t>({g.height, g.width});
+}
+
+// --- per layout ------------------------------------------------------------
+
+py::object mono_to_bgr(const Payload &p, const px::Format &f, const Geometry &g) {
+    const Form form = check_samples(p, f, g, g.pixels);
+    auto out = new_image(g, true);
+    std::uint8_t *dst = out.mutable_data();
+    px::Status s;
+    {
+        py::gil_scoped_release unlocked;
+        switch (form) {
+        case Form::bytes:
+            s = px::to_bgr8(p.bytes(), p.byte_len(), px::Order::gray, dst, g.pixels);
+            break;
+        case Form::words:
+            s = px::shift_bgr(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels);
+            break;
+        default:
+            s = px::unpack_bgr(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
+            break;
+        }
+    }
+    check_status(s, g);
+    return std::move(out);
+}
+
+py::object colour_to_bgr(const Payload &p, const px::Format &f, const Geometry &g) {
+    check_samples(p, f, g, g.pixels * f.channels());
+    px::Order order = px::Order::bgr;
+    switch (f.layout) {
+    case px::Layout::rgb:
+        order = px::Order::rgb;
+        break;
+    case px::Layout::rgba:
+        order = px::Order::rgba;
+        break;
+    case px::Layout::bgra:
+        order = px::Order::bgra;
+        break;
+    default:
+        break;
+    }
+    auto out = new_image(g, true);
+    std::uint8_t *dst = out.mutable_data();
+    px::Status s;
+    {
+        py::gil_scoped_release unlocked;
+        s = px::to_bgr8(p.bytes(), p.byte_len(), order, dst, g.pixels);
+    }
+    check_status(s, g);
+    return std::move(out);
+}
+
+// The OpenCV code for a Bayer mosaic: the bayer_cv_code parameter when set,
+// else the _BAYER_MAP entry of the pattern. Only Bayer-to-BGR codes are
+// taken, so the result always has three channels.
+py::object bayer_code(py::object self, py::object cv2, const px::Format &f,
+                      const std::string &name) {
+    py::object forced = self.attr("params").attr("get")("bayer_cv_code");
+    py::object code_name;
+    if (!forced.is_none() && glue::str(forced) != "") {
+        code_name = forced;
+    } else {
+        py::object table = glue::global("_BAYER_MAP");
+        py::str key(std::string(f.mosaic));
+        if (!table.contains(key)) fail(kUnsupportedBayer + name);
+        code_name = table[key];
+    }
+    const std::string text = glue::str(code_name);
+    const std::string_view v(text);
+    const bool bayer_to_bgr =
+        py::isinstance<py::str>(code_name) && v.substr(0, 11) == "COLOR_Bayer" &&
+        (v.size() >= 4 && (v.substr(v.size() - 4) == "2BGR" ||
+                           (v.size() >= 7 && v.substr(v.size() - 7) == "2BGR_EA") ||
+                           (v.size() >= 8 && v.substr(v.size() - 8) == "2BGR_VNG")));
+    if (!bayer_to_bgr || !py::hasattr(cv2, text.c_str())) fail(kUnknownCvCode + text);
+    py::object code = cv2.attr(text.c_str());
+    if (!PyLong_CheckExact(code.ptr())) fail(kUnknownCvCode + text);
+    return code;
+}
+
+// Demosaics at 8 bits: deeper samples are shifted down first, because
+// OpenCV's 16-bit demosaic has no vector path.
+py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f,
+                        const Geometry &g, const std::string &name) {
+    const Form form = check_samples(p, f, g, g.pixels);
+    py::object cv2 = py::module_::import("cv2");
+    py::object code = bayer_code(self, cv2, f, name);
+
+    py::array mosaic;
+    if (form == Form::bytes) {
+        // A view of the payload: cvtColor writes a new image.
+        mosaic = py::array_t<std::uint8_t>({g.height, g.width}, {g.width, py::ssize_t(1)},
+                                           p.bytes(), p.array);
+    } else {
+        auto m = new_image(g, false);
+        std::uint8_t *dst = m.mutable_data();
+        px::Status s;
+        {
+            py::gil_scoped_release unlocked;
+            s = form == Form::words
+                    ? px::shift8(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels)
+                    : px::unpack8(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
+        }
+        check_status(s, g);
+        mosaic = std::move(m);
+    }
+    return cv2.attr("cvtColor")(mosaic, code);
+}
+
+// --- bound functions ---------------------------------------------------------
+
+// The component's own format name; the camera's node format when the
+// component has none. The buffer's name describes the bytes at hand, which
+// the node may no longer do.
+std::string format_name(py::handle component, py::handle pixel_format) {
+    py::object own = attribute(component, "data_format");
+    std::string name = own.is_none() ? std::string() : glue::str(own);
+    if (name.empty() && !pixel_format.is_none()) name = glue::str(pixel_format);
+    return name;
+}
+
+py::object to_bgr(py::object self, py::object component, py::object pixel_format) {
+    const std::string name = format_name(component, pixel_format);
+    const auto array = as_array(attribute(component, "data"));
+    if (!array || array->size() == 0) fail(kEmptyPayload);
+    const px::Format f = parse(name);
+    const Geometry g = geometry(component, name);
+    const int itemsize = sample_size(*array);
+    if (!itemsize)
+        fail(kSizeMismatch + g.name + " " + g.size + " needs uint8 or uint16 samples, got " +
+             glue::str(array->dtype()));
+    const Payload p = contiguous(*array, itemsize);
+    switch (f.layout) {
+    case px::Layout::mono:
+        return mono_to_bgr(p, f, g);
+    case px::Layout::bayer:
+        return bayer_to_bgr(self, p, f, g, name);
+    default:
+        return colour_to_bgr(p, f, g);
+    }
+}
+
+std::size_t count_of(py::handle count) {
+    const auto c = dimension(count);
+    if (!c) fail(kSizeMismatch + std::string("invalid sample count ") + glue::str(count));
+    return static_cast<std::size_t>(*c);
+}
+
+// _unpack(data, bits, packing, count): `count` samples of a packed format
+// ("p" or "Packed", `bits` deep) as a new 1-D uint16 array. `data` is the raw
+// packed bytes (uint8), or uint16 samples already unpacked, which are copied.
+py::array unpack(py::object data, py::object bits, py::object packing, py::object count) {
+    const std::string kind = glue::str(packing);
+    const auto depth = dimension(bits);
+    const px::Packing pk = kind == "p"        ? px::Packing::lsb
+                           : kind == "Packed" ? px::Packing::grouped
+                                              : px::Packing::none;
+    if (!depth || *depth > 64 || !px::can_unpack(pk, static_cast<int>(*depth)))
+        fail(kUnsupportedPacking + glue::str(bits) + kind + kPackedDepths +
+             kUnsupportedPackingHint);
+    const std::size_t n = count_of(count);
+    px::Format f;
+    f.bits = static_cast<int>(*depth);
+    f.packing = pk;
+
+    const auto array = as_array(data);
+    if (!array) fail(kEmptyPayload);
+    const int itemsize = sample_size(*array);
+    const std::string what = glue::str(bits) + kind;
+    if (!itemsize)
+        fail(kSizeMismatch + what + " needs uint8 or uint16 samples, got " +
+             glue::str(array->dtype()));
+    const Payload p = contiguous(*array, itemsize);
+
+    if (p.itemsize == 2) {
+        if (p.n < n)
+            fail(kSizeMismatch + what + " needs " + std::to_string(n) + " uint16 values, got " +
+                 std::to_string(p.n));
+        if (p.n > n) too_large(what, p.n, n, n);
+        py::array_t<std::uint16_t> out(static_cast<py::ssize_t>(n));
+        std::memcpy(out.mutable_data(), p.bytes(), 2 * n);
+        return std::move(out);
+    }
+    std::size_t need = 0;
+    if (!px::packed_size(pk, f.bits, n, need) || p.n < need)
+        fail(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
+             (need ? std::to_string(need) : std::string("more")) + " bytes for " +
+             std::to_string(n) + " samples, got " + std::to_string(p.n));
+    if (p.n - need >= kPackedSlack) too_large(what, p.n, need, n);
+    // The sizes are checked: the output is at most 8/10 of the payload's bytes in samples.
+    py::array_t<std::uint16_t> out(static_cast<py::ssize_t>(n));
+    std::uint16_t *dst = out.mutable_data();
+    px::Status s = px::Status::ok;
+    if (n) {
+        py::gil_scoped_release unlocked;
+        s = px::unpack16(p.bytes(), p.byte_len(), pk, f.bits, dst, n);
+    }
+    if (s != px::Status::ok) fail(kSizeMismatch + what);
+    return std::move(out);
+}
+
+// _bit_shift(data, bits): samples of `bits` significant bits (8..16) reduced
+// to uint8 by a right shift of bits - 8, saturating at 255; same shape.
+py::array bit_shift(py::object data, py::object bits) {
+    const auto depth = dimension(bits);
+    if (!depth || *depth < 8 || *depth > 16)
+        fail(kUnsupportedFormat + glue::str(bits) + "-bit samples" + kUnsupportedFormatHint);
+    const int b = static_cast<int>(*depth);
+    const auto array = as_array(data);
+    if (!array) fail(kEmptyPayload);
+    const int itemsize = sample_size(*array);
+    if (!itemsize || (itemsize == 1 && b > 8))
+        fail(kSizeMismatch + std::to_string(b) + "-bit samples need " +
+             (b > 8 ? "uint16" : "uint8 or uint16") + ", got " + glue::str(array->dtype()));
+    const Payload p = contiguous(*array, itemsize);
+    std::vector<py::ssize_t> shape(p.array.shape(), p.array.shape() + p.array.ndim());
+    py::array_t<std::uint8_t> out(shape);
+    std::uint8_t *dst = out.mutable_data();
+    px::Status s = px::Status::ok;
+    {
+        py::gil_scoped_release unlocked;
+        if (itemsize == 1)
+            std::memcpy(dst, p.bytes(), p.n);
+        else
+            s = px::shift8(p.bytes(), p.byte_len(), b - 8, dst, p.n);
+    }
+    if (s != px::Status::ok) fail(kSizeMismatch + std::to_string(b) + "-bit samples");
+    return std::move(out);
+}
+
+}  // namespace
+
+void add_conversion(py::module_ &m, py::object cls) {
+    py::dict bayer_map;
+    for (const auto &[pattern, code] : kBayerMap) bayer_map[pattern] = code;
+    m.attr("_BAYER_MAP") = bayer_map;
+
+    m.def("_unpack", &unpack, py::arg("data"), py::arg("bits"), py::arg("packing"),
+          py::arg("count"),
+          "count samples of a packed format (packing \"p\" or \"Packed\", bits deep) as a new "
+          "uint16 array; data is the raw packed bytes or already unpacked uint16 samples.");
+    m.def("_bit_shift", &bit_shift, py::arg("data"), py::arg("bits"),
+          "samples of `bits` significant bits (8..16) reduced to a new uint8 array by a right "
+          "shift of bits - 8, saturating at 255.");
+    cls.attr("_to_bgr") = py::cpp_function(
+        &to_bgr, py::name("_to_bgr"), py::is_method(cls), py::arg("component"),
+        py::arg("pixel_format"),
+        "the component's image as a new BGR uint8 array of shape (height, width, 3); raises "
+        "CameraError when it cannot be converted.");
+}
 
 }  // namespace vantix::camera
