@@ -4,6 +4,7 @@ device-info fields that raise, missing harvesters, failing teardown."""
 
 from __future__ import annotations
 
+import subprocess
 import sys
 
 import pytest
@@ -215,3 +216,16 @@ def test_construction_sets_the_attributes_in_order(gc):
                                     "_privilege", "_fetch_lock"]
     assert cam.params == {"serial": "1"} and cam._device_info == {}
     assert ImageCamera()._fetch_lock is not cam._fetch_lock
+
+
+def test_module_imports_and_constructs_without_the_genicam_extra():
+    code = ("import sys\n"
+            "for name in ('harvesters', 'harvesters.core', 'genicam', 'cv2'):\n"
+            "    sys.modules[name] = None\n"
+            "from vantix.io.camera import gentl_camera as m\n"
+            "cam = m.GentlCamera({'serial': 'x'})\n"
+            "print(m.logger.name, cam._trigger_mode.name, m.enumerate_devices()['available'])\n")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    # (an editable install may print its rebuild first)
+    assert run.stdout.splitlines()[-1].split() == ["vantix.camera.harvester", "CONTINUOUS", "False"]

@@ -100,7 +100,8 @@ auto with_context(py::object cm, F &&body) {
             result = call(entered);
         }
     } catch (py::error_already_set &err) {
-        cm.attr("__exit__")(err.type(), err.value(), err.trace());
+        py::object value = err.value();
+        cm.attr("__exit__")(err.type(), value, value.attr("__traceback__"));
         throw;
     } catch (...) {
         cm.attr("__exit__")(py::none(), py::none(), py::none());

@@ -193,8 +193,11 @@ py::dict enumerate_devices(py::object cti_path) {
     try {
         harvester_cls = py::module_::import("harvesters.core").attr("Harvester");
     } catch (py::error_already_set &err) {
-        if (!err.matches(PyExc_ImportError)) throw;
-        result["reason"] = kEnumNotInstalled;
+        if (!glue::is_exception(err)) throw;
+        // A package that is there but fails to load is a failure like any other.
+        result["reason"] = err.matches(PyExc_ImportError)
+                               ? py::str(kEnumNotInstalled)
+                               : py::str(std::string(kEnumFailed) + glue::str(err.value()));
         return result;
     }
 

@@ -138,8 +138,9 @@ void open(py::object self) {
     try {
         harvester_cls = py::module_::import("harvesters.core").attr("Harvester");
     } catch (py::error_already_set &err) {
-        if (!err.matches(PyExc_ImportError)) throw;
-        camera_error(kNotInstalled, err);
+        if (!glue::is_exception(err)) throw;
+        if (err.matches(PyExc_ImportError)) camera_error(kNotInstalled, err);
+        camera_error(kOpenFailed + glue::str(err.value()), err);
     }
     guarded(kOpenFailed, [&] { connect(self, harvester_cls); }, [] {});
 
