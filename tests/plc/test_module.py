@@ -57,8 +57,8 @@ def test_unit_keyword_follows_the_signature(monkeypatch, client, keyword):
     assert _pymodbus_compat.unit(3) == {keyword: 3}
 
 
-def test_unit_without_pymodbus(monkeypatch):
-    monkeypatch.setitem(sys.modules, "pymodbus.client", None)
+def test_unit_without_pymodbus(monkeypatch, no_pymodbus):
+    monkeypatch.setattr(pymodbus.client, "ModbusTcpClient", Slave)  # must not be reached
     assert _pymodbus_compat.unit(2) == {"device_id": 2}
 
 

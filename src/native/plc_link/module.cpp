@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "../common/fastcall.hpp"
 #include "../common/pyclass.hpp"
 #include "crc32.hpp"
 
@@ -104,26 +105,56 @@ bool truthy(const py::handle &obj) {
 
 py::object logger() { return glue::global("logger"); }
 
-py::object param(const py::handle &self, const char *key, const py::object &fallback) {
-    return self.attr("params").attr("get")(key, fallback);
+// self.params.get(key, fallback); `key` is a VANTIX_NAME.
+py::object param(const py::handle &self, PyObject *key, const py::handle &fallback) {
+    py::object params = self.attr(VANTIX_NAME("params"));
+    return glue::call_method(params, VANTIX_NAME("get"), {key, fallback});
 }
+
+// The class's own members that the per-result paths call: when `self.<name>`
+// still resolves to one of them, its C++ runs directly (see fastcall.hpp).
+struct Own {
+    PyObject *reg, *build_writes, *write_all, *unit_id;
+} own;
 
 // "host:port" from the instance's properties.
 std::string endpoint(const py::handle &self) {
     return glue::str(self.attr("host")) + ":" + glue::str(self.attr("port"));
 }
 
+py::object unit_id(py::object self);
+
 // The keywords naming the configured unit, as `**unit(self.unit_id)` would.
 py::dict unit_kwargs(const py::handle &self) {
-    py::object mapping = glue::global("unit")(self.attr("unit_id"));
+    PyObject *name = VANTIX_NAME("unit_id");
+    py::object id = glue::is_own_descriptor(self, name, own.unit_id)
+                        ? unit_id(py::reinterpret_borrow<py::object>(self))
+                        : self.attr(name);
+    py::object mapping = glue::this_module().attr(VANTIX_NAME("unit"))(id);
     if (PyDict_Check(mapping.ptr())) return py::reinterpret_borrow<py::dict>(mapping);
     return py::dict(mapping);
 }
 
 // A Modbus exception reply comes back as a response whose isError() is true.
 bool is_error_response(const py::handle &response) {
-    return !response.is_none() && py::hasattr(response, "isError") &&
-           truthy(response.attr("isError")());
+    if (response.is_none()) return false;
+    PyObject *is_error = PyObject_GetAttr(response.ptr(), VANTIX_NAME("isError"));
+    if (!is_error) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+        PyErr_Clear();
+        return false;
+    }
+    return truthy(py::reinterpret_steal<py::object>(is_error)());
+}
+
+// client.write_register(address, value, **unit_keywords)
+py::object write_register(const py::handle &client, const py::handle &address,
+                          const py::handle &value, const py::dict &unit_keywords) {
+    py::object method = client.attr(VANTIX_NAME("write_register"));
+    py::tuple args = py::make_tuple(address, value);
+    PyObject *response = PyObject_Call(method.ptr(), args.ptr(), unit_keywords.ptr());
+    if (!response) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(response);
 }
 
 void close_quietly(const py::handle &client) {
@@ -170,16 +201,21 @@ void init(py::object self, py::object params) {
     self.attr("_seq") = 0;
 }
 
-py::object host(py::object self) { return to_str(param(self, "host", py::str("127.0.0.1"))); }
+py::object host(py::object self) {
+    return to_str(param(self, VANTIX_NAME("host"), py::str("127.0.0.1")));
+}
 
-py::object port(py::object self) { return to_int(param(self, "port", py::int_(502))); }
+py::object port(py::object self) { return to_int(param(self, VANTIX_NAME("port"), py::int_(502))); }
 
-py::object unit_id(py::object self) { return to_int(param(self, "unit_id", py::int_(1))); }
+py::object unit_id(py::object self) {
+    return to_int(param(self, VANTIX_NAME("unit_id"), py::int_(1)));
+}
 
 // --- register map (values are read afresh on every call) -----------------
 
 py::object reg(py::object self, py::object key, py::object fallback) {
-    py::object value = self.attr("params").attr("get")(key, fallback);
+    py::object params = self.attr(VANTIX_NAME("params"));
+    py::object value = glue::call_method(params, VANTIX_NAME("get"), {key, fallback});
     if (value.is_none()) return py::none();
     return to_int(value);
 }
@@ -197,7 +233,8 @@ long scaled_score(const py::object &score, const py::object &scale) {
 
 // Low 16 bits of the CRC-32 of the id's UTF-8 text.
 long product_hash(const py::object &context) {
-    py::object pid = to_str(context.attr("get")("product_id", ""));
+    py::object pid = to_str(
+        glue::call_method(context, VANTIX_NAME("get"), {VANTIX_NAME("product_id"), py::str("")}));
     Py_ssize_t size = 0;
     const char *utf8 = PyUnicode_AsUTF8AndSize(pid.ptr(), &size);
     if (!utf8) throw py::error_already_set();
@@ -207,15 +244,22 @@ long product_hash(const py::object &context) {
 }
 
 py::list build_writes(py::object self, py::object result, py::object context) {
-    py::object scale = to_float(param(self, "score_scale", py::int_(1000)));
-    const long score_int = scaled_score(result.attr("score"), scale);
-    py::object verdict_code = glue::global("_VERDICT_CODE").attr("get")(result.attr("verdict"), 3);
+    py::object scale = to_float(param(self, VANTIX_NAME("score_scale"), py::int_(1000)));
+    const long score_int = scaled_score(result.attr(VANTIX_NAME("score")), scale);
+    py::object verdict_code = glue::call_method(
+        glue::global("_VERDICT_CODE"), VANTIX_NAME("get"),
+        {result.attr(VANTIX_NAME("verdict")), py::int_(3)});
 
-    py::object reg_of = self.attr("_reg");
-    py::object v_reg = reg_of("verdict_register", 100);
-    py::object s_reg = reg_of("score_register", 101);
-    py::object q_reg = reg_of("seq_register", 102);
-    py::object p_reg = reg_of("product_register", 103);
+    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
+    auto reg_of = [&](PyObject *key, long fallback) {
+        py::int_ fallback_value(fallback);
+        if (overridden) return overridden(py::handle(key), fallback_value);
+        return reg(self, py::reinterpret_borrow<py::object>(key), fallback_value);
+    };
+    py::object v_reg = reg_of(VANTIX_NAME("verdict_register"), 100);
+    py::object s_reg = reg_of(VANTIX_NAME("score_register"), 101);
+    py::object q_reg = reg_of(VANTIX_NAME("seq_register"), 102);
+    py::object p_reg = reg_of(VANTIX_NAME("product_register"), 103);
 
     py::list writes;
     if (!v_reg.is_none()) writes.append(py::make_tuple(v_reg, verdict_code));
@@ -251,7 +295,7 @@ void open_link(py::object self) {
     if (truthy(self.attr("_connected"))) return;
 
     const std::string message = kCannotConnect + endpoint(self);
-    if (truthy(param(self, "strict_open", py::bool_(false))))
+    if (truthy(param(self, VANTIX_NAME("strict_open"), py::bool_(false))))
         glue::raise(glue::global("SinkError"), message);
     glue::log(logger(), "warning", kLogStartingDisconnected, message);
 }
@@ -260,7 +304,7 @@ py::object make_client(py::object self) {
     py::object client_class = glue::from_import("pymodbus.client", "ModbusTcpClient");
     py::object host_value = self.attr("host");
     py::object port_value = self.attr("port");
-    py::object timeout = to_float(param(self, "timeout_s", py::float_(1.0)));
+    py::object timeout = to_float(param(self, VANTIX_NAME("timeout_s"), py::float_(1.0)));
     // Zero means non-blocking, NaN and negative values are refused by the
     // socket: each would end up as a connect that can never succeed.
     const double seconds = timeout.cast<double>();
@@ -313,10 +357,16 @@ std::string render_writes(const py::handle &writes) {
     return text;
 }
 
+void write_all(py::object self, py::object writes);
+
 void send(py::object self, py::object result, py::object context) {
     py::object seq = self.attr("_seq");
     self.attr("_seq") = (seq + py::int_(1)) & glue::global("_U16_MAX");
-    py::object writes = self.attr("_build_writes")(result, context);
+    py::object writes;
+    if (py::object overridden = glue::override_of(self, VANTIX_NAME("_build_writes"), own.build_writes))
+        writes = overridden(result, context);
+    else
+        writes = build_writes(self, result, context);
 
     if (!truthy(self.attr("_pymodbus_ok"))) {
         glue::log(logger(), "info", kLogSimulated, render_writes(writes));
@@ -325,8 +375,15 @@ void send(py::object self, py::object result, py::object context) {
     if (!truthy(self.attr("_connected")) && !truthy(self.attr("_reconnect")()))
         glue::raise(glue::global("SinkError"), kNotConnected + endpoint(self) + kSendDeferred);
 
+    // The one per-result call that runs the C++ directly when not overridden.
+    auto write_all_of = [&] {
+        if (py::object overridden = glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
+            overridden(writes);
+        else
+            write_all(self, writes);
+    };
     try {
-        self.attr("_write_all")(writes);
+        write_all_of();
         return;
     } catch (py::error_already_set &exc) {
         if (!glue::is_exception(exc)) throw;
@@ -338,7 +395,7 @@ void send(py::object self, py::object result, py::object context) {
             glue::raise_from(glue::global("SinkError"), kReconnectFailed + endpoint(self), exc);
         // The whole list again: pairs written before the failure are repeated.
         try {
-            self.attr("_write_all")(writes);
+            write_all_of();
         } catch (py::error_already_set &exc2) {
             if (!glue::is_exception(exc2)) throw;
             glue::raise_from(glue::global("SinkError"), kWriteFailed + glue::str(exc2.value()),
@@ -348,11 +405,12 @@ void send(py::object self, py::object result, py::object context) {
 }
 
 void write_all(py::object self, py::object writes) {
-    if (self.attr("_client").is_none()) glue::raise(PyExc_AssertionError, kNoClient);
+    PyObject *client_name = VANTIX_NAME("_client");
+    if (self.attr(client_name).is_none()) glue::raise(PyExc_AssertionError, kNoClient);
     for (py::handle item : writes) {
         auto [address, value] = unpack_pair(item);
         py::object response =
-            self.attr("_client").attr("write_register")(address, value, **unit_kwargs(self));
+            write_register(self.attr(client_name), address, value, unit_kwargs(self));
         if (is_error_response(response))
             glue::raise(glue::global("SinkError"), kErrorResponseHead + glue::str(address) +
                                                        kErrorResponseTail + glue::str(response));
@@ -367,7 +425,7 @@ void write_heartbeat(py::object self, py::object value) {
     // A value that is not a number is the caller's mistake, not a link failure.
     py::object masked = to_int(value) & glue::global("_U16_MAX");
     try {
-        self.attr("_client").attr("write_register")(hb, masked, **unit_kwargs(self));
+        write_register(self.attr("_client"), hb, masked, unit_kwargs(self));
     } catch (py::error_already_set &err) {
         if (!glue::is_exception(err)) throw;
         self.attr("_connected") = false;
@@ -503,4 +561,7 @@ PYBIND11_MODULE(plc_link, m) {
         .method("test_connection", &test_connection,
                 "자체 클라이언트로 연결과 읽기를 점검한 보고 사전 (예외 없음).")
         .finish();
+    py::object cls = builder.cls();
+    own = {glue::own_member(cls, "_reg"), glue::own_member(cls, "_build_writes"),
+           glue::own_member(cls, "_write_all"), glue::own_member(cls, "unit_id")};
 }

@@ -11,6 +11,7 @@ addressing the default unit instead, so passing a guess and catching
 from __future__ import annotations
 
 import inspect
+import sys
 from typing import Any
 
 __all__ = ["unit"]
@@ -43,11 +44,17 @@ def unit(unit_id: int) -> dict[str, int]:
     expand the result into a request.
     """
     global _cached
-    try:
-        from pymodbus.client import ModbusTcpClient
-    except ImportError:
-        return {_KEYWORDS[0]: unit_id}
-    write_register = ModbusTcpClient.write_register
+    # Called for every register request: the imported module is taken from
+    # sys.modules when it is there, the import system is asked otherwise (also
+    # when the entry is None, which makes the import fail).
+    client_module = sys.modules.get("pymodbus.client")
+    if client_module is None:
+        try:
+            import pymodbus.client
+        except ImportError:
+            return {_KEYWORDS[0]: unit_id}
+        client_module = sys.modules["pymodbus.client"]
+    write_register = client_module.ModbusTcpClient.write_register
     cached = _cached
     if cached is None or cached[0] is not write_register:
         cached = _cached = (write_register, _keyword_for(write_register))

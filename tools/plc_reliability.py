@@ -1,0 +1,205 @@
+"""Reliability run of PlcLinkSink against a Modbus TCP server that keeps going
+away.
+
+pymodbus's own server runs in a thread of this process, on 127.0.0.1, and
+records every register write it accepts. While one sink sends results, a
+second thread stops the server at random moments (also in the middle of a
+send) and starts it again on the same port after a random pause.
+
+Printed at the end:
+  - sends that returned normally,
+  - sends that raised SinkError,
+  - sends that returned normally although their registers never all reached
+    the server (must be 0),
+  - for each restart, how many sends it took until one landed again
+    (target: the first).
+
+Usage: python tools/plc_reliability.py [--sends 2000] [--restarts 30] [--seed 1]
+"""
+
+from __future__ import annotations
+
+import argparse
+import asyncio
+import collections
+import logging
+import random
+import socket
+import threading
+import time
+import zlib
+
+from vantix.io.sink.base import SinkError
+from vantix.io.sink.plc_link import PlcLinkSink
+from vantix.schemas.common import InspectionResult, Verdict
+
+REGISTERS = 200
+VERDICTS = (Verdict.OK, Verdict.NG, Verdict.ERROR)
+CODES = {Verdict.OK: 1, Verdict.NG: 2, Verdict.ERROR: 3}
+
+
+class RecordingServer:
+    """pymodbus's TCP server on its own event loop, restartable on one port;
+    `writes` holds every (address, value) it accepted, in order."""
+
+    def __init__(self) -> None:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        self.writes: list[tuple[int, int]] = []
+        self._server = None
+        self._handlers: list = []
+        self._loop = asyncio.new_event_loop()
+        self._thread = threading.Thread(target=self._loop.run_forever, daemon=True)
+        self._thread.start()
+
+    def _run(self, coro) -> None:
+        asyncio.run_coroutine_threadsafe(coro, self._loop).result(10)
+
+    async def _start(self) -> None:
+        from pymodbus.server import ModbusTcpServer
+        from pymodbus.simulator import DataType, SimData, SimDevice
+
+        async def record(_fc, _start, address, _count, _registers, values):
+            if values is not None:
+                self.writes.extend((address + i, int(v)) for i, v in enumerate(values))
+
+        handlers = self._handlers
+
+        class Server(ModbusTcpServer):
+            def callback_new_connection(self):
+                handlers.append(super().callback_new_connection())
+                return handlers[-1]
+
+        device = SimDevice(id=0, action=record, simdata=[
+            SimData(0, count=REGISTERS, values=0, datatype=DataType.REGISTERS)])
+        self._server = Server([device], address=("127.0.0.1", self.port))
+        await self._server.serve_forever(background=True)
+
+    async def _stop(self) -> None:
+        # A connection accepted by the kernel just before shutdown() reaches
+        # the server a loop turn later and would survive it: close leftovers.
+        await self._server.shutdown()
+        await asyncio.sleep(0.01)
+        for handler in self._handlers:
+            if handler.transport is not None:
+                handler.transport.close()
+        self._handlers.clear()
+
+    def start(self) -> None:
+        self._run(self._start())
+
+    def stop(self) -> None:
+        self._run(self._stop())
+
+    def close(self) -> None:
+        self._loop.call_soon_threadsafe(self._loop.stop)
+        self._thread.join(10)
+        self._loop.close()
+
+
+def expected_writes(i: int, product_id: str) -> list[tuple[int, int]]:
+    """What send number i (1-based) writes: each send is unique through its
+    score (i at scale 1), sequence number and product hash."""
+    return [(100, CODES[VERDICTS[i % 3]]), (101, i), (102, i),
+            (103, zlib.crc32(product_id.encode()) & 0xFFFF)]
+
+
+def contains_run(log: list[tuple[int, int]], run: list[tuple[int, int]],
+                 index: dict[tuple[int, int], list[int]]) -> bool:
+    """True when `run` occurs as consecutive entries of `log`."""
+    for start in index.get(run[1], []):  # (101, i) is unique to one send
+        if log[start - 1:start + 3] == run:
+            return True
+    return False
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--sends", type=int, default=2000)
+    parser.add_argument("--restarts", type=int, default=30)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    assert args.sends < 65535, "sequence numbers must stay unique"
+    rng = random.Random(args.seed)
+    logging.getLogger("vantix.sink.modbus").setLevel(logging.ERROR)
+    logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
+
+    server = RecordingServer()
+    server.start()
+    sink = PlcLinkSink({"host": "127.0.0.1", "port": server.port, "timeout_s": 1.0,
+                        "score_scale": 1})
+    sink.open()
+
+    events: list[tuple[float, str]] = []  # (time, "stop" | "start")
+    sending = threading.Event()
+    sending.set()
+
+    def chaos() -> None:
+        for _ in range(args.restarts):
+            time.sleep(rng.uniform(0.05, 0.35))
+            if not sending.is_set():
+                return
+            server.stop()
+            events.append((time.monotonic(), "stop"))
+            time.sleep(rng.uniform(0.01, 0.15))
+            server.start()
+            events.append((time.monotonic(), "start"))
+
+    # Spread the sends over the expected length of the chaos run.
+    span = args.restarts * (0.20 + 0.08)
+    outcomes: list[tuple[float, bool]] = []  # (start time, returned normally)
+    chaos_thread = threading.Thread(target=chaos)
+    began = time.monotonic()
+    chaos_thread.start()
+    for i in range(1, args.sends + 1):
+        verdict = VERDICTS[i % 3]
+        started = time.monotonic()
+        try:
+            sink.send(InspectionResult(verdict, float(i)), {"product_id": f"P-{i:05d}"})
+            outcomes.append((started, True))
+        except SinkError:
+            outcomes.append((started, False))
+        time.sleep(max(0.0, began + i * span / args.sends - time.monotonic()))
+    elapsed = time.monotonic() - began
+    sending.clear()
+    chaos_thread.join()
+    sink.close()
+    server.stop()
+    server.close()
+
+    log = server.writes
+    index = collections.defaultdict(list)
+    for n, entry in enumerate(log):
+        index[entry].append(n)
+    returned = [i for i, (_, ok) in enumerate(outcomes, 1) if ok]
+    lost = [i for i in returned
+            if not contains_run(log, expected_writes(i, f"P-{i:05d}"), index)]
+
+    # For each restart: sends started after it until the first that landed,
+    # unless the server was stopped again before one did.
+    to_land: list[int | str] = []
+    for k, (t, kind) in enumerate(events):
+        if kind != "start":
+            continue
+        next_stop = next((s for s, what in events[k + 1:] if what == "stop"), float("inf"))
+        after = [ok for started, ok in outcomes if t <= started < next_stop]
+        if True in after:
+            to_land.append(after.index(True) + 1)
+        else:
+            to_land.append("stopped again before a send")
+    restarts_during = sum(1 for t, kind in events if kind == "start")
+
+    print(f"sends: {args.sends} in {elapsed:.1f} s; server restarts: {restarts_during} "
+          f"(seed {args.seed})")
+    print(f"returned normally:                         {len(returned)}")
+    print(f"raised SinkError:                          {args.sends - len(returned)}")
+    print(f"returned normally but not on the server:   {len(lost)} {lost[:10] if lost else ''}")
+    counts = collections.Counter(to_land)
+    print("sends after each restart until one landed: "
+          + ", ".join(f"{n}: {c}×" for n, c in sorted(counts.items(), key=str)))
+    print(f"register writes recorded by the server:    {len(log)}")
+
+
+if __name__ == "__main__":
+    main()
