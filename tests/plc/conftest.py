@@ -163,6 +163,7 @@ def recorder() -> Recorder:
 
 @pytest.fixture
 def server(recorder: Recorder) -> Iterator[ModbusServer]:
+    pytest.importorskip("pymodbus.server")
     srv = ModbusServer(recorder)
     srv.start()
     yield srv

@@ -1,9 +1,10 @@
 """test_connection: the operator's link diagnostic."""
 
 import pytest
-from pymodbus.client import ModbusTcpClient
 
 from vantix.io.sink.plc_link import PlcLinkSink
+
+ModbusTcpClient = pytest.importorskip("pymodbus.client").ModbusTcpClient
 
 FLAGS = ("connected", "responding", "ok", "simulated")
 

@@ -4,7 +4,6 @@ at call time, and methods reached through the instance."""
 import subprocess
 import sys
 
-import pymodbus.client
 import pytest
 
 from vantix.io import _pymodbus_compat
@@ -34,7 +33,12 @@ def test_class_shape():
     assert plc_link._U16_MAX == 65535 and plc_link.logger.name == "vantix.sink.modbus"
 
 
-def test_unit_keyword_of_the_installed_client():
+@pytest.fixture
+def client_module():
+    return pytest.importorskip("pymodbus.client")
+
+
+def test_unit_keyword_of_the_installed_client(client_module):
     assert _pymodbus_compat.unit(5) == {"device_id": 5}
 
 
@@ -52,13 +56,13 @@ class Legacy:
 
 @pytest.mark.parametrize(("client", "keyword"), [(DeviceId, "device_id"), (Slave, "slave"),
                                                  (Legacy, "unit")])
-def test_unit_keyword_follows_the_signature(monkeypatch, client, keyword):
-    monkeypatch.setattr(pymodbus.client, "ModbusTcpClient", client)
+def test_unit_keyword_follows_the_signature(monkeypatch, client_module, client, keyword):
+    monkeypatch.setattr(client_module, "ModbusTcpClient", client)
     assert _pymodbus_compat.unit(3) == {keyword: 3}
 
 
-def test_unit_without_pymodbus(monkeypatch, no_pymodbus):
-    monkeypatch.setattr(pymodbus.client, "ModbusTcpClient", Slave)  # must not be reached
+def test_unit_without_pymodbus(monkeypatch, client_module, no_pymodbus):
+    monkeypatch.setattr(client_module, "ModbusTcpClient", Slave)  # must not be reached
     assert _pymodbus_compat.unit(2) == {"device_id": 2}
 
 

@@ -134,3 +134,10 @@ def test_heartbeat_never_reconnects_nor_raises(sink, server, recorder, caplog):
     sink.send(RESULT, {"product_id": "P-1"})
     sink.write_heartbeat(3)
     assert recorder.value(110) == 3
+
+
+def test_heartbeat_value_that_is_no_number_raises_and_keeps_the_link(sink, recorder):
+    sink.params["heartbeat_register"] = 110
+    with pytest.raises(ValueError):
+        sink.write_heartbeat("beat")
+    assert sink._connected is True and recorder.writes == []

@@ -55,10 +55,6 @@ constexpr const char *kTestPassed = "connected and responding - ";
 constexpr const char *kClassDoc =
     "Modbus TCP 홀딩 레지스터에 결과 기록.\n"
     "\n"
-    "결과 하나마다 판정 코드(OK=1, NG=2, ERROR=3), 배율을 곱한 점수, 시퀀스 번호,\n"
-    "제품 ID 해시(UTF-8 CRC-32 의 하위 16비트)를 레지스터에 하나씩 쓴다.\n"
-    "pymodbus 가 없으면 쓰지 않고 로그만 남기는 시뮬레이션 모드로 동작한다.\n"
-    "\n"
     "params:\n"
     "    host (str): PLC 주소. 기본 \"127.0.0.1\"\n"
     "    port (int): Modbus TCP 포트. 기본 502\n"
@@ -66,12 +62,15 @@ constexpr const char *kClassDoc =
     "    timeout_s (float): 요청 타임아웃(초). 기본 1.0\n"
     "    strict_open (bool): True 이면 연결에 실패할 때 open() 이 SinkError 를 발생. 기본 False\n"
     "        (False 이면 연결 없이 시작하고 send 때 다시 연결한다)\n"
-    "    verdict_register (int): 판정 코드 레지스터. 기본 100\n"
+    "    verdict_register (int): 판정 코드(OK=1, NG=2, ERROR=3) 레지스터. 기본 100\n"
     "    score_register (int): 점수 레지스터. 기본 101\n"
     "    seq_register (int): 시퀀스 번호(1..65535, 다음은 0) 레지스터. 기본 102\n"
-    "    product_register (int | None): 제품 ID 해시 레지스터. 기본 103, None 이면 기록하지 않음\n"
+    "    product_register (int | None): 제품 ID 해시(UTF-8 CRC-32 의 하위 16비트) 레지스터.\n"
+    "        기본 103, None 이면 기록하지 않음\n"
     "    heartbeat_register (int | None): write_heartbeat() 값 레지스터. 기본 None (사용 안 함)\n"
-    "    score_scale (float): 점수에 곱해 정수로 바꾸는 배율(0..65535 로 제한, 버림). 기본 1000";
+    "    score_scale (float): 점수에 곱해 정수로 바꾸는 배율(0..65535 로 제한, 버림). 기본 1000\n"
+    "\n"
+    "pymodbus 가 없으면 쓰지 않고 로그만 남기는 시뮬레이션 모드로 동작한다.";
 
 // --- small helpers -------------------------------------------------------
 
