@@ -59,8 +59,8 @@ def camera(gc, simulator_dir) -> Iterator[Callable[..., ImageCamera]]:
     """Makes simulator cameras (cti_path set, closed at teardown)."""
     made: list[ImageCamera] = []
 
-    def make(open_: bool = True, **params) -> ImageCamera:
-        cam = ImageCamera({"cti_path": str(simulator_dir), **params})
+    def make(open_: bool = True, cls=ImageCamera, **params) -> ImageCamera:
+        cam = cls({"cti_path": str(simulator_dir), **params})
         made.append(cam)
         if open_:
             cam.open()

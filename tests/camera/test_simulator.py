@@ -228,3 +228,28 @@ def test_four_threads_receive_from_one_camera(camera):
         t.join()
     assert errors == [] and len(set(ids)) == 40  # every buffer delivered once
     assert not cam._fetch_lock.locked()
+
+
+def test_frames_arrive_as_bgr_images_through_the_host_path(camera, gc):
+    mono = camera(cls=gc.GentlCamera, serial="SN_InterfaceA_0", width=64, height=48)
+    color = camera(cls=gc.GentlCamera, serial="SN_InterfaceB_1")
+    for cam in (mono, color):
+        frame = cam.read()
+        assert frame.image.dtype == np.uint8 and frame.image.ndim == 3
+        assert frame.image.shape[2] == 3 and frame.image.flags.owndata
+    assert mono.read().image.shape == (48, 64, 3)
+
+
+def test_real_producer_faults(camera, gc, tmp_path):
+    # an empty folder: no producer, and no harvester is made
+    with pytest.raises(CameraError, match=r"^no GenTL producer \(\.cti\) found\. "):
+        camera(cti_path=str(tmp_path))
+    # a file that is no loadable library fails to register
+    (tmp_path / "broken.cti").write_bytes(b"not a library")
+    with pytest.raises(CameraError, match=r"^none of the 1 producers could be opened "
+                       r"\(32/64-bit mismatch\?\)$"):
+        camera(cti_path=str(tmp_path))
+    assert gc.enumerate_devices(str(tmp_path)) == {
+        "devices": [], "available": True,
+        "reason": "producers loaded but no camera detected - check power, cabling and subnet"}
+    assert gc._SHARED_HARVESTERS == {}
