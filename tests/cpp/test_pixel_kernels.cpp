@@ -1,4 +1,4 @@
-// sources: src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp
+// sources: src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp src/native/gentl_camera/pixel/expand.cpp
 // Every kernel against a reference written from the layout's definition,
 // with inputs and outputs allocated to their exact size so that the
 // sanitizer catches any access past either.
@@ -191,6 +191,42 @@ TEST(shift_saturates_and_reads_unaligned_words) {
     CHECK(shift_bgr(words, 2 * count, 16, out.data(), 1) == Status::unsupported);
     CHECK(shift8(words, 2 * count, -1, out.data(), 1) == Status::unsupported);
     CHECK(shift8(words, 0, 4, out.data(), 0) == Status::ok);
+}
+
+TEST(large_outputs_stream_at_any_alignment) {
+    // Past the size where stores bypass the cache; every start offset of the
+    // output modulo the 32-byte store width is reached by one of the runs.
+    const std::size_t count = (std::size_t(8) << 20) / 3 + 4099;
+    const auto grey = random_bytes(count, 11);
+    const auto words = random_bytes(2 * count, 12);
+    const auto packed = random_bytes(need(Packing::lsb, 12, count), 13);
+    for (std::size_t offset : {0, 1, 5, 31}) {
+        std::vector<std::uint8_t> buf(3 * count + offset);
+        std::uint8_t *dst = buf.data() + offset;
+        CHECK(to_bgr8(grey.data(), grey.size(), Order::gray, dst, count) == Status::ok);
+        bool same = true;
+        for (std::size_t i = 0; i < count; i += 97)
+            same = same && dst[3 * i] == grey[i] && dst[3 * i + 2] == grey[i];
+        same = same && dst[3 * count - 1] == grey[count - 1];
+        CHECK(same);
+
+        CHECK(shift_bgr(words.data(), words.size(), 4, dst, count) == Status::ok);
+        same = true;
+        for (std::size_t i = 0; i < count; i += 97) {
+            std::uint16_t v;
+            std::memcpy(&v, words.data() + 2 * i, 2);
+            const unsigned want = (v >> 4) > 255 ? 255 : (v >> 4);
+            same = same && dst[3 * i] == want && dst[3 * i + 1] == want;
+        }
+        CHECK(same);
+
+        CHECK(unpack_bgr(packed.data(), packed.size(), Packing::lsb, 12, dst, count) == Status::ok);
+        same = true;
+        for (std::size_t i = 0; i < count; i += 97)
+            same = same && dst[3 * i + 1] == (lsb_sample(packed, 12, i) >> 4);
+        same = same && dst[3 * count - 1] == (lsb_sample(packed, 12, count - 1) >> 4);
+        CHECK(same);
+    }
 }
 
 TEST(eight_bit_orders_to_bgr) {

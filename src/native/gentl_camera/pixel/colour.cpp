@@ -4,21 +4,13 @@
 #include <limits>
 
 #include "dispatch.hpp"
+#include "expand.hpp"
 #include "kernels.hpp"
 
 namespace vantix::pixel {
 namespace {
 
 using u8 = std::uint8_t;
-
-VANTIX_HOT void gray_loop(const u8 *__restrict src, std::size_t count, u8 *__restrict dst) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const u8 v = src[i];
-        dst[3 * i] = v;
-        dst[3 * i + 1] = v;
-        dst[3 * i + 2] = v;
-    }
-}
 
 // Source pixels of N bytes with blue, green and red at B, G and R.
 template <std::size_t N, std::size_t B, std::size_t G, std::size_t R>
@@ -61,7 +53,7 @@ Status to_bgr8(const u8 *src, std::size_t src_len, Order order, u8 *dst, std::si
     if (!count) return Status::ok;
     switch (order) {
     case Order::gray:
-        gray_loop(src, count, dst);
+        detail::expand_bgr(src, count, dst, count >= detail::kStreamBytes / 3);
         break;
     case Order::rgb:
         rgb_loop(src, count, dst);

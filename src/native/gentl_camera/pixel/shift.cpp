@@ -1,10 +1,12 @@
 // Depth reduction of 16-bit samples to 8 bits by a right shift. A sample
 // with bits set above its nominal depth saturates at 255 instead of wrapping,
 // so that a bright pixel stays bright.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "dispatch.hpp"
+#include "expand.hpp"
 #include "kernels.hpp"
 
 namespace vantix::pixel {
@@ -13,26 +15,41 @@ namespace {
 using u8 = std::uint8_t;
 using u16 = std::uint16_t;
 
-VANTIX_INLINE u8 reduce(const u8 *src, std::size_t i, int shift) {
-    u16 v;
-    std::memcpy(&v, src + 2 * i, sizeof v);
-    const unsigned r = static_cast<unsigned>(v) >> shift;
-    return static_cast<u8>(r > 255 ? 255 : r);
-}
-
-VANTIX_HOT void shift_loop(const u8 *__restrict src, std::size_t count, int shift,
-                           u8 *__restrict dst) {
-    for (std::size_t i = 0; i < count; ++i) dst[i] = reduce(src, i, shift);
-}
-
-VANTIX_HOT void shift_bgr_loop(const u8 *__restrict src, std::size_t count, int shift,
-                               u8 *__restrict dst) {
+void shift_portable(const u8 *__restrict src, std::size_t count, int shift, u8 *__restrict dst) {
     for (std::size_t i = 0; i < count; ++i) {
-        const u8 v = reduce(src, i, shift);
-        dst[3 * i] = v;
-        dst[3 * i + 1] = v;
-        dst[3 * i + 2] = v;
+        u16 v;
+        std::memcpy(&v, src + 2 * i, sizeof v);
+        const unsigned r = static_cast<unsigned>(v) >> shift;
+        dst[i] = static_cast<u8>(r < 255 ? r : 255);
     }
+}
+
+#ifdef VANTIX_AVX2_PATH
+// Compilers widen a variable shift of 16-bit values to 32 bits; this stays in
+// words: shift, clamp to 255, pack.
+__attribute__((target("avx2"))) void shift_avx2(const u8 *src, std::size_t count, int shift,
+                                                u8 *dst) {
+    const __m128i by = _mm_cvtsi32_si128(shift);
+    const __m256i max = _mm256_set1_epi16(255);
+    std::size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 2 * i));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 2 * i + 32));
+        a = _mm256_min_epu16(_mm256_srl_epi16(a, by), max);
+        b = _mm256_min_epu16(_mm256_srl_epi16(b, by), max);
+        // packus interleaves the 128-bit lanes of a and b; put them back in order.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), packed);
+    }
+    shift_portable(src + 2 * i, count - i, shift, dst + i);
+}
+#endif
+
+void shift_loop(const u8 *src, std::size_t count, int shift, u8 *dst) {
+#ifdef VANTIX_AVX2_PATH
+    if (detail::has_avx2()) return shift_avx2(src, count, shift, dst);
+#endif
+    shift_portable(src, count, shift, dst);
 }
 
 Status check(std::size_t src_len, int shift, std::size_t count) {
@@ -52,8 +69,16 @@ Status shift8(const u8 *src, std::size_t src_len, int shift, u8 *dst, std::size_
 
 Status shift_bgr(const u8 *src, std::size_t src_len, int shift, u8 *dst, std::size_t count) {
     const Status s = check(src_len, shift, count);
-    if (s == Status::ok && count) shift_bgr_loop(src, count, shift, dst);
-    return s;
+    if (s != Status::ok) return s;
+    const bool stream = count >= detail::kStreamBytes / 3;
+    u8 grey[detail::kBlock];
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(detail::kBlock, count - done);
+        shift_loop(src + 2 * done, n, shift, grey);
+        detail::expand_bgr(grey, n, dst + 3 * done, stream);
+        done += n;
+    }
+    return Status::ok;
 }
 
 }  // namespace vantix::pixel

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "dispatch.hpp"
+#include "expand.hpp"
 #include "kernels.hpp"
 
 namespace vantix::pixel {
@@ -99,61 +100,35 @@ VANTIX_INLINE void groups8(const u8 *__restrict src, std::size_t groups, u8 *__r
     for (std::size_t i = 0; i < groups; ++i) L::decode8(src + i * L::bytes, dst + i * L::samples);
 }
 
-// Top 8 bits replicated into B, G and R. Decoding a block into a small
-// buffer first lets both halves vectorise; the buffer stays in L1.
-template <class L>
-VANTIX_INLINE void groups_bgr(const u8 *__restrict src, std::size_t groups, u8 *__restrict dst) {
-    constexpr std::size_t kBlock = 1024;  // groups per block
-    u8 grey[kBlock * L::samples];
-    for (std::size_t b = 0; b < groups; b += kBlock) {
-        const std::size_t n = std::min(kBlock, groups - b);
-        groups8<L>(src + b * L::bytes, n, grey);
-        u8 *__restrict d = dst + b * 3 * L::samples;
-        for (std::size_t i = 0; i < n * L::samples; ++i) {
-            d[3 * i] = grey[i];
-            d[3 * i + 1] = grey[i];
-            d[3 * i + 2] = grey[i];
-        }
-    }
-}
-
-#define VANTIX_GROUP_LOOPS(L)                                                                  \
+// The dispatched loops, one per layout and output type.
+#define VANTIX_LOOP16(L)                                                                       \
     VANTIX_HOT void L##_16(const u8 *src, std::size_t groups, u16 *dst) {                     \
         groups16<L>(src, groups, dst);                                                         \
     }
-VANTIX_GROUP_LOOPS(Lsb10)
-VANTIX_GROUP_LOOPS(Lsb12)
-VANTIX_GROUP_LOOPS(Lsb14)
-VANTIX_GROUP_LOOPS(Grouped10)
-VANTIX_GROUP_LOOPS(Grouped12)
-#undef VANTIX_GROUP_LOOPS
-
-#define VANTIX_GROUP_LOOPS(L)                                                                  \
+#define VANTIX_LOOP8(L)                                                                        \
     VANTIX_HOT void L##_8(const u8 *src, std::size_t groups, u8 *dst) {                       \
         groups8<L>(src, groups, dst);                                                          \
-    }                                                                                          \
-    VANTIX_HOT void L##_bgr(const u8 *src, std::size_t groups, u8 *dst) {                     \
-        groups_bgr<L>(src, groups, dst);                                                       \
     }
-VANTIX_GROUP_LOOPS(Lsb10)
-VANTIX_GROUP_LOOPS(Lsb12)
-VANTIX_GROUP_LOOPS(Lsb14)
-VANTIX_GROUP_LOOPS(Grouped8)
-#undef VANTIX_GROUP_LOOPS
+VANTIX_LOOP16(Lsb10)
+VANTIX_LOOP16(Lsb12)
+VANTIX_LOOP16(Lsb14)
+VANTIX_LOOP16(Grouped10)
+VANTIX_LOOP16(Grouped12)
+VANTIX_LOOP8(Lsb10)
+VANTIX_LOOP8(Lsb12)
+VANTIX_LOOP8(Lsb14)
+VANTIX_LOOP8(Grouped8)
+#undef VANTIX_LOOP16
+#undef VANTIX_LOOP8
 
-// Bulk loops for the whole groups and the layout's shape, for one target.
+// A layout's shape and its loops for one output type: `bulk` decodes whole
+// groups, `group` one group into scratch.
 template <typename Out>
 struct Plan {
-    std::size_t bytes = 0, samples = 0, out_per_sample = 1;
+    std::size_t bytes = 0, samples = 0;
     void (*bulk)(const u8 *, std::size_t, Out *) = nullptr;
-    void (*group)(const u8 *, Out *) = nullptr;  // one group, into scratch
+    void (*group)(const u8 *, Out *) = nullptr;
 };
-
-template <class L, typename Out>
-Plan<Out> plan(void (*bulk)(const u8 *, std::size_t, Out *), void (*group)(const u8 *, Out *),
-               std::size_t out_per_sample) {
-    return {L::bytes, L::samples, out_per_sample, bulk, group};
-}
 
 template <class L>
 void one16(const u8 *g, u16 *s) {
@@ -163,60 +138,64 @@ template <class L>
 void one8(const u8 *g, u8 *s) {
     L::decode8(g, s);
 }
-template <class L>
-void one_bgr(const u8 *g, u8 *s) {
-    groups_bgr<L>(g, 1, s);
+
+template <class L, typename Out>
+Plan<Out> plan_of(void (*bulk)(const u8 *, std::size_t, Out *), void (*group)(const u8 *, Out *)) {
+    return {L::bytes, L::samples, bulk, group};
 }
 
 bool plan16(Packing packing, int bits, Plan<u16> &p) {
-    if (packing == Packing::lsb && bits == 10) p = plan<Lsb10, u16>(Lsb10_16, one16<Lsb10>, 1);
-    else if (packing == Packing::lsb && bits == 12) p = plan<Lsb12, u16>(Lsb12_16, one16<Lsb12>, 1);
-    else if (packing == Packing::lsb && bits == 14) p = plan<Lsb14, u16>(Lsb14_16, one16<Lsb14>, 1);
-    else if (packing == Packing::grouped && bits == 10)
-        p = plan<Grouped10, u16>(Grouped10_16, one16<Grouped10>, 1);
-    else if (packing == Packing::grouped && bits == 12)
-        p = plan<Grouped12, u16>(Grouped12_16, one16<Grouped12>, 1);
-    else return false;
-    return true;
-}
-
-bool plan8(Packing packing, int bits, bool bgr, Plan<u8> &p) {
-    const std::size_t n = bgr ? 3 : 1;
     if (packing == Packing::lsb && bits == 10)
-        p = plan<Lsb10, u8>(bgr ? Lsb10_bgr : Lsb10_8, bgr ? one_bgr<Lsb10> : one8<Lsb10>, n);
+        p = plan_of<Lsb10>(Lsb10_16, one16<Lsb10>);
     else if (packing == Packing::lsb && bits == 12)
-        p = plan<Lsb12, u8>(bgr ? Lsb12_bgr : Lsb12_8, bgr ? one_bgr<Lsb12> : one8<Lsb12>, n);
+        p = plan_of<Lsb12>(Lsb12_16, one16<Lsb12>);
     else if (packing == Packing::lsb && bits == 14)
-        p = plan<Lsb14, u8>(bgr ? Lsb14_bgr : Lsb14_8, bgr ? one_bgr<Lsb14> : one8<Lsb14>, n);
-    else if (packing == Packing::grouped && (bits == 10 || bits == 12))
-        p = plan<Grouped8, u8>(bgr ? Grouped8_bgr : Grouped8_8,
-                               bgr ? one_bgr<Grouped8> : one8<Grouped8>, n);
-    else return false;
+        p = plan_of<Lsb14>(Lsb14_16, one16<Lsb14>);
+    else if (packing == Packing::grouped && bits == 10)
+        p = plan_of<Grouped10>(Grouped10_16, one16<Grouped10>);
+    else if (packing == Packing::grouped && bits == 12)
+        p = plan_of<Grouped12>(Grouped12_16, one16<Grouped12>);
+    else
+        return false;
     return true;
 }
 
-// Runs a plan over `count` samples: the whole groups in bulk, then the last,
-// partial group from a zero-padded copy of the bytes that remain, so that no
-// byte past src_len is read and no value past count is written.
+bool plan8(Packing packing, int bits, Plan<u8> &p) {
+    if (packing == Packing::lsb && bits == 10)
+        p = plan_of<Lsb10>(Lsb10_8, one8<Lsb10>);
+    else if (packing == Packing::lsb && bits == 12)
+        p = plan_of<Lsb12>(Lsb12_8, one8<Lsb12>);
+    else if (packing == Packing::lsb && bits == 14)
+        p = plan_of<Lsb14>(Lsb14_8, one8<Lsb14>);
+    else if (packing == Packing::grouped && (bits == 10 || bits == 12))
+        p = plan_of<Grouped8>(Grouped8_8, one8<Grouped8>);
+    else
+        return false;
+    return true;
+}
+
+// Decodes `count` samples: the whole groups in bulk, then the last, partial
+// group from a zero-padded copy of the bytes that remain, so that no byte
+// past src_len is read and no value past count is written. The caller has
+// checked that src_len covers count samples.
 template <typename Out>
-Status run(const Plan<Out> &p, Packing packing, int bits, const u8 *src, std::size_t src_len,
-           Out *dst, std::size_t count) {
-    std::size_t need = 0;
-    if (!packed_size(packing, bits, count, need)) return Status::too_small;
-    if (src_len < need) return Status::too_small;
+void run(const Plan<Out> &p, const u8 *src, std::size_t src_len, Out *dst, std::size_t count) {
     const std::size_t groups = count / p.samples;
     if (groups) p.bulk(src, groups, dst);
     const std::size_t rest = count - groups * p.samples;
     if (rest) {
         u8 in[8] = {};
-        Out out[4 * 3];
+        Out out[4];
         const std::size_t offset = groups * p.bytes;
         std::memcpy(in, src + offset, std::min(p.bytes, src_len - offset));
         p.group(in, out);
-        std::memcpy(dst + groups * p.samples * p.out_per_sample, out,
-                    rest * p.out_per_sample * sizeof(Out));
+        std::memcpy(dst + groups * p.samples, out, rest * sizeof(Out));
     }
-    return Status::ok;
+}
+
+bool covers(Packing packing, int bits, std::size_t src_len, std::size_t count) {
+    std::size_t need = 0;
+    return packed_size(packing, bits, count, need) && src_len >= need;
 }
 
 }  // namespace
@@ -245,21 +224,37 @@ Status unpack16(const u8 *src, std::size_t src_len, Packing packing, int bits, u
                 std::size_t count) {
     Plan<u16> p;
     if (!plan16(packing, bits, p)) return Status::unsupported;
-    return run(p, packing, bits, src, src_len, dst, count);
+    if (!covers(packing, bits, src_len, count)) return Status::too_small;
+    run(p, src, src_len, dst, count);
+    return Status::ok;
 }
 
 Status unpack8(const u8 *src, std::size_t src_len, Packing packing, int bits, u8 *dst,
                std::size_t count) {
     Plan<u8> p;
-    if (!plan8(packing, bits, false, p)) return Status::unsupported;
-    return run(p, packing, bits, src, src_len, dst, count);
+    if (!plan8(packing, bits, p)) return Status::unsupported;
+    if (!covers(packing, bits, src_len, count)) return Status::too_small;
+    run(p, src, src_len, dst, count);
+    return Status::ok;
 }
 
 Status unpack_bgr(const u8 *src, std::size_t src_len, Packing packing, int bits, u8 *dst,
                   std::size_t count) {
     Plan<u8> p;
-    if (!plan8(packing, bits, true, p)) return Status::unsupported;
-    return run(p, packing, bits, src, src_len, dst, count);
+    if (!plan8(packing, bits, p)) return Status::unsupported;
+    if (!covers(packing, bits, src_len, count)) return Status::too_small;
+    const bool stream = count >= detail::kStreamBytes / 3;
+    // Blocks are whole groups of every layout, so each starts on a group.
+    static_assert(detail::kBlock % 4 == 0, "blocks must hold whole groups");
+    u8 grey[detail::kBlock];
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(detail::kBlock, count - done);
+        const std::size_t offset = done / p.samples * p.bytes;
+        run(p, src + offset, src_len - offset, grey, n);
+        detail::expand_bgr(grey, n, dst + 3 * done, stream);
+        done += n;
+    }
+    return Status::ok;
 }
 
 }  // namespace vantix::pixel
