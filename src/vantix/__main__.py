@@ -1,0 +1,3 @@
+from vantix.cli import main_entry
+
+main_entry()

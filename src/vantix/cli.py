@@ -1,0 +1,169 @@
+"""Command line: the end-to-end demo and the operator diagnostics.
+
+    python -m vantix demo [--frames N] [--cti PATH] [--serial S] [--model M]
+                          [--plc HOST:PORT | --simulate] [--out PNG]
+    python -m vantix devices [--cti PATH]
+    python -m vantix plc-test --host H [--port P] [--unit U]
+
+Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
+device, cannot open); 4 PLC problem (unreachable, write failed; for
+plc-test: the link test did not pass); 1 anything else.
+"""
+
+from __future__ import annotations
+
+import argparse
+import logging
+import sys
+
+from vantix.demo.report import ProgressBar, table
+
+EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_CAMERA, EXIT_PLC = 0, 1, 2, 3, 4
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = _parser()
+    args = parser.parse_args(argv)
+    logging.basicConfig(level=logging.WARNING if not args.verbose else logging.INFO,
+                        format="%(levelname)s %(name)s: %(message)s")
+    return args.command(args)
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="python -m vantix", description=__doc__.split("\n")[0])
+    parser.add_argument("-v", "--verbose", action="store_true", help="log at info level")
+    commands = parser.add_subparsers(required=True, metavar="COMMAND")
+
+    demo = commands.add_parser("demo", help="run frames from a camera through inspection to a PLC")
+    demo.add_argument("--frames", type=_positive, default=60, help="frames to read (default 60)")
+    demo.add_argument("--train", type=_positive, default=16,
+                      help="first frames that build the feature bank (default 16)")
+    demo.add_argument("--threshold", type=float, default=8.0,
+                      help="largest |z| still judged OK (default 8)")
+    demo.add_argument("--defect-every", type=int, default=5,
+                      help="paint a synthetic blemish on every N-th judged frame (0: never)")
+    demo.add_argument("--cti", help="GenTL producer file or folder (default: the simulator)")
+    demo.add_argument("--serial", help="camera serial number")
+    demo.add_argument("--model", help="camera model (partial match)")
+    plc = demo.add_mutually_exclusive_group()
+    plc.add_argument("--plc", type=_host_port, metavar="HOST:PORT",
+                     help="a real PLC (default: an embedded Modbus TCP server on 127.0.0.1)")
+    plc.add_argument("--simulate", action="store_true", help="log the PLC writes instead")
+    demo.add_argument("--out", default="vantix-demo.png", help="picture to write (PNG)")
+    demo.set_defaults(command=_demo)
+
+    devices = commands.add_parser("devices", help="list the cameras the GenTL producers see")
+    devices.add_argument("--cti", help="GenTL producer file or folder (default: GENICAM_GENTL64_PATH)")
+    devices.set_defaults(command=_devices)
+
+    test = commands.add_parser("plc-test", help="check the Modbus TCP link to a PLC")
+    test.add_argument("--host", required=True)
+    test.add_argument("--port", type=int, default=502)
+    test.add_argument("--unit", type=int, default=1, help="Modbus unit id (default 1)")
+    test.set_defaults(command=_plc_test)
+    return parser
+
+
+def _positive(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def _host_port(text: str) -> tuple[str, int]:
+    host, sep, port = text.rpartition(":")
+    if not sep or not host or not port.isdigit():
+        raise argparse.ArgumentTypeError("expected HOST:PORT, e.g. 192.0.2.10:502")
+    return host, int(port)
+
+
+def _demo(args: argparse.Namespace) -> int:
+    from vantix.demo import pipeline
+
+    options = pipeline.Options(frames=args.frames, train=args.train, threshold=args.threshold,
+                               defect_every=args.defect_every, cti=args.cti, serial=args.serial,
+                               model=args.model, plc=args.plc, simulate=args.simulate,
+                               out=args.out)
+    if options.train >= options.frames:
+        print("error: --frames must be larger than --train", file=sys.stderr)
+        return EXIT_USAGE
+    progress = ProgressBar(options.frames, "frames")
+    try:
+        summary = pipeline.run(options, progress)
+    except pipeline.DemoError as exc:
+        print(f"error ({exc.kind}): {exc}", file=sys.stderr)
+        return EXIT_CAMERA if exc.kind == "camera" else EXIT_PLC
+    except _sink_error() as exc:
+        print(f"error (plc): {exc}", file=sys.stderr)
+        return EXIT_PLC
+    except _camera_error() as exc:
+        print(f"error (camera): {exc}", file=sys.stderr)
+        return EXIT_CAMERA
+    progress.finish()
+    print(_summary_table(summary))
+    return EXIT_OK
+
+
+def _sink_error():
+    from vantix.io.sink.base import SinkError
+
+    return SinkError
+
+
+def _camera_error():
+    from vantix.io.camera.base import CameraError
+
+    return CameraError
+
+
+def _summary_table(summary) -> str:
+    fps = summary.frames / summary.seconds if summary.seconds else 0.0
+    camera = summary.camera or {}
+    rows = [
+        ("camera", f"{camera.get('vendor')} {camera.get('model')} (sn={camera.get('serial_number')})"),
+        ("PLC", summary.plc),
+        ("frames", f"{summary.frames} ({summary.timeouts} timed out)"),
+        ("frames per second", f"{fps:.1f}"),
+        *((f"verdict {name}", count) for name, count in summary.verdicts.items()),
+        ("last sequence number", summary.last_sequence),
+    ]
+    if summary.registers is not None:
+        rows += [(f"register {name}", value) for name, value in summary.registers.items()]
+    if summary.picture:
+        rows.append(("picture", summary.picture))
+    return table(rows, "vantix demo summary")
+
+
+def _devices(args: argparse.Namespace) -> int:
+    from vantix.io.camera.gentl_camera import enumerate_devices
+
+    result = enumerate_devices(args.cti) if args.cti else enumerate_devices()
+    devices = result["devices"]
+    if devices:
+        columns = ("index", "vendor", "model", "serial_number", "tl_type", "display_name")
+        rows = [columns] + [tuple(str(d.get(c)) for c in columns) for d in devices]
+        widths = [max(len(r[i]) for r in rows) for i in range(len(columns))]
+        for n, row in enumerate(rows):
+            print("  ".join(cell.ljust(w) for cell, w in zip(row, widths)).rstrip())
+            if n == 0:
+                print("  ".join("-" * w for w in widths))
+    if result["reason"]:
+        print(result["reason"], file=sys.stderr)
+    return EXIT_OK if devices else EXIT_CAMERA
+
+
+def _plc_test(args: argparse.Namespace) -> int:
+    from vantix.io.sink.plc_link import PlcLinkSink
+
+    report = PlcLinkSink({"host": args.host, "port": args.port, "unit_id": args.unit}).test_connection()
+    rows = [(key, report[key]) for key in ("host", "port", "unit_id", "connected", "responding",
+                                           "ok", "simulated", "read_value")]
+    print(table(rows, "PLC link test"))
+    print(report["message"])
+    return EXIT_OK if report["ok"] else EXIT_PLC
+
+
+def main_entry() -> None:
+    """Console-script entry point."""
+    raise SystemExit(main())

@@ -1,0 +1,1 @@
+"""The end-to-end demo: camera frames -> feature bank -> verdicts -> PLC registers."""

@@ -1,0 +1,201 @@
+"""The road of a frame, end to end: camera -> feature bank -> verdict -> PLC.
+
+The first `train` frames build a FeatureBank of good samples; every later
+frame is scored against it and judged, and every result goes through
+PlcLinkSink.send. A heartbeat is written every `heartbeat_every` results from
+the same thread (the sink is not thread-safe). Every `defect_every`-th judged
+frame gets a synthetic blemish, so that NG verdicts appear.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import sys
+import time
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from vantix.demo import inspection
+from vantix.demo.plc_server import ModbusServer
+from vantix.demo.simulator import HOW_TO_GET_ONE, find_simulator
+from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
+from vantix.io.camera.base import CameraError, TriggerMode
+from vantix.io.camera.gentl_camera import GentlCamera
+from vantix.io.sink.plc_link import PlcLinkSink
+from vantix.schemas.common import InspectionResult, Verdict
+
+RESULT_REGISTERS = {"verdict": 100, "score": 101, "sequence": 102, "product": 103}
+HEARTBEAT_REGISTER = 110
+
+
+@dataclass
+class Options:
+    frames: int = 60
+    train: int = 16
+    threshold: float = 8.0
+    defect_every: int = 5
+    heartbeat_every: int = 5
+    cti: str | None = None
+    serial: str | None = None
+    model: str | None = None
+    plc: tuple[str, int] | None = None   # a real PLC; None: an embedded server
+    simulate: bool = False               # the sink in log-only simulation mode
+    out: str = "vantix-demo.png"
+    seed: int = 0
+
+
+@dataclass
+class Summary:
+    frames: int = 0
+    timeouts: int = 0
+    seconds: float = 0.0
+    verdicts: dict[str, int] = field(default_factory=lambda: {v.value: 0 for v in Verdict})
+    last_sequence: int = 0
+    registers: dict[str, int | None] | None = None
+    plc: str = ""
+    camera: dict | None = None
+    picture: str | None = None
+
+
+class DemoError(Exception):
+    """An operator problem with a message to show; `kind` is "camera" or "plc"."""
+
+    def __init__(self, kind: str, message: str) -> None:
+        super().__init__(message)
+        self.kind = kind
+
+
+def run(options: Options, progress=None) -> Summary:
+    """Runs the demo; raises DemoError for the usual operator mistakes."""
+    with contextlib.ExitStack() as stack:
+        sink, plc_label, server = _open_plc(options, stack)
+        camera = _open_camera(options, stack)
+        summary = _inspect(options, camera, sink, progress)
+        summary.plc = plc_label
+        summary.camera = dict(camera._device_info)
+        summary.last_sequence = sink._seq
+        if not options.simulate:
+            summary.registers = _read_back(sink)
+        return summary
+
+
+def _open_camera(options: Options, stack: contextlib.ExitStack) -> GentlCamera:
+    cti = options.cti or find_simulator()
+    if cti is None:
+        raise DemoError("camera", HOW_TO_GET_ONE)
+    params = {"cti_path": cti, "serial": options.serial, "model": options.model}
+    camera = GentlCamera({k: v for k, v in params.items() if v is not None})
+    camera.set_trigger_mode(TriggerMode.SOFTWARE)
+    try:
+        camera.open()
+    except CameraError as exc:
+        raise DemoError("camera", str(exc)) from exc
+    stack.callback(camera.close)
+    return camera
+
+
+def _open_plc(options: Options, stack: contextlib.ExitStack):
+    server = None
+    if options.plc is not None:
+        host, port = options.plc
+    elif options.simulate:
+        host, port = "127.0.0.1", 502
+    else:
+        server = stack.enter_context(ModbusServer())
+        host, port = server.host, server.port
+    sink = PlcLinkSink({"host": host, "port": port, "heartbeat_register": HEARTBEAT_REGISTER,
+                        "strict_open": True})
+    try:
+        if options.simulate:
+            with _pymodbus_hidden():
+                sink.open()
+        else:
+            sink.open()
+    except Exception as exc:  # SinkError: the PLC cannot be reached
+        raise DemoError("plc", str(exc)) from exc
+    stack.callback(sink.close)
+    if options.simulate:
+        label = "simulation (log only)"
+    elif server is not None:
+        label = f"embedded Modbus TCP server {host}:{port}"
+    else:
+        label = f"{host}:{port}"
+    return sink, label, server
+
+
+@contextlib.contextmanager
+def _pymodbus_hidden():
+    """The sink falls back to its log-only simulation when pymodbus cannot be
+    imported while it opens; this makes it so for that moment."""
+    saved = {name: sys.modules.pop(name) for name in list(sys.modules)
+             if name == "pymodbus" or name.startswith("pymodbus.")}
+    sys.modules["pymodbus.client"] = None  # type: ignore[assignment]
+    try:
+        yield
+    finally:
+        del sys.modules["pymodbus.client"]
+        sys.modules.update(saved)
+
+
+def _inspect(options: Options, camera: GentlCamera, sink: PlcLinkSink, progress) -> Summary:
+    rng = np.random.default_rng(options.seed)
+    summary = Summary()
+    training: list[np.ndarray] = []
+    bank: FeatureBank | None = None
+    worst: tuple[float, np.ndarray, np.ndarray] | None = None
+    judged = 0
+    started = time.perf_counter()
+    for index in range(options.frames):
+        frame = camera.read()
+        if progress is not None:
+            progress.advance()
+        if frame is None:
+            summary.timeouts += 1
+            continue
+        summary.frames += 1
+        image = frame.image
+        if bank is None:
+            training.append(inspection.contrast_features(image))
+            if len(training) == options.train:
+                bank = FeatureBank.build(training)
+            continue
+        judged += 1
+        if options.defect_every and judged % options.defect_every == 0:
+            image = inspection.add_blemish(image, rng)
+        zmap = inspection.z_map(bank, inspection.contrast_features(image))
+        score = float(zmap.max())
+        verdict = Verdict.NG if score > options.threshold else Verdict.OK
+        summary.verdicts[verdict.value] += 1
+        # The register holds score x 1000: 1000 means "at the threshold".
+        result = InspectionResult(verdict=verdict, score=score / options.threshold)
+        sink.send(result, {"product_id": f"demo-{index:05d}"})
+        if judged % options.heartbeat_every == 0:
+            sink.write_heartbeat(judged // options.heartbeat_every)
+        if worst is None or score >= worst[0]:
+            worst = (score, image, zmap)
+    summary.seconds = time.perf_counter() - started
+    if worst is not None and options.out:
+        from vantix.demo.report import side_by_side, write_png
+
+        write_png(options.out, side_by_side(worst[1], worst[2], options.threshold))
+        summary.picture = options.out
+    return summary
+
+
+def _read_back(sink: PlcLinkSink) -> dict[str, int | None]:
+    """The registers as the PLC holds them, read over a connection of its own."""
+    from pymodbus.client import ModbusTcpClient
+
+    from vantix.io._pymodbus_compat import unit
+
+    client = ModbusTcpClient(host=sink.host, port=sink.port, timeout=2.0)
+    values: dict[str, int | None] = {}
+    try:
+        client.connect()
+        for name, address in {**RESULT_REGISTERS, "heartbeat": HEARTBEAT_REGISTER}.items():
+            reply = client.read_holding_registers(address, count=1, **unit(sink.unit_id))
+            values[f"{name} [{address}]"] = None if reply.isError() else int(reply.registers[0])
+    finally:
+        client.close()
+    return values

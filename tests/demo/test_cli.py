@@ -1,0 +1,104 @@
+"""The command line against the real simulator and an embedded Modbus server."""
+
+import re
+import subprocess
+import sys
+
+import pytest
+
+from vantix import cli
+from vantix.demo import pipeline
+from vantix.demo.plc_server import ModbusServer, free_port
+from vantix.demo.simulator import find_simulator
+
+SIMULATOR = find_simulator()
+needs_simulator = pytest.mark.skipif(SIMULATOR is None, reason="genicam without its simulator")
+
+
+@pytest.fixture
+def plc():
+    with ModbusServer() as server:
+        yield server
+
+
+@needs_simulator
+def test_demo_runs_end_to_end_and_the_plc_holds_the_last_result(tmp_path):
+    out = tmp_path / "demo.png"
+    run = subprocess.run([sys.executable, "-m", "vantix", "demo", "--frames", "26", "--train", "6",
+                          "--out", str(out)], capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    assert "verdict OK" in run.stdout and "verdict NG" in run.stdout
+    assert re.search(r"^last sequence number\s+20$", run.stdout, re.MULTILINE)
+    assert re.search(r"^register sequence \[102\]\s+20$", run.stdout, re.MULTILINE)
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@needs_simulator
+def test_demo_verdicts_reach_the_registers(plc, tmp_path):
+    options = pipeline.Options(frames=16, train=6, defect_every=2, plc=(plc.host, plc.port),
+                               out=str(tmp_path / "x.png"))
+    summary = pipeline.run(options)
+    assert summary.frames == 16 and summary.timeouts == 0
+    # Every second judged frame carries a blemish and is NG; the others are OK.
+    assert summary.verdicts == {"OK": 5, "NG": 5, "ERROR": 0}
+    verdicts = [v for (_, address, v) in plc.recorder.writes if address == 100]
+    assert verdicts == [1, 2] * 5
+    assert plc.recorder.value(102) == 10 and summary.last_sequence == 10
+    assert plc.recorder.value(110) == 2  # heartbeats after results 5 and 10
+
+
+@needs_simulator
+def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
+    assert cli.main(["demo", "--frames", "10", "--train", "4", "--simulate",
+                     "--out", str(tmp_path / "x.png")]) == cli.EXIT_OK
+    assert "simulation (log only)" in capsys.readouterr().out
+    import pymodbus.client  # noqa: F401 - importable again afterwards
+
+
+@pytest.mark.parametrize(
+    "argv,code,message",
+    [
+        (["demo", "--cti", "/nonexistent/producer.cti"], cli.EXIT_CAMERA,
+         "error (camera): no GenTL producer (.cti) found. Install the camera vendor SDK"),
+        (["demo", "--serial", "no-such-serial"], cli.EXIT_CAMERA,
+         "error (camera): no camera matched. devices found: ["),
+        (["demo", "--plc", f"127.0.0.1:{free_port()}"], cli.EXIT_PLC,
+         "error (plc): PlcLinkSink: cannot connect to 127.0.0.1:"),
+        (["demo", "--frames", "5", "--train", "5"], cli.EXIT_USAGE, "--frames must be larger"),
+    ],
+)
+def test_operator_mistakes_give_messages_and_exit_codes(argv, code, message, capsys):
+    if SIMULATOR is None and "--cti" not in argv:
+        pytest.skip("genicam without its simulator")
+    assert cli.main(argv) == code
+    err = capsys.readouterr().err
+    assert message in err and "Traceback" not in err
+
+
+def test_demo_without_a_simulator_says_how_to_get_one(monkeypatch, capsys):
+    monkeypatch.setattr(pipeline, "find_simulator", lambda: None)
+    assert cli.main(["demo", "--simulate"]) == cli.EXIT_CAMERA
+    assert 'pip install "vantix[demo]"' in capsys.readouterr().err
+
+
+@needs_simulator
+def test_devices_lists_the_simulated_cameras(capsys):
+    assert cli.main(["devices", "--cti", SIMULATOR]) == cli.EXIT_OK
+    rows = [line.split() for line in capsys.readouterr().out.splitlines()[2:]]
+    assert [(r[0], r[2], r[3]) for r in rows] == [
+        ("0", "TLSimuMono", "SN_InterfaceA_0"), ("1", "TLSimuColor", "SN_InterfaceA_1"),
+        ("2", "TLSimuMono", "SN_InterfaceB_0"), ("3", "TLSimuColor", "SN_InterfaceB_1")]
+
+
+def test_devices_without_producers_gives_the_reason(tmp_path, capsys):
+    assert cli.main(["devices", "--cti", str(tmp_path)]) == cli.EXIT_CAMERA
+    assert "no GenTL producer (.cti) found" in capsys.readouterr().err
+
+
+def test_plc_test_reports_each_outcome(plc, capsys):
+    assert cli.main(["plc-test", "--host", plc.host, "--port", str(plc.port)]) == cli.EXIT_OK
+    assert "connected and responding - " in capsys.readouterr().out
+    assert cli.main(["plc-test", "--host", "127.0.0.1", "--port", str(free_port())]) == cli.EXIT_PLC
+    assert "cannot reach 127.0.0.1:" in capsys.readouterr().out
+    assert cli.main(["plc-test", "--host", plc.host, "--port", str(plc.port), "--unit", "9"]) == cli.EXIT_PLC
+    assert "슬레이브 응답 오류(unit 9)" in capsys.readouterr().out
