@@ -103,8 +103,30 @@ class FakeDeviceInfo:
 
 
 class FakeNode:
-    def __init__(self, value=None, access=4):
-        self.value, self.access, self.executed = value, access, 0
+    """A GenICam node. `allowed` limits the values it takes (its symbolics);
+    writes are recorded in the node map's `writes` as (name, value)."""
+
+    def __init__(self, value=None, access=4, allowed=None):
+        self._value, self.access, self.allowed, self.executed = value, access, allowed, 0
+        self.name, self.log = "?", []
+
+    @property
+    def symbolics(self):
+        return list(self.allowed or ())
+
+    @property
+    def value(self):
+        return self._value
+
+    @value.setter
+    def value(self, value):
+        if self.allowed is not None and value not in self.allowed:
+            raise ValueError(f"{value!r} is not allowed")
+        self._value = value
+        self.log.append((self.name, value))
+
+    def from_string(self, text):
+        self.value = ("parsed", text)
 
     def get_access_mode(self):
         return self.access
@@ -113,9 +135,16 @@ class FakeNode:
         self.executed += 1
 
 
+def typed(interface: str, *args, **kwargs) -> FakeNode:
+    """A FakeNode whose class carries a genapi interface name (IInteger, ...)."""
+    return type(interface, (FakeNode,), {})(*args, **kwargs)
+
+
 class FakeNodeMap:
     def __init__(self, **nodes):
-        self.nodes = nodes
+        self.nodes, self.writes = nodes, []
+        for name, node in nodes.items():
+            node.name, node.log = name, self.writes
 
     def get_node(self, name):
         try:
