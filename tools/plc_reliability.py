@@ -177,7 +177,7 @@ def main() -> None:
             if not contains_run(log, expected_writes(i, f"P-{i:05d}"), index)]
 
     # For each restart: sends started after it until the first that landed,
-    # unless the server was stopped again before one did.
+    # unless the server was stopped again (or the run ended) before one did.
     to_land: list[int | str] = []
     for k, (t, kind) in enumerate(events):
         if kind != "start":
@@ -186,8 +186,10 @@ def main() -> None:
         after = [ok for started, ok in outcomes if t <= started < next_stop]
         if True in after:
             to_land.append(after.index(True) + 1)
+        elif next_stop == float("inf"):
+            to_land.append("run ended first")
         else:
-            to_land.append("stopped again before a send")
+            to_land.append("stopped again first")
     restarts_during = sum(1 for t, kind in events if kind == "start")
 
     print(f"sends: {args.sends} in {elapsed:.1f} s; server restarts: {restarts_during} "
