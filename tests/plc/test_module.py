@@ -80,18 +80,24 @@ def test_module_names_are_looked_up_at_call_time(monkeypatch, refused_port):
     sink.close()
 
 
-def test_overridden_methods_are_honoured(server, recorder):
-    class Flaky(plc_link.PlcLinkSink):
+def test_overridden_members_are_honoured(server, recorder):
+    class Custom(plc_link.PlcLinkSink):
         calls = 0
+        unit_id = property(lambda self: 2)
+
+        def _reg(self, key, default):
+            return 105 if key == "verdict_register" else None
 
         def _write_all(self, writes):
             self.calls += 1
             if self.calls == 1:
                 raise OSError("connection reset by peer")
-            super()._write_all(writes[:1])
+            super()._write_all(writes)
 
-    sink = Flaky(server.params)
+    sink = Custom(server.params)
     sink.open()
     sink.send(InspectionResult(Verdict.NG, 0.1), {})
+    sink._build_writes = lambda result, context: [(7, 1)]
+    sink.send(InspectionResult(Verdict.NG, 0.1), {})
     sink.close()
-    assert sink.calls == 2 and recorder.writes == [(1, 100, 2)]
+    assert sink.calls == 3 and recorder.writes == [(2, 105, 2), (2, 7, 1)]
