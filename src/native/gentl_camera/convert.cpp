@@ -305,6 +305,16 @@ py::object colour_to_bgr(const Payload &p, const px::Format &f, const Geometry &
     return std::move(out);
 }
 
+bool ends_with(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// COLOR_Bayer<pattern>2BGR, plain or with the _EA or _VNG demosaic.
+bool is_bayer_to_bgr(std::string_view name) {
+    return name.substr(0, 11) == "COLOR_Bayer" &&
+           (ends_with(name, "2BGR") || ends_with(name, "2BGR_EA") || ends_with(name, "2BGR_VNG"));
+}
+
 // The OpenCV code for a Bayer mosaic: the bayer_cv_code parameter when set,
 // else the _BAYER_MAP entry of the pattern. Only Bayer-to-BGR codes are
 // taken, so the result always has three channels.
@@ -321,13 +331,9 @@ py::object bayer_code(py::object self, py::object cv2, const px::Format &f,
         code_name = table[key];
     }
     const std::string text = glue::str(code_name);
-    const std::string_view v(text);
-    const bool bayer_to_bgr =
-        py::isinstance<py::str>(code_name) && v.substr(0, 11) == "COLOR_Bayer" &&
-        (v.size() >= 4 && (v.substr(v.size() - 4) == "2BGR" ||
-                           (v.size() >= 7 && v.substr(v.size() - 7) == "2BGR_EA") ||
-                           (v.size() >= 8 && v.substr(v.size() - 8) == "2BGR_VNG")));
-    if (!bayer_to_bgr || !py::hasattr(cv2, text.c_str())) fail(kUnknownCvCode + text);
+    if (!py::isinstance<py::str>(code_name) || !is_bayer_to_bgr(text) ||
+        !py::hasattr(cv2, text.c_str()))
+        fail(kUnknownCvCode + text);
     py::object code = cv2.attr(text.c_str());
     if (!PyLong_CheckExact(code.ptr())) fail(kUnknownCvCode + text);
     return code;
