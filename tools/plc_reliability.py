@@ -20,82 +20,20 @@ Usage: python tools/plc_reliability.py [--sends 2000] [--restarts 30] [--seed 1]
 from __future__ import annotations
 
 import argparse
-import asyncio
 import collections
 import logging
 import random
-import socket
 import threading
 import time
 import zlib
 
+from vantix.demo.plc_server import ModbusServer
 from vantix.io.sink.base import SinkError
 from vantix.io.sink.plc_link import PlcLinkSink
 from vantix.schemas.common import InspectionResult, Verdict
 
-REGISTERS = 200
 VERDICTS = (Verdict.OK, Verdict.NG, Verdict.ERROR)
 CODES = {Verdict.OK: 1, Verdict.NG: 2, Verdict.ERROR: 3}
-
-
-class RecordingServer:
-    """pymodbus's TCP server on its own event loop, restartable on one port;
-    `writes` holds every (address, value) it accepted, in order."""
-
-    def __init__(self) -> None:
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            self.port = s.getsockname()[1]
-        self.writes: list[tuple[int, int]] = []
-        self._server = None
-        self._handlers: list = []
-        self._loop = asyncio.new_event_loop()
-        self._thread = threading.Thread(target=self._loop.run_forever, daemon=True)
-        self._thread.start()
-
-    def _run(self, coro) -> None:
-        asyncio.run_coroutine_threadsafe(coro, self._loop).result(10)
-
-    async def _start(self) -> None:
-        from pymodbus.server import ModbusTcpServer
-        from pymodbus.simulator import DataType, SimData, SimDevice
-
-        async def record(_fc, _start, address, _count, _registers, values):
-            if values is not None:
-                self.writes.extend((address + i, int(v)) for i, v in enumerate(values))
-
-        handlers = self._handlers
-
-        class Server(ModbusTcpServer):
-            def callback_new_connection(self):
-                handlers.append(super().callback_new_connection())
-                return handlers[-1]
-
-        device = SimDevice(id=0, action=record, simdata=[
-            SimData(0, count=REGISTERS, values=0, datatype=DataType.REGISTERS)])
-        self._server = Server([device], address=("127.0.0.1", self.port))
-        await self._server.serve_forever(background=True)
-
-    async def _stop(self) -> None:
-        # A connection accepted by the kernel just before shutdown() reaches
-        # the server a loop turn later and would survive it: close leftovers.
-        await self._server.shutdown()
-        await asyncio.sleep(0.01)
-        for handler in self._handlers:
-            if handler.transport is not None:
-                handler.transport.close()
-        self._handlers.clear()
-
-    def start(self) -> None:
-        self._run(self._start())
-
-    def stop(self) -> None:
-        self._run(self._stop())
-
-    def close(self) -> None:
-        self._loop.call_soon_threadsafe(self._loop.stop)
-        self._thread.join(10)
-        self._loop.close()
 
 
 def expected_writes(i: int, product_id: str) -> list[tuple[int, int]]:
@@ -125,7 +63,7 @@ def main() -> None:
     logging.getLogger("vantix.sink.modbus").setLevel(logging.ERROR)
     logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
 
-    server = RecordingServer()
+    server = ModbusServer()
     server.start()
     sink = PlcLinkSink({"host": "127.0.0.1", "port": server.port, "timeout_s": 1.0,
                         "score_scale": 1})
@@ -165,10 +103,9 @@ def main() -> None:
     sending.clear()
     chaos_thread.join()
     sink.close()
-    server.stop()
     server.close()
 
-    log = server.writes
+    log = [(address, value) for _, address, value in server.recorder.writes]
     index = collections.defaultdict(list)
     for n, entry in enumerate(log):
         index[entry].append(n)

@@ -421,9 +421,10 @@ void write_heartbeat(py::object self, py::object value) {
     if (hb.is_none() || !truthy(self.attr("_pymodbus_ok")) || !truthy(self.attr("_connected")) ||
         self.attr("_client").is_none())
         return;
-    // A value that is not a number is the caller's mistake, not a link failure.
-    py::object masked = to_int(value) & glue::global("_U16_MAX");
+    // The heartbeat never raises: any failure, a value that is no number
+    // included, counts as a failed write and the next send reconnects.
     try {
+        py::object masked = to_int(value) & glue::global("_U16_MAX");
         write_register(self.attr("_client"), hb, masked, unit_kwargs(self));
     } catch (py::error_already_set &err) {
         if (!glue::is_exception(err)) throw;

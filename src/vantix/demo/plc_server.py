@@ -98,6 +98,7 @@ class ModbusServer:
         self.units = units
         self.host, self.port = host, port if port is not None else free_port()
         self._server = None
+        self._handlers: list = []
         self._loop = asyncio.new_event_loop()
         self._thread = threading.Thread(target=self._loop.run_forever, daemon=True,
                                         name="modbus-server")
@@ -109,10 +110,29 @@ class ModbusServer:
     async def _start(self) -> None:
         from pymodbus.server import ModbusTcpServer
 
+        handlers = self._handlers = []
+
+        class Server(ModbusTcpServer):
+            def callback_new_connection(self):
+                handlers.append(super().callback_new_connection())
+                return handlers[-1]
+
         # The server must be built inside its running loop.
-        self._server = ModbusTcpServer(_server_context(self.recorder, self.units),
-                                       address=(self.host, self.port))
+        self._server = Server(_server_context(self.recorder, self.units),
+                              address=(self.host, self.port))
         await self._server.serve_forever(background=True)
+
+    async def _stop(self) -> None:
+        # A connection the kernel accepted just before shutdown() is handed
+        # to the server a loop turn later and would outlive it: let pending
+        # accepts through first, then close whatever is left.
+        await asyncio.sleep(0.02)
+        await self._server.shutdown()
+        await asyncio.sleep(0.02)
+        for handler in self._handlers:
+            if handler.transport is not None:
+                handler.transport.close()
+        await asyncio.sleep(0)
 
     def start(self) -> None:
         if self._server is None:
@@ -120,7 +140,7 @@ class ModbusServer:
 
     def stop(self) -> None:
         if self._server is not None:
-            self._call(self._server.shutdown())
+            self._call(self._stop())
             self._server = None
 
     def close(self) -> None:
@@ -128,6 +148,11 @@ class ModbusServer:
         self._loop.call_soon_threadsafe(self._loop.stop)
         self._thread.join(10)
         self._loop.close()
+
+    @property
+    def params(self) -> dict:
+        """The sink parameters that reach this server."""
+        return {"host": self.host, "port": self.port}
 
     def __enter__(self) -> "ModbusServer":
         self.start()
