@@ -13,6 +13,7 @@ import contextlib
 import sys
 import time
 from dataclasses import dataclass, field
+from typing import Any
 
 import numpy as np
 
@@ -194,7 +195,8 @@ def _read_back(sink: PlcLinkSink) -> dict[str, int | None]:
     try:
         client.connect()
         for name, address in {**RESULT_REGISTERS, "heartbeat": HEARTBEAT_REGISTER}.items():
-            reply = client.read_holding_registers(address, count=1, **unit(sink.unit_id))
+            unit_keywords: dict[str, Any] = unit(sink.unit_id)
+            reply = client.read_holding_registers(address, count=1, **unit_keywords)
             values[f"{name} [{address}]"] = None if reply.isError() else int(reply.registers[0])
     finally:
         client.close()

@@ -11,6 +11,7 @@ from __future__ import annotations
 import asyncio
 import socket
 import threading
+from typing import Any
 
 REGISTER_COUNT = 300
 
@@ -85,7 +86,7 @@ def _legacy_context(recorder: Recorder, units: tuple[int, ...]):
                 recorder.record(self.unit, address - 1, list(values))
             return refused
 
-    devices = {u: ModbusDeviceContext(hr=RecordingBlock(u)) for u in units}
+    devices: dict = {u: ModbusDeviceContext(hr=RecordingBlock(u)) for u in units}
     return ModbusServerContext(devices=devices, single=False)
 
 
@@ -97,7 +98,7 @@ class ModbusServer:
         self.recorder = recorder if recorder is not None else Recorder()
         self.units = units
         self.host, self.port = host, port if port is not None else free_port()
-        self._server = None
+        self._server: Any = None
         self._handlers: list = []
         self._loop = asyncio.new_event_loop()
         self._thread = threading.Thread(target=self._loop.run_forever, daemon=True,

@@ -38,10 +38,10 @@ class ProgressBar:
 
 def table(rows: Iterable[tuple[str, object]], title: str) -> str:
     """Two aligned columns under a title."""
-    rows = [(str(k), str(v)) for k, v in rows]
-    width = max((len(k) for k, _ in rows), default=0)
-    lines = [title, "-" * max(len(title), width + 2 + max((len(v) for _, v in rows), default=0))]
-    lines += [f"{k.ljust(width)}  {v}" for k, v in rows]
+    cells = [(str(k), str(v)) for k, v in rows]
+    width = max((len(k) for k, _ in cells), default=0)
+    lines = [title, "-" * max(len(title), width + 2 + max((len(v) for _, v in cells), default=0))]
+    lines += [f"{k.ljust(width)}  {v}" for k, v in cells]
     return "\n".join(lines)
 
 

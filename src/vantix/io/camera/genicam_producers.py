@@ -20,6 +20,7 @@ def discover_producers(cti_path=None) -> list[dict]:
     reached twice (also through another spelling of its path) is listed once.
     Paths that do not exist are skipped, so an empty list means none found.
     """
+    sources: list
     if cti_path is None:
         sources = [p for p in os.environ.get(GENTL_PATH_VARIABLE, "").split(os.pathsep) if p]
     elif isinstance(cti_path, (str, os.PathLike)):
