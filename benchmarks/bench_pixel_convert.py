@@ -2,7 +2,7 @@
 frame reception on the simulated producer beside a raw harvesters fetch loop.
 
 Conversion cases use 2448x2048 frames and print the best-of-N wall time of
-each contender (taking turns, round by round), the ratios measured in this run and whether the result is
+each contender (in blocks, taking turns), the ratios measured in this run and whether the result is
 identical to the baseline's:
 
 - raw Mono12p bytes -> BGR: beside numpy (vectorised unpack, shift,
@@ -42,17 +42,22 @@ class Component:
     data_format: str
 
 
-def best(contenders: dict, repeats: int) -> dict:
-    """Best wall time of each contender. The contenders take turns, round by
-    round, so that a noisy moment of the machine hits all of them alike."""
-    for fn in contenders.values():
-        fn()  # warm-up: first-touch page faults, lazy imports
+def best(contenders: dict, repeats: int, rounds: int = 3) -> dict:
+    """Best wall time of each contender, measured in blocks of `repeats`
+    calls after a warm-up, the contenders taking turns block by block for
+    `rounds` rounds. Each block runs in the allocator's steady state for that
+    contender alone: interleaving single calls would let one contender's
+    large temporaries decide whether the other's new image gets fresh pages
+    (first-touch faults) or reused ones."""
     times = dict.fromkeys(contenders, float("inf"))
-    for _ in range(repeats):
+    for _ in range(rounds):
         for name, fn in contenders.items():
-            start = time.perf_counter()
-            fn()
-            times[name] = min(times[name], time.perf_counter() - start)
+            for _ in range(3):
+                fn()
+            for _ in range(repeats):
+                start = time.perf_counter()
+                fn()
+                times[name] = min(times[name], time.perf_counter() - start)
     return times
 
 
@@ -99,15 +104,9 @@ def report(label: str, ours: float, base: float, base_label: str, target: str, o
     print(line)
 
 
-def conversions(repeats: int) -> None:
-    cam = gentl_camera.GentlCamera()
-    rng = np.random.default_rng(0)
-    samples = rng.integers(0, 4096, size=H * W, dtype=np.uint16)
+def case_mono12p(cam, samples, repeats: int) -> None:
     raw = pack12p(samples)
     grey8 = (samples >> 4).astype(np.uint8).reshape(H, W)
-    print(f"conversion, {W}x{H} frames ({H * W / 1e6:.1f} Mpixel), best of {repeats}, "
-          f"OpenCV {cv2.__version__} with {cv2.getNumThreads()} threads")
-
     packed = Component(raw, W, H, "Mono12p")
     t = best({"ours": lambda: cam._to_bgr(packed, ""), "numpy": lambda: numpy_mono12p(raw),
               "gray": lambda: cv2.cvtColor(grey8, cv2.COLOR_GRAY2BGR)}, repeats)
@@ -117,6 +116,8 @@ def conversions(repeats: int) -> None:
     report("Mono12p raw bytes -> BGR", t["ours"], t["gray"], "cv2 GRAY2BGR alone (8-bit)",
            "<= 2.5x", t["ours"] / t["gray"] <= 2.5)
 
+
+def case_mono12(cam, samples, repeats: int) -> None:
     words = Component(samples, W, H, "Mono12")
     t = best({"ours": lambda: cam._to_bgr(words, ""), "numpy": lambda: numpy_mono12(samples)},
              repeats)
@@ -124,6 +125,8 @@ def conversions(repeats: int) -> None:
     report("Mono12 uint16 -> BGR", t["ours"], t["numpy"], "numpy shift+GRAY2BGR", ">= 3x",
            t["numpy"] / t["ours"] >= 3, same)
 
+
+def case_bayer12(cam, samples, repeats: int) -> None:
     bayer = Component(samples, W, H, "BayerRG12")
     code = getattr(cv2, gentl_camera._BAYER_MAP["BayerRG"])
     t = best({"ours": lambda: cam._to_bgr(bayer, ""),
@@ -131,6 +134,15 @@ def conversions(repeats: int) -> None:
     same = np.array_equal(cam._to_bgr(bayer, ""), numpy_bayer12(samples, code))
     report("BayerRG12 uint16 -> BGR", t["ours"], t["numpy"], "numpy shift + 8-bit demosaic",
            ">= 1.5x", t["numpy"] / t["ours"] >= 1.5, same)
+
+
+def conversions(repeats: int) -> None:
+    print(f"conversion, {W}x{H} frames ({H * W / 1e6:.1f} Mpixel), best of 3 x {repeats}, "
+          f"OpenCV {cv2.__version__} with {cv2.getNumThreads()} threads")
+    samples = np.random.default_rng(0).integers(0, 4096, size=H * W, dtype=np.uint16)
+    cam = gentl_camera.GentlCamera()
+    for case in (case_mono12p, case_mono12, case_bayer12):
+        case(cam, samples, repeats)
 
 
 # --- reception on the simulator ------------------------------------------------------
@@ -176,7 +188,7 @@ def reception(frames: int) -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeats", type=int, default=30)
+    parser.add_argument("--repeats", type=int, default=15)
     parser.add_argument("--frames", type=int, default=300, help="frames per reception round")
     args = parser.parse_args()
     conversions(args.repeats)
