@@ -1,5 +1,6 @@
 // Grey values written three times each, the last step of every conversion to
-// BGR. Shared by the kernels; not part of their interface.
+// BGR, and the rules for large outputs. Shared by the kernels; not part of
+// their interface.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +10,10 @@
 
 namespace vantix::pixel::detail {
 
-// Outputs at least this large bypass the cache (non-temporal stores): they do
-// not fit in it anyway, and skipping the read-for-ownership of every line
-// saves a third of the memory traffic.
-constexpr std::size_t kStreamBytes = std::size_t(8) << 20;
+// Outputs at least this large bypass the cache (non-temporal stores): they
+// would mostly be evicted before use anyway, and skipping the
+// read-for-ownership of every line saves a third of the memory traffic.
+constexpr std::size_t kStreamBytes = std::size_t(4) << 20;
 
 // dst[3i] = dst[3i + 1] = dst[3i + 2] = grey[i] for i < n. `stream` selects
 // non-temporal stores where the CPU has them.

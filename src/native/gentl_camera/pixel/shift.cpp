@@ -49,11 +49,22 @@ __attribute__((target("avx2"))) inline __m256i shift32(const u8 *src, __m128i by
 }
 
 __attribute__((target("avx2"))) void shift_avx2(const u8 *src, std::size_t count, int shift,
-                                                u8 *dst) {
+                                                u8 *dst, bool stream) {
     const __m128i by = _mm_cvtsi32_si128(shift);
     std::size_t i = 0;
-    for (; i + 32 <= count; i += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), shift32(src + 2 * i, by));
+    if (stream) {
+        while (i < count && (reinterpret_cast<std::uintptr_t>(dst + i) & 31) != 0) ++i;
+        shift_portable(src, i, shift, dst);
+    }
+    for (; i + 32 <= count; i += 32) {
+        const __m256i grey = shift32(src + 2 * i, by);
+        __m256i *d = reinterpret_cast<__m256i *>(dst + i);
+        if (stream)
+            _mm256_stream_si256(d, grey);
+        else
+            _mm256_storeu_si256(d, grey);
+    }
+    if (stream) _mm_sfence();
     shift_portable(src + 2 * i, count - i, shift, dst + i);
 }
 
@@ -75,7 +86,8 @@ __attribute__((target("avx2"))) void shift_bgr_avx2(const u8 *src, std::size_t c
 
 void shift_loop(const u8 *src, std::size_t count, int shift, u8 *dst) {
 #ifdef VANTIX_AVX2_PATH
-    if (detail::has_avx2()) return shift_avx2(src, count, shift, dst);
+    if (detail::has_avx2())
+        return shift_avx2(src, count, shift, dst, count >= detail::kStreamBytes);
 #endif
     shift_portable(src, count, shift, dst);
 }
