@@ -117,6 +117,26 @@ private:
     py::object cls_;
 };
 
+// A Python lock (threading.Lock) held for a scope. acquire() waits without
+// the GIL; a destructor must not throw, so a failing release is reported as
+// unraisable.
+class HeldLock {
+public:
+    explicit HeldLock(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
+    ~HeldLock() {
+        try {
+            lock_.attr("release")();
+        } catch (py::error_already_set &err) {
+            err.discard_as_unraisable("releasing a lock");
+        }
+    }
+    HeldLock(const HeldLock &) = delete;
+    HeldLock &operator=(const HeldLock &) = delete;
+
+private:
+    py::object lock_;
+};
+
 // --- logging -------------------------------------------------------------
 
 // logger.<level>(fmt, *args): constant %-style format, the values as arguments.
@@ -164,6 +184,13 @@ inline bool is_instance(const py::error_already_set &err, const py::handle &exc_
 // which callers let pass.
 inline bool is_exception(const py::error_already_set &err) {
     return err.matches(PyExc_Exception);
+}
+
+// bool(obj), with Python's errors passed on.
+inline bool truthy(const py::handle &obj) {
+    const int truth = PyObject_IsTrue(obj.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
 }
 
 // str(obj) as a std::string.

@@ -70,11 +70,7 @@ bool is_timeout(py::object exc);
 
 // --- small helpers -----------------------------------------------------------
 
-inline bool truthy(py::handle obj) {
-    const int t = PyObject_IsTrue(obj.ptr());
-    if (t < 0) throw py::error_already_set();
-    return t != 0;
-}
+using glue::truthy;
 
 // `with cm as entered: return body(entered)` (or body() when it takes no
 // argument). The context managers used here never suppress an exception, so

@@ -27,25 +27,6 @@ constexpr const char *kAllRefusedTail =
 constexpr const char *kRecordFields[] = {"vendor", "model", "serial_number", "tl_type",
                                          "display_name"};
 
-// A Python lock held for a scope. Releasing a held lock does not fail, but a
-// destructor must not throw in any case.
-class HeldLock {
-public:
-    explicit HeldLock(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
-    ~HeldLock() {
-        try {
-            lock_.attr("release")();
-        } catch (py::error_already_set &err) {
-            err.discard_as_unraisable("releasing the harvester lock");
-        }
-    }
-    HeldLock(const HeldLock &) = delete;
-    HeldLock &operator=(const HeldLock &) = delete;
-
-private:
-    py::object lock_;
-};
-
 // getattr(obj, name, fallback), where a device-info record that raises for a
 // field it does not provide (genicam errors, not only AttributeError) counts
 // as not having it.
@@ -138,7 +119,7 @@ py::object safe_info(py::handle obj, const char *name) {
 
 SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
                                 Registration purpose) {
-    HeldLock held(glue::global("_HARVESTERS_LOCK"));
+    glue::HeldLock held(glue::global("_HARVESTERS_LOCK"));
     py::dict shared = glue::global("_SHARED_HARVESTERS");
     py::tuple key = producer_key(producers);
     if (shared.contains(key)) {
@@ -167,7 +148,7 @@ SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
 }
 
 void release_harvester(py::handle harvester) {
-    HeldLock held(glue::global("_HARVESTERS_LOCK"));
+    glue::HeldLock held(glue::global("_HARVESTERS_LOCK"));
     py::dict shared = glue::global("_SHARED_HARVESTERS");
     for (auto item : shared) {
         py::dict entry = py::reinterpret_borrow<py::dict>(item.second);

@@ -12,24 +12,6 @@ constexpr const char *kAcquisitionFailed =
     "frame acquisition failed (device disconnected or cabling?): ";
 constexpr const char *kTriggerCommand = "TriggerSoftware";
 
-// The Python lock held for a scope (acquire() waits without the GIL).
-class Held {
-public:
-    explicit Held(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
-    ~Held() {
-        try {
-            lock_.attr("release")();
-        } catch (py::error_already_set &err) {
-            err.discard_as_unraisable("releasing _fetch_lock");
-        }
-    }
-    Held(const Held &) = delete;
-    Held &operator=(const Held &) = delete;
-
-private:
-    py::object lock_;
-};
-
 // getattr(obj, name, default) with Python's semantics: only AttributeError
 // gives the default.
 py::object getattr_or(py::handle obj, const char *name, py::object fallback) {
@@ -73,7 +55,7 @@ bool is_timeout(py::object exc) {
 
 py::object receive(py::object self, py::object timeout_s) {
     if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
-    Held held(self.attr("_fetch_lock"));
+    glue::HeldLock held(self.attr("_fetch_lock"));
 
     if (self.attr("_trigger_mode").equal(glue::global("TriggerMode").attr("SOFTWARE")))
         self.attr("_execute_node")(kTriggerCommand);

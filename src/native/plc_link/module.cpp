@@ -96,11 +96,7 @@ py::object to_str(const py::handle &obj) {
     return py::reinterpret_steal<py::object>(value);
 }
 
-bool truthy(const py::handle &obj) {
-    const int truth = PyObject_IsTrue(obj.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
+using glue::truthy;
 
 py::object logger() { return glue::global("logger"); }
 
