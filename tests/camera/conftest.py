@@ -6,7 +6,9 @@ devices, TLSimuMono/TLSimuColor on interfaces A and B. The fakes at the end
 stand in only for what the simulator cannot do: producers that fail to
 register, no producer or device, access refusals, a producer whose
 register_event rejects event types, device-info fields that raise, and fetch
-outcomes (time-outs by message, lost devices, odd buffers).
+outcomes (time-outs by message, lost devices, odd buffers). Pixel
+conversion is tested on small stand-ins for buffer components, since the
+simulator only ever delivers Mono8 and RGB8.
 """
 
 from __future__ import annotations
@@ -14,7 +16,9 @@ from __future__ import annotations
 import logging
 import os
 from collections.abc import Callable, Iterator
+from dataclasses import dataclass
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 import pytest
@@ -282,3 +286,111 @@ def fake_camera(gc):
 def no_gentl_env(monkeypatch):
     monkeypatch.delenv("GENICAM_GENTL64_PATH", raising=False)
     return os.environ
+
+
+# --- pixel conversion ------------------------------------------------------------
+# The conversion is exercised on a real GentlCamera (construction needs no
+# camera) with a small stand-in for a harvesters buffer component, because the
+# simulated producer only ever delivers Mono8 and RGB8 buffers.
+
+
+@dataclass
+class FakeComponent:
+    """The attributes of a harvesters image component that conversion reads."""
+
+    data: Any
+    width: Any
+    height: Any
+    data_format: Any = ""
+
+
+class NoFormatComponent:
+    """A component without a ``data_format`` attribute."""
+
+    def __init__(self, data, width, height):
+        self.data, self.width, self.height = data, width, height
+
+
+@pytest.fixture
+def component() -> Callable[..., Any]:
+    """component(data, width, height[, data_format]); without a format the
+    component has no ``data_format`` attribute at all."""
+
+    def make(data, width, height, *data_format):
+        if data_format:
+            return FakeComponent(data, width, height, *data_format)
+        return NoFormatComponent(data, width, height)
+
+    return make
+
+
+@pytest.fixture
+def convert() -> Callable[..., np.ndarray]:
+    """convert(data, width, height, fmt, node_format="", **params) -> BGR image."""
+
+    def run(data, width, height, fmt, node_format: str = "", **params) -> np.ndarray:
+        cam = gentl_camera.GentlCamera(params)
+        return cam._to_bgr(FakeComponent(data, width, height, fmt), node_format)
+
+    return run
+
+
+# --- independent packers: numpy bit arithmetic, one sample at a time in bits ---
+
+
+def pack_lsb(samples: np.ndarray, bits: int) -> np.ndarray:
+    """The LSB-first bit stream ("p" formats) of 16-bit samples of `bits` bits."""
+    little = np.unpackbits(samples.astype("<u2").view(np.uint8), bitorder="little")
+    stream = little.reshape(-1, 16)[:, :bits].ravel()
+    return np.packbits(stream, bitorder="little")
+
+
+def pack_grouped(samples: np.ndarray, bits: int) -> np.ndarray:
+    """The 3-bytes-per-2-samples layout ("Packed" formats)."""
+    s = samples.astype(np.uint16)
+    n = s.size
+    if n % 2:
+        s = np.append(s, np.uint16(0))
+    even, odd = s[0::2], s[1::2]
+    low, mask = bits - 8, (1 << (bits - 8)) - 1
+    out = np.empty((even.size, 3), np.uint8)
+    out[:, 0] = even >> low
+    out[:, 1] = (even & mask) | (odd & mask) << 4
+    out[:, 2] = odd >> low
+    return out.ravel()[: (3 * n + 1) // 2]
+
+
+@pytest.fixture
+def pack() -> Callable[[np.ndarray, int, str], np.ndarray]:
+    """pack(samples, bits, "p" | "Packed") -> raw packed bytes."""
+    return lambda samples, bits, kind: (pack_lsb if kind == "p" else pack_grouped)(samples, bits)
+
+
+# --- conversion of what the simulated producer delivers ------------------------
+
+
+class RecordingCamera(gentl_camera.GentlCamera):
+    """Keeps a copy of what each conversion was given."""
+
+    def _to_bgr(self, component, pixel_format):
+        self.seen = {
+            "data": np.array(component.data, copy=True),
+            "dtype": component.data.dtype,
+            "width": component.width,
+            "height": component.height,
+            "data_format": str(component.data_format),
+            "pixel_format": pixel_format,
+        }
+        image = super()._to_bgr(component, pixel_format)
+        self.seen["shares_memory"] = np.shares_memory(image, component.data)
+        return image
+
+
+@pytest.fixture
+def sim_camera(camera) -> Callable[..., RecordingCamera]:
+    """Opens simulator cameras by serial that keep what they converted."""
+
+    def make(serial: str, **params) -> RecordingCamera:
+        return camera(cls=RecordingCamera, serial=serial, **params)
+
+    return make
