@@ -7,7 +7,8 @@
 
 Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
 device, cannot open); 4 PLC problem (unreachable, write failed; for
-plc-test: the link test did not pass); 1 anything else.
+plc-test: the link test did not pass); 130 interrupted (Ctrl+C); 1 anything
+else.
 """
 
 from __future__ import annotations
@@ -18,7 +19,8 @@ import sys
 
 from vantix.demo.report import ProgressBar, table
 
-EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_CAMERA, EXIT_PLC = 0, 1, 2, 3, 4
+EXIT_OK, EXIT_USAGE, EXIT_CAMERA, EXIT_PLC = 0, 2, 3, 4
+EXIT_INTERRUPTED = 130
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -26,7 +28,11 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     logging.basicConfig(level=logging.WARNING if not args.verbose else logging.INFO,
                         format="%(levelname)s %(name)s: %(message)s")
-    return args.command(args)
+    try:
+        return args.command(args)
+    except KeyboardInterrupt:  # the camera and the PLC link were closed on the way out
+        print("\ninterrupted", file=sys.stderr)
+        return EXIT_INTERRUPTED
 
 
 def _parser() -> argparse.ArgumentParser:

@@ -1,6 +1,7 @@
 """The command line against the real simulator and an embedded Modbus server."""
 
 import re
+import signal
 import subprocess
 import sys
 
@@ -102,3 +103,22 @@ def test_plc_test_reports_each_outcome(plc, capsys):
     assert "cannot reach 127.0.0.1:" in capsys.readouterr().out
     assert cli.main(["plc-test", "--host", plc.host, "--port", str(plc.port), "--unit", "9"]) == cli.EXIT_PLC
     assert "슬레이브 응답 오류(unit 9)" in capsys.readouterr().out
+
+
+@needs_simulator
+def test_ctrl_c_stops_the_demo_cleanly(tmp_path):
+    # Opening a camera must leave Ctrl+C working: the acquirer replaces the
+    # interpreter's SIGINT handler, and the camera puts it back.
+    demo = subprocess.Popen([sys.executable, "-m", "vantix", "-v", "demo", "--frames", "100000",
+                             "--out", str(tmp_path / "x.png")],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        for line in demo.stderr:
+            if "GentlCamera connected" in line:
+                break
+        demo.send_signal(signal.SIGINT)
+        _, err = demo.communicate(timeout=60)
+    finally:
+        demo.kill()
+    assert demo.returncode == cli.EXIT_INTERRUPTED
+    assert "interrupted" in err and "Traceback" not in err
