@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import logging
 import os
+import threading
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass
 from pathlib import Path
@@ -79,6 +80,24 @@ def camera(gc, simulator_dir) -> Iterator[Callable[..., ImageCamera]]:
 def camlog(caplog):
     caplog.set_level(logging.DEBUG, logger=LOGGER)
     return caplog
+
+
+def run_in_threads(work: Callable[[], None], count: int = 4) -> list[BaseException]:
+    """Runs `work` on `count` threads at once; the exceptions they raised."""
+    errors: list[BaseException] = []
+
+    def guarded() -> None:
+        try:
+            work()
+        except Exception as exc:  # pragma: no cover - reported to the test
+            errors.append(exc)
+
+    threads = [threading.Thread(target=guarded) for _ in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return errors
 
 
 def messages(caplog, level: str) -> list[str]:
