@@ -15,6 +15,8 @@ from __future__ import annotations
 
 import argparse
 import logging
+import math
+import os
 import sys
 
 from vantix.demo.report import ProgressBar, table
@@ -44,9 +46,9 @@ def _parser() -> argparse.ArgumentParser:
     demo.add_argument("--frames", type=_positive, default=60, help="frames to read (default 60)")
     demo.add_argument("--train", type=_positive, default=16,
                       help="first frames that build the feature bank (default 16)")
-    demo.add_argument("--threshold", type=float, default=8.0,
+    demo.add_argument("--threshold", type=_positive_float, default=8.0,
                       help="largest |z| still judged OK (default 8)")
-    demo.add_argument("--defect-every", type=int, default=5,
+    demo.add_argument("--defect-every", type=_non_negative, default=5,
                       help="paint a synthetic blemish on every N-th judged frame (0: never)")
     demo.add_argument("--cti", help="GenTL producer file or folder (default: the simulator)")
     demo.add_argument("--serial", help="camera serial number")
@@ -55,7 +57,8 @@ def _parser() -> argparse.ArgumentParser:
     plc.add_argument("--plc", type=_host_port, metavar="HOST:PORT",
                      help="a real PLC (default: an embedded Modbus TCP server on 127.0.0.1)")
     plc.add_argument("--simulate", action="store_true", help="log the PLC writes instead")
-    demo.add_argument("--out", default="vantix-demo.png", help="picture to write (PNG)")
+    demo.add_argument("--out", type=_picture_path, default="vantix-demo.png",
+                      help="picture to write (PNG, or another image type by its extension)")
     demo.set_defaults(command=_demo)
 
     devices = commands.add_parser("devices", help="list the cameras the GenTL producers see")
@@ -64,16 +67,40 @@ def _parser() -> argparse.ArgumentParser:
 
     test = commands.add_parser("plc-test", help="check the Modbus TCP link to a PLC")
     test.add_argument("--host", required=True)
-    test.add_argument("--port", type=int, default=502)
-    test.add_argument("--unit", type=int, default=1, help="Modbus unit id (default 1)")
+    test.add_argument("--port", type=_tcp_port, default=502)
+    test.add_argument("--unit", type=_unit_id, default=1, help="Modbus unit id (default 1)")
     test.set_defaults(command=_plc_test)
     return parser
 
 
-def _positive(text: str) -> int:
-    value = int(text)
-    if value < 1:
-        raise argparse.ArgumentTypeError("must be at least 1")
+# Everything is checked while parsing, so a mistake costs no demo run.
+
+def _int_in(low: int, high: int | None = None):
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}") from None
+        if value < low or (high is not None and value > high):
+            raise argparse.ArgumentTypeError(
+                f"must be at least {low}" if high is None else f"must be {low}..{high}")
+        return value
+    return parse
+
+
+_positive = _int_in(1)
+_non_negative = _int_in(0)
+_tcp_port = _int_in(1, 65535)
+_unit_id = _int_in(0, 255)
+
+
+def _positive_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError("must be a number above 0")
     return value
 
 
@@ -81,7 +108,22 @@ def _host_port(text: str) -> tuple[str, int]:
     host, sep, port = text.rpartition(":")
     if not sep or not host or not port.isdigit():
         raise argparse.ArgumentTypeError("expected HOST:PORT, e.g. 192.0.2.10:502")
-    return host, int(port)
+    return host, _tcp_port(port)
+
+
+IMAGE_EXTENSIONS = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
+
+
+def _picture_path(text: str) -> str:
+    folder = os.path.dirname(text) or "."
+    if os.path.isdir(text):
+        raise argparse.ArgumentTypeError(f"{text} is a folder, not a picture file")
+    if not os.path.isdir(folder):
+        raise argparse.ArgumentTypeError(f"folder {folder} does not exist")
+    if os.path.splitext(text)[1].lower() not in IMAGE_EXTENSIONS:
+        raise argparse.ArgumentTypeError(f"{text} needs an image extension: "
+                                         + ", ".join(IMAGE_EXTENSIONS))
+    return text
 
 
 def _demo(args: argparse.Namespace) -> int:

@@ -76,6 +76,23 @@ def test_operator_mistakes_give_messages_and_exit_codes(argv, code, message, cap
     assert message in err and "Traceback" not in err
 
 
+@pytest.mark.parametrize(("argv", "complaint"), [
+    (["demo", "--out", "{tmp}/missing/x.png"], "folder {tmp}/missing does not exist"),
+    (["demo", "--out", "{tmp}"], "is a folder, not a picture file"),
+    (["demo", "--out", "{tmp}/picture"], "needs an image extension"),
+    (["demo", "--threshold", "0"], "must be a number above 0"),
+    (["demo", "--defect-every", "-3"], "must be at least 0"),
+    (["demo", "--plc", "127.0.0.1:70000"], "must be 1..65535"),
+    (["plc-test", "--host", "127.0.0.1", "--port", "70000"], "must be 1..65535"),
+])
+def test_bad_arguments_are_refused_before_anything_runs(tmp_path, capsys, argv, complaint):
+    with pytest.raises(SystemExit) as exit_:
+        cli.main([arg.format(tmp=tmp_path) for arg in argv])
+    err = capsys.readouterr().err
+    assert exit_.value.code == cli.EXIT_USAGE
+    assert complaint.format(tmp=tmp_path) in err.splitlines()[-1] and "Traceback" not in err
+
+
 def test_demo_without_a_simulator_says_how_to_get_one(monkeypatch, capsys):
     monkeypatch.setattr(pipeline, "find_simulator", lambda: None)
     assert cli.main(["demo", "--simulate"]) == cli.EXIT_CAMERA

@@ -88,9 +88,22 @@ def test_deviation_is_population_floored_then_raised_by_eps():
     assert (FeatureBank.build([np.ones(3)], std_floor=0.0).std == EPS32).all()
 
 
-def test_empty_features_are_refused():
+@pytest.mark.parametrize("features", [[], None, (), np.empty((0, 3), np.float32)])
+def test_empty_features_are_refused(features):
     with pytest.raises(ValueError, match=r"^FeatureBank\.build: good-sample features are empty$"):
-        FeatureBank.build([])
+        FeatureBank.build(features)
+
+
+@pytest.mark.parametrize("stacked", [
+    np.random.default_rng(5).standard_normal((6, 4, 3)).astype(np.float32),  # native kernel
+    np.array([0.0]),                                   # one sample whose only value is 0
+    np.arange(6, dtype=np.uint8).reshape(3, 2)[:, ::-1],  # not contiguous
+])
+def test_an_array_holds_its_samples_along_its_first_axis(stacked):
+    bank = FeatureBank.build(stacked)
+    mean, std = numpy_bank(list(stacked))
+    assert_same_bits(bank.mean, mean)
+    assert_same_bits(bank.std, std)
 
 
 def test_shape_mismatch_raises_what_numpy_stack_raises():

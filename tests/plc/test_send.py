@@ -1,6 +1,7 @@
 """Result sending and heartbeat against a real Modbus TCP server."""
 
 import logging
+import time
 import zlib
 
 import pytest
@@ -77,12 +78,43 @@ def test_error_response_fails_after_one_full_retry(sink, recorder):
     assert sink._connected is True
 
 
-def test_silent_peer_times_out_into_sink_error(make_sink, silent_port):
-    s = make_sink({"port": silent_port, "timeout_s": 0.05})
+def test_silent_peer_costs_one_timeout_per_attempt(make_sink, silent_port):
+    # A PLC that accepts and never answers: a send makes two attempts (the
+    # second after reconnecting), a heartbeat one; each is one time-out.
+    timeout = 0.4
+    s = make_sink({"port": silent_port, "timeout_s": timeout, "heartbeat_register": 110})
     s.open()
+    started = time.monotonic()
     with pytest.raises(SinkError, match="^PlcLinkSink: write failed: ") as info:
         s.send(RESULT, {})
+    assert time.monotonic() - started < 2.5 * timeout
     assert type(info.value.__cause__).__name__ == "ModbusIOException"
+    started = time.monotonic()
+    s.write_heartbeat(1)
+    assert time.monotonic() - started < 1.5 * timeout and s._connected is False
+
+
+@pytest.mark.parametrize(("setting", "value", "kind"), [
+    ("verdict_register", -1, "register address is 0..65535"),
+    ("product_register", "70000", "register address is 0..65535"),
+    ("unit_id", 300, "unit id is 0..255"),
+])
+def test_unsendable_setting_is_named_without_touching_the_link(
+        server, make_sink, recorder, caplog, setting, value, kind):
+    sink = make_sink({**server.params, setting: value})
+    sink.open()
+    message = f"PlcLinkSink: {setting}={int(value)} is out of range: a Modbus {kind}"
+    assert warnings_logged(caplog) == [f"{message} -> every send will fail until it is corrected"]
+    client = sink._client
+    with pytest.raises(SinkError) as info:
+        sink.send(RESULT, {"product_id": "P-1"})
+    assert str(info.value) == message
+    assert recorder.writes == [] and sink._client is client and sink._connected is True
+
+
+def test_none_context_carries_no_product_id(sink, recorder):
+    sink.send(RESULT, None)
+    assert recorder.value(103) == 0
 
 
 def test_send_after_close_reconnects(sink, recorder):

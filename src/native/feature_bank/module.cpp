@@ -127,10 +127,21 @@ std::optional<Stats> native_stats(py::handle features, py::handle std_floor) {
 }
 
 py::object build(py::object cls, py::object features, py::object std_floor) {
-    const int truth = PyObject_IsTrue(features.ptr());
-    if (truth < 0) throw py::error_already_set();
-    if (!truth) glue::raise(PyExc_ValueError, kEmptyFeatures);
-    if (auto stats = native_stats(features, std_floor)) return cls(stats->mean, stats->std);
+    // A list is empty when it is falsy. An array (np.stack of the samples,
+    // say) holds its samples along its first axis, as np.stack reads it: its
+    // truth value is that of its elements, or an error. A 0-d array is left
+    // to np.stack's own error.
+    py::object samples = features;
+    if (py::isinstance(features, glue::global("np").attr("ndarray"))) {
+        const auto array = py::reinterpret_borrow<py::array>(features);
+        if (array.ndim() > 0) {
+            if (array.shape(0) == 0) glue::raise(PyExc_ValueError, kEmptyFeatures);
+            samples = py::list(features);  // views along the first axis
+        }
+    } else if (!glue::truthy(features)) {
+        glue::raise(PyExc_ValueError, kEmptyFeatures);
+    }
+    if (auto stats = native_stats(samples, std_floor)) return cls(stats->mean, stats->std);
     return build_with_numpy(cls, features, std_floor);
 }
 

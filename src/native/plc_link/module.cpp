@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <string>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "../common/fastcall.hpp"
 #include "../common/pyclass.hpp"
@@ -38,6 +40,10 @@ constexpr const char *kErrorResponseTail = ") returned an error: ";
 constexpr const char *kBadTimeout =
     "PlcLinkSink: timeout_s must be a positive, finite number of seconds, got ";
 constexpr const char *kNoClient = "PlcLinkSink._write_all: the sink holds no client";
+constexpr const char *kOutOfRangeTail = " is out of range: a Modbus ";
+
+// Log format for a setting that no request can carry.
+constexpr const char *kLogOutOfRange = "%s -> every send will fail until it is corrected";
 
 // Connection test reports.
 constexpr const char *kTestNoPymodbus =
@@ -119,13 +125,17 @@ std::string endpoint(const py::handle &self) {
 
 py::object unit_id(py::object self);
 
+// self.unit_id, running the class's own property directly unless overridden.
+py::object unit_id_of(const py::handle &self) {
+    PyObject *name = VANTIX_NAME("unit_id");
+    return glue::is_own_descriptor(self, name, own.unit_id)
+               ? unit_id(py::reinterpret_borrow<py::object>(self))
+               : self.attr(name);
+}
+
 // The keywords naming the configured unit, as `**unit(self.unit_id)` would.
 py::dict unit_kwargs(const py::handle &self) {
-    PyObject *name = VANTIX_NAME("unit_id");
-    py::object id = glue::is_own_descriptor(self, name, own.unit_id)
-                        ? unit_id(py::reinterpret_borrow<py::object>(self))
-                        : self.attr(name);
-    py::object mapping = glue::this_module().attr(VANTIX_NAME("unit"))(id);
+    py::object mapping = glue::this_module().attr(VANTIX_NAME("unit"))(unit_id_of(self));
     if (PyDict_Check(mapping.ptr())) return py::reinterpret_borrow<py::dict>(mapping);
     return py::dict(mapping);
 }
@@ -215,6 +225,57 @@ py::object reg(py::object self, py::object key, py::object fallback) {
     return to_int(value);
 }
 
+// A register setting and its default (None: off unless configured).
+struct RegisterKey {
+    const char *name;
+    std::optional<long> fallback;
+};
+constexpr RegisterKey kVerdictRegister{"verdict_register", 100};
+constexpr RegisterKey kScoreRegister{"score_register", 101};
+constexpr RegisterKey kSeqRegister{"seq_register", 102};
+constexpr RegisterKey kProductRegister{"product_register", 103};
+constexpr RegisterKey kHeartbeatRegister{"heartbeat_register", std::nullopt};
+constexpr RegisterKey kResultRegisters[] = {kVerdictRegister, kScoreRegister, kSeqRegister,
+                                            kProductRegister};
+
+// self._reg(key, default); `overridden` is the override of _reg, if any.
+py::object reg_of(const py::object &self, const py::object &overridden, const RegisterKey &key) {
+    py::str name(key.name);
+    py::object fallback = key.fallback ? py::object(py::int_(*key.fallback)) : py::none();
+    return overridden ? overridden(name, fallback) : reg(self, name, fallback);
+}
+
+// Modbus carries a register address in 16 bits and a unit id in 8: a
+// setting outside that can never be sent. Register addresses are otherwise
+// taken as configured.
+constexpr long kUnitMax = 255;
+
+bool out_of_range(const py::object &value, long max) {
+    return value < py::int_(0) || value > py::int_(max);
+}
+
+std::string out_of_range_message(const char *key, const py::object &value, bool is_unit) {
+    return std::string("PlcLinkSink: ") + key + "=" + glue::str(value) + kOutOfRangeTail +
+           (is_unit ? "unit id is 0..255" : "register address is 0..65535");
+}
+
+// The settings a send (and, with `heartbeat`, a heartbeat) needs that no
+// request can carry, as messages naming each one.
+std::vector<std::string> unsendable_settings(const py::object &self, bool heartbeat) {
+    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
+    std::vector<std::string> problems;
+    auto check = [&](const RegisterKey &key) {
+        py::object address = reg_of(self, overridden, key);
+        if (!address.is_none() && out_of_range(address, kU16Max))
+            problems.push_back(out_of_range_message(key.name, address, false));
+    };
+    for (const RegisterKey &key : kResultRegisters) check(key);
+    if (heartbeat) check(kHeartbeatRegister);
+    py::object unit = unit_id_of(self);
+    if (out_of_range(unit, kUnitMax)) problems.push_back(out_of_range_message("unit_id", unit, true));
+    return problems;
+}
+
 // Score × scale, clamped into 0 .. 65535 and truncated. The comparisons are
 // ordered so that a NaN product gives 0.
 long scaled_score(const py::object &score, const py::object &scale) {
@@ -226,10 +287,13 @@ long scaled_score(const py::object &score, const py::object &scale) {
     return static_cast<long>(clamped > 0.0 ? clamped : 0.0);
 }
 
-// Low 16 bits of the CRC-32 of the id's UTF-8 text.
+// Low 16 bits of the CRC-32 of the id's UTF-8 text. A None context carries
+// no id, as an empty one does.
 long product_hash(const py::object &context) {
-    py::object pid = to_str(
-        glue::call_method(context, VANTIX_NAME("get"), {VANTIX_NAME("product_id"), py::str("")}));
+    py::object pid = context.is_none()
+                         ? py::str("")
+                         : to_str(glue::call_method(context, VANTIX_NAME("get"),
+                                                    {VANTIX_NAME("product_id"), py::str("")}));
     Py_ssize_t size = 0;
     const char *utf8 = PyUnicode_AsUTF8AndSize(pid.ptr(), &size);
     if (!utf8) throw py::error_already_set();
@@ -246,15 +310,10 @@ py::list build_writes(py::object self, py::object result, py::object context) {
         {result.attr(VANTIX_NAME("verdict")), py::int_(3)});
 
     py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
-    auto reg_of = [&](PyObject *key, long fallback) {
-        py::int_ fallback_value(fallback);
-        if (overridden) return overridden(py::handle(key), fallback_value);
-        return reg(self, py::reinterpret_borrow<py::object>(key), fallback_value);
-    };
-    py::object v_reg = reg_of(VANTIX_NAME("verdict_register"), 100);
-    py::object s_reg = reg_of(VANTIX_NAME("score_register"), 101);
-    py::object q_reg = reg_of(VANTIX_NAME("seq_register"), 102);
-    py::object p_reg = reg_of(VANTIX_NAME("product_register"), 103);
+    py::object v_reg = reg_of(self, overridden, kVerdictRegister);
+    py::object s_reg = reg_of(self, overridden, kScoreRegister);
+    py::object q_reg = reg_of(self, overridden, kSeqRegister);
+    py::object p_reg = reg_of(self, overridden, kProductRegister);
 
     py::list writes;
     if (!v_reg.is_none()) writes.append(py::make_tuple(v_reg, verdict_code));
@@ -285,6 +344,8 @@ void open_link(py::object self) {
         return;
     }
     self.attr("_pymodbus_ok") = true;
+    for (const std::string &problem : unsendable_settings(self, true))
+        glue::log(logger(), "warning", kLogOutOfRange, problem);
     self.attr("_client") = self.attr("_make_client")();
     self.attr("_connected") = self.attr("_try_connect")();
     if (truthy(self.attr("_connected"))) return;
@@ -305,8 +366,11 @@ py::object make_client(py::object self) {
     const double seconds = timeout.cast<double>();
     if (!(std::isfinite(seconds) && seconds > 0.0))
         glue::raise(PyExc_ValueError, kBadTimeout + glue::str(py::repr(timeout)));
+    // One attempt per request, bounded by the time-out: send() reconnects and
+    // retries once itself, and the client's own retries would multiply the
+    // wait on a peer that accepts but never answers.
     return client_class(py::arg("host") = host_value, py::arg("port") = port_value,
-                        py::arg("timeout") = timeout);
+                        py::arg("timeout") = timeout, py::arg("retries") = 0);
 }
 
 py::bool_ try_connect(py::object self) {
@@ -367,6 +431,10 @@ void send(py::object self, py::object result, py::object context) {
         glue::log(logger(), "info", kLogSimulated, render_writes(writes));
         return;
     }
+    // A setting that no request can carry fails every attempt: report it
+    // without touching a healthy connection.
+    const std::vector<std::string> problems = unsendable_settings(self, false);
+    if (!problems.empty()) glue::raise(glue::global("SinkError"), problems.front());
     if (!truthy(self.attr("_connected")) && !truthy(self.attr("_reconnect")()))
         glue::raise(glue::global("SinkError"), kNotConnected + endpoint(self) + kSendDeferred);
 
@@ -417,6 +485,8 @@ void write_heartbeat(py::object self, py::object value) {
     if (hb.is_none() || !truthy(self.attr("_pymodbus_ok")) || !truthy(self.attr("_connected")) ||
         self.attr("_client").is_none())
         return;
+    // Not sendable at all (open() warned): the link itself is not at fault.
+    if (out_of_range(hb, kU16Max) || out_of_range(unit_id_of(self), kUnitMax)) return;
     // The heartbeat never raises: any failure, a value that is no number
     // included, counts as a failed write and the next send reconnects.
     try {
