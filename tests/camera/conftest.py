@@ -280,6 +280,7 @@ def fake_stack(gc, monkeypatch):
     monkeypatch.setattr(harvesters.core, "Harvester", Harvester)
     monkeypatch.setattr(gc, "discover_producers",
                         lambda path: [{"path": "/opt/a.cti"}, {"path": "/opt/b.cti"}])
+    monkeypatch.setattr(gc, "_check_producer", lambda path: None)
     return Harvester
 
 

@@ -3,7 +3,11 @@ trigger-mode enumeration and the base class's reading path."""
 
 from __future__ import annotations
 
+import logging
 import os
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -59,6 +63,26 @@ def test_chatter_is_silenced_at_the_descriptor_and_restored(capfd):
     os.write(2, b"err after\n")
     out, err = capfd.readouterr()
     assert (out, err) == ("before\nafter\n", "err after\n")
+
+
+def test_ctrl_c_never_leaves_the_console_silenced():
+    child = Path(__file__).with_name("quiet_child.py")
+    run = subprocess.run([sys.executable, str(child)], capture_output=True, text=True, timeout=120)
+    interrupted, left_silenced = map(int, run.stderr.split()[-2:])
+    assert interrupted > 50 and left_silenced == 0
+
+
+def test_records_logged_while_quiet_reach_the_console(capfd):
+    logger = logging.getLogger("vantix.test.quiet")
+    handler = logging.StreamHandler(sys.stderr)
+    logger.addHandler(handler)
+    try:
+        with quiet_gentl_chatter():
+            logger.warning("producer registration failed")
+            assert capfd.readouterr().err == ""
+    finally:
+        logger.removeHandler(handler)
+    assert capfd.readouterr().err == "producer registration failed\n"
 
 
 @pytest.mark.parametrize("value, member", [

@@ -54,11 +54,13 @@ def test_producers_that_fail_to_register(fake_stack, gc, camlog):
     assert [h.resets for h in fake_stack.instances] == [1]
     assert ("producer registration failed (skipped) /opt/a.cti: cannot load /opt/a.cti"
             in messages(camlog, "WARNING"))
-    # enumeration: logged at DEBUG with the traceback, and "available" anyway
+    # enumeration: logged at DEBUG with the traceback; no producer, so no
+    # word about cabling
     camlog.clear()
     assert gc.enumerate_devices() == {
-        "devices": [], "available": True,
-        "reason": "producers loaded but no camera detected - check power, cabling and subnet"}
+        "devices": [], "available": False,
+        "reason": "none of the 2 producers could be opened (32/64-bit mismatch?) - "
+                  "cannot load /opt/a.cti"}
     failed = [r for r in camlog.records if r.getMessage() == "프로듀서 등록 실패(열거): /opt/b.cti"]
     assert failed[0].levelname == "DEBUG" and failed[0].exc_info[0] is OSError
     assert fake_stack.instances[-1].resets == 1
@@ -113,7 +115,7 @@ def test_select_device(fake_stack, params, chosen):
                                 "serial_number": devices[chosen].serial_number, "tl_type": "GEV"}
 
 
-@pytest.mark.parametrize("index", [2, -3])
+@pytest.mark.parametrize("index", [2, -3, 10**30, "first"])
 def test_select_device_index_out_of_range(fake_stack, index):
     with pytest.raises(CameraError, match=f"^index={index} was requested but only 2 "
                        r"device\(s\) matched$"):
@@ -179,11 +181,26 @@ def test_register_event_invalid_parameter_looks_unimplemented(gc, monkeypatch):
 
 
 def test_initialisation_failure_closes_and_wraps(fake_stack, gc):
-    cam = ImageCamera({"num_buffers": "many"})
+    class Failing(ImageCamera):
+        def _apply_features(self):
+            raise ValueError("invalid literal")
+
+    cam = Failing()
     with pytest.raises(CameraError, match="^failed to initialise the camera: invalid literal"):
         cam.open()
     assert cam._ia is None and cam._harvester is None and not cam._opened
     assert fake_stack.instances[0].resets == 1
+
+
+@pytest.mark.parametrize("count", ["many", None, 0, 1025, 2**40])
+def test_buffer_count_is_checked_before_anything_is_allocated(fake_stack, count):
+    with pytest.raises(CameraError, match=r"^num_buffers must be a whole number from 1 to 1024"):
+        ImageCamera({"num_buffers": count}).open()
+    assert fake_stack.instances == []
+    cam = ImageCamera({"num_buffers": "8"})
+    cam.open()
+    assert cam._ia.num_buffers == 8
+    cam.close()
 
 
 def test_close_goes_on_past_failing_steps(fake_stack, camlog):
@@ -212,8 +229,8 @@ def test_close_on_a_never_opened_camera(gc):
 
 def test_construction_sets_the_attributes_in_order(gc):
     cam = ImageCamera({"serial": "1"})
-    assert list(vars(cam))[-6:] == ["_harvester", "_ia", "_trigger_mode", "_device_info",
-                                    "_privilege", "_fetch_lock"]
+    assert list(vars(cam))[-7:] == ["_harvester", "_ia", "_trigger_mode", "_device_info",
+                                    "_privilege", "_fetch_lock", "_reception_thread"]
     assert cam.params == {"serial": "1"} and cam._device_info == {}
     assert ImageCamera()._fetch_lock is not cam._fetch_lock
 

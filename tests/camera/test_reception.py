@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from vantix.io.camera.base import CameraError, TriggerMode
+from vantix.io.camera.gentl_camera import GentlCamera
 
 from .conftest import FakeBuffer, FakeNode, run_in_threads
 
@@ -108,8 +109,20 @@ def test_fields_that_raise_are_left_out(fake_camera):
         timestamp = timestamp_ns
         frame_id = timestamp_ns
 
-    cam = fake_camera([Buffer()])
-    assert cam._receive(1.0)[1] == {"pixel_format": "Mono8", "device_serial": "100"}
+    class Component:
+        data, width, height = np.zeros((2, 3), np.uint8), 3, 2
+
+        @property
+        def data_format(self):  # harvesters, for a format code it cannot name
+            raise KeyError(0)
+
+    buffer = Buffer()
+    buffer.payload.components = [Component()]
+    cam = fake_camera([buffer])
+    assert cam._receive(1.0)[1] == {"pixel_format": "Mono8", "device_serial": "100",
+                                    "buffer_pixel_format": ""}
+    # the node's format decides the conversion, as for a component without one
+    assert GentlCamera._to_bgr(cam, Component(), "Mono8").shape == (2, 3, 3)
 
 
 @pytest.mark.parametrize("breakage", ["conversion", "frame_id", "payload"])

@@ -2,7 +2,11 @@
 
 from __future__ import annotations
 
+import math
+import shutil
 import signal
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -114,7 +118,7 @@ def test_trigger_modes_set_the_trigger_nodes(camera, camlog):
 
 def test_trigger_mode_chosen_before_open_is_applied_by_open(camera):
     cam = camera(open_=False, serial="SN_InterfaceA_0")
-    cam.set_trigger_mode(TriggerMode.SOFTWARE)
+    cam.set_trigger_mode(" software ")  # every spelling the host takes
     cam.open()
     assert cam._read_node("TriggerMode") == "On"
 
@@ -240,7 +244,28 @@ def test_real_producer_faults(camera, gc, tmp_path):
     with pytest.raises(CameraError, match=r"^none of the 1 producers could be opened "
                        r"\(32/64-bit mismatch\?\)$"):
         camera(cti_path=str(tmp_path))
-    assert gc.enumerate_devices(str(tmp_path)) == {
-        "devices": [], "available": True,
-        "reason": "producers loaded but no camera detected - check power, cabling and subnet"}
+    listed = gc.enumerate_devices(str(tmp_path))
+    assert (listed["devices"], listed["available"]) == ([], False)
+    assert listed["reason"].startswith("none of the 1 producers could be opened (32/64-bit "
+                                       f"mismatch?) - {tmp_path / 'broken.cti'}: ")
     assert gc._SHARED_HARVESTERS == {}
+
+
+def test_a_library_that_is_no_producer_is_refused(tmp_path):
+    # genicam would call the entry points the library lacks: a crash, so the
+    # case runs in a child process.
+    shutil.copy(math.__file__, tmp_path / "math.cti")
+    run = subprocess.run([sys.executable, "-m", "vantix", "devices", "--cti", str(tmp_path)],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 3, run.stderr
+    assert run.stderr.strip().splitlines()[-1] == (
+        f"none of the 1 producers could be opened (32/64-bit mismatch?) - {tmp_path}/math.cti "
+        "is not a GenTL producer: it lacks the entry points GCGetInfo, GCGetLastError, "
+        "GCInitLib and 39 more")
+
+
+def test_one_producer_through_two_spellings_is_shared(camera, gc, simulator_dir, tmp_path):
+    (tmp_path / "sdk").symlink_to(simulator_dir)
+    first = camera(serial="SN_InterfaceA_0")
+    second = camera(cti_path=str(tmp_path / "sdk" / "TLSimu.cti"), serial="SN_InterfaceA_1")
+    assert second._harvester is first._harvester

@@ -23,6 +23,12 @@ extern const char *const kCallOpenFirst;
 void init(py::object self, py::object params);
 void open(py::object self);
 void close(py::object self);
+void finalize(py::object self);  // __del__
+// Stops and destroys the acquirer and gives the producers back; the caller
+// holds _fetch_lock (or is the reception that holds it).
+void release_resources(py::object self);
+// Whether the calling thread is inside this camera's _receive.
+bool inside_own_reception(py::object self);
 
 // --- devices.cpp -------------------------------------------------------------
 py::dict enumerate_devices(py::object cti_path);
@@ -36,8 +42,14 @@ py::tuple open_acquirer(py::object h, py::object index);
 // last one to leave resets it.
 struct SharedHarvester {
     py::object harvester;
-    long loaded;  // producers that registered
+    long loaded;         // producers that registered
+    py::list failures;   // why the others did not
 };
+// Raises CameraError unless the library at `path` exports every entry point
+// that harvesters and genicam call (OSError when it is no loadable library).
+void check_producer(py::object path);
+// "none of the <count> producers could be opened (32/64-bit mismatch?)"
+std::string none_registered(std::size_t count);
 enum class Registration { open, enumeration };  // decides how failures are logged
 SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
                                 Registration purpose);
@@ -105,6 +117,18 @@ auto with_context(py::object cm, F &&body) {
     }
     cm.attr("__exit__")(py::none(), py::none(), py::none());
     if constexpr (!std::is_void_v<Result>) return std::move(*result);
+}
+
+// getattr(obj, name, fallback), where reading an attribute that raises any
+// Exception counts as its absence: a device-info field the producer does not
+// provide raises a genicam error, and harvesters raises KeyError for a pixel
+// format code it cannot name.
+inline py::object read_or(py::handle obj, const char *name, py::object fallback) {
+    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
+    PyErr_Clear();
+    return fallback;
 }
 
 // The logger of the module.

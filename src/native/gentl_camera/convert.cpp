@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../common/pyclass.hpp"
+#include "camera.hpp"
 #include "pixel/format.hpp"
 #include "pixel/kernels.hpp"
 
@@ -371,10 +372,10 @@ py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f,
 // --- bound functions ---------------------------------------------------------
 
 // The component's own format name; the camera's node format when the
-// component has none. The buffer's name describes the bytes at hand, which
-// the node may no longer do.
+// component has none (or one harvesters cannot name). The buffer's name
+// describes the bytes at hand, which the node may no longer do.
 std::string format_name(py::handle component, py::handle pixel_format) {
-    py::object own = attribute(component, "data_format");
+    py::object own = read_or(component, "data_format", py::none());
     std::string name = own.is_none() ? std::string() : glue::str(own);
     if (name.empty() && !pixel_format.is_none()) name = glue::str(pixel_format);
     return name;

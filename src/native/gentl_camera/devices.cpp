@@ -1,6 +1,7 @@
 // Producer registration, device enumeration and selection, and opening the
 // acquirer with the strongest access right that the device grants.
 #include <string>
+#include <vector>
 
 #include "camera.hpp"
 
@@ -27,35 +28,73 @@ constexpr const char *kAllRefusedTail =
 constexpr const char *kRecordFields[] = {"vendor", "model", "serial_number", "tl_type",
                                          "display_name"};
 
-// getattr(obj, name, fallback), where a device-info record that raises for a
-// field it does not provide (genicam errors, not only AttributeError) counts
-// as not having it.
-py::object read_or(py::handle obj, const char *name, py::object fallback) {
-    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
-    if (value) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
-    PyErr_Clear();
-    return fallback;
+// The entry points that harvesters and genicam call. genicam keeps a null
+// pointer for one a library lacks and crashes on the first call through it,
+// so a library without all of them is refused before it is registered.
+constexpr const char *kProducerEntryPoints[] = {
+    "GCGetInfo", "GCGetLastError", "GCInitLib", "GCCloseLib", "GCReadPort", "GCWritePort",
+    "GCGetPortInfo", "GCRegisterEvent", "GCGetNumPortURLs", "GCGetPortURLInfo",
+    "EventGetData", "EventGetInfo", "EventFlush",
+    "TLOpen", "TLClose", "TLGetNumInterfaces", "TLGetInterfaceID", "TLOpenInterface",
+    "TLUpdateInterfaceList",
+    "IFClose", "IFGetInfo", "IFGetNumDevices", "IFGetDeviceID", "IFUpdateDeviceList",
+    "IFGetDeviceInfo", "IFOpenDevice",
+    "DevGetPort", "DevGetNumDataStreams", "DevGetDataStreamID", "DevOpenDataStream",
+    "DevGetInfo", "DevClose",
+    "DSAnnounceBuffer", "DSFlushQueue", "DSStartAcquisition", "DSStopAcquisition", "DSGetInfo",
+    "DSClose", "DSRevokeBuffer", "DSQueueBuffer", "DSGetBufferInfo", "DSGetBufferChunkData",
+};
+constexpr std::size_t kMissingShown = 3;  // entry points named in the message
+
+}  // namespace
+
+void check_producer(py::object path) {
+    py::object library = py::module_::import("ctypes").attr("CDLL")(path);
+    std::vector<std::string> missing;
+    for (const char *name : kProducerEntryPoints)
+        if (!py::hasattr(library, name)) missing.emplace_back(name);
+    if (missing.empty()) return;
+    std::string names;
+    for (std::size_t i = 0; i < missing.size() && i < kMissingShown; ++i)
+        names += (i ? ", " : "") + missing[i];
+    if (missing.size() > kMissingShown)
+        names += " and " + std::to_string(missing.size() - kMissingShown) + " more";
+    camera_error(glue::str(path) + " is not a GenTL producer: it lacks the entry points " + names);
 }
 
+namespace {
+
+// One producer reached through several spellings (a symlinked SDK folder)
+// is one library, which can be initialised only once.
 py::tuple producer_key(py::handle producers) {
+    py::object path_module = py::module_::import("os").attr("path");
     py::list paths;
-    for (py::handle p : producers) paths.append(py::str(p["path"]));
+    for (py::handle p : producers)
+        paths.append(path_module.attr("normcase")(path_module.attr("realpath")(p["path"])));
     return py::tuple(paths);
 }
 
-// Registers the producers on a new harvester and updates its device list.
-long register_producers(py::object h, py::handle producers, Registration purpose) {
+struct Registered {
     long loaded = 0;
+    py::list failures;  // why each producer that failed did (texts name the file)
+};
+
+// Registers the producers on a new harvester and updates its device list.
+// What is logged meanwhile is shown once the console is back (see
+// quiet_gentl_chatter).
+Registered register_producers(py::object h, py::handle producers, Registration purpose) {
+    Registered result;
     with_context(glue::global("quiet_gentl_chatter")(), [&] {
         for (py::handle p : producers) {
             py::object path = p["path"];
             try {
+                glue::global("_check_producer")(path);
                 h.attr("add_file")(path, py::arg("check_existence") = true,
                                    py::arg("check_validity") = true);
-                ++loaded;
+                ++result.loaded;
             } catch (py::error_already_set &err) {
                 if (!glue::is_exception(err)) throw;
+                result.failures.append(glue::str(err.value()));
                 if (purpose == Registration::enumeration)
                     glue::log_exc(logger(), "debug", err, kLogEnumRegisterFailed, path);
                 else
@@ -64,7 +103,7 @@ long register_producers(py::object h, py::handle producers, Registration purpose
         }
         h.attr("update")();
     });
-    return loaded;
+    return result;
 }
 
 // Keeps the process's SIGINT handler across a call that may replace it:
@@ -109,12 +148,11 @@ bool is_access_refusal(const py::error_already_set &err) {
 
 }  // namespace
 
-py::object safe_info(py::handle obj, const char *name) {
-    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
-    if (value) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
-    PyErr_Clear();
-    return py::none();
+py::object safe_info(py::handle obj, const char *name) { return read_or(obj, name, py::none()); }
+
+std::string none_registered(std::size_t count) {
+    return "none of the " + std::to_string(count) +
+           " producers could be opened (32/64-bit mismatch?)";
 }
 
 SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
@@ -125,12 +163,12 @@ SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
     if (shared.contains(key)) {
         py::dict entry = shared[key];
         entry["users"] = entry["users"].cast<long>() + 1;
-        return {entry["harvester"], entry["loaded"].cast<long>()};
+        return {entry["harvester"], entry["loaded"].cast<long>(), entry["failures"]};
     }
     py::object h = harvester_cls();
-    long loaded;
+    Registered registered;
     try {
-        loaded = register_producers(h, producers, purpose);
+        registered = register_producers(h, producers, purpose);
     } catch (py::error_already_set &) {
         try {
             h.attr("reset")();
@@ -142,9 +180,10 @@ SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
     py::dict entry;
     entry["harvester"] = h;
     entry["users"] = 1;
-    entry["loaded"] = loaded;
+    entry["loaded"] = registered.loaded;
+    entry["failures"] = registered.failures;
     shared[key] = entry;
-    return {h, loaded};
+    return {h, registered.loaded, registered.failures};
 }
 
 void release_harvester(py::handle harvester) {
@@ -189,7 +228,16 @@ py::dict enumerate_devices(py::object cti_path) {
             result["reason"] = kEnumNoProducer;
             return result;
         }
-        h = share_harvester(harvester_cls, producers, Registration::enumeration).harvester;
+        const SharedHarvester shared =
+            share_harvester(harvester_cls, producers, Registration::enumeration);
+        h = shared.harvester;
+        if (shared.loaded == 0) {
+            // No producer to ask: the cabling is not the question.
+            result["reason"] = none_registered(py::len(producers)) + " - " +
+                               glue::str(shared.failures[0]);
+            release_harvester(h);
+            return result;
+        }
         result["available"] = true;
         py::list devices;
         long i = 0;
@@ -249,17 +297,26 @@ py::int_ select_device(py::object self, py::object devices) {
         camera_error(kNoMatch + glue::str(listed));
     }
 
-    // An explicit None means "not given", as an absent key does.
+    // An explicit None means "not given", as an absent key does. Negative
+    // positions count from the end, as list indices do; past either end, or
+    // no whole number at all, is the same operator error.
     py::object index = params.attr("get")("index", 0);
-    const long idx = index.is_none() ? 0 : py::int_(index).cast<long>();
     const long count = static_cast<long>(matches.size());
-    // Negative positions count from the end, as list indices do; past either
-    // end is the same operator error.
-    if (idx >= count || idx < -count)
-        camera_error("index=" + std::to_string(idx) + " was requested but only " +
+    py::object idx = index;
+    bool selects = true;
+    try {
+        idx = index.is_none() ? py::int_(0) : py::int_(py::module_::import("builtins").attr("int")(index));
+        selects = idx < py::int_(count) && idx >= py::int_(-count);
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        selects = false;
+    }
+    if (!selects)
+        camera_error("index=" + glue::str(idx) + " was requested but only " +
                      std::to_string(count) + " device(s) matched");
 
-    py::int_ chosen = matches[static_cast<std::size_t>(idx < 0 ? idx + count : idx)];
+    const long position = idx.cast<long>();
+    py::int_ chosen = matches[static_cast<std::size_t>(position < 0 ? position + count : position)];
     py::handle d = devices[chosen];
     py::dict info;
     for (const char *field : {"vendor", "model", "serial_number", "tl_type"})

@@ -1,6 +1,7 @@
 // GentlCamera construction, open() and close().
 #include <string>
 
+#include "../common/interrupt.hpp"
 #include "camera.hpp"
 
 namespace vantix::camera {
@@ -15,8 +16,6 @@ constexpr const char *kNotInstalled =
 constexpr const char *kNoProducer =
     "no GenTL producer (.cti) found. Install the camera vendor SDK (runtime), or point "
     "camera.params.cti_path at it. Diagnose: GET /io/cameras";
-constexpr const char *kNoneRegisteredHead = "none of the ";
-constexpr const char *kNoneRegisteredTail = " producers could be opened (32/64-bit mismatch?)";
 constexpr const char *kNoDeviceTail =
     " producer(s) loaded but no device was found. Check camera power and cabling; for GigE check "
     "that it is on the same subnet.";
@@ -29,6 +28,11 @@ constexpr const char *kLogWeakAccess =
 constexpr const char *kLogBuffersRaised =
     "num_buffers=%s is below the producer's minimum of %s buffers; using %s";
 constexpr const char *kLogConnected = "GentlCamera connected: %s";
+constexpr const char *kLogNotClosed =
+    "GentlCamera %s was dropped without close(): releasing its device now";
+constexpr const char *kBadBufferCount =
+    "num_buffers must be a whole number from 1 to 1024, got ";
+constexpr long kMaxBuffers = 1024;
 constexpr const char *kLogStopFailed = "ImageAcquirer.%s 실패(무시)";
 constexpr const char *kLogResetFailed = "Harvester.reset 실패(무시)";
 constexpr const char *kExclusive = "exclusive";
@@ -83,8 +87,7 @@ void connect(py::object self, py::object harvester_cls) {
     };
     guarded(kOpenFailed, [&] {
         if (shared.loaded == 0)
-            camera_error(kNoneRegisteredHead + std::to_string(py::len(producers)) +
-                         kNoneRegisteredTail);
+            camera_error(none_registered(py::len(producers)));
         py::object devices = h.attr("device_info_list");
         if (py::len(devices) == 0) camera_error(std::to_string(shared.loaded) + kNoDeviceTail);
         py::object idx = self.attr("_select_device")(devices);
@@ -97,11 +100,25 @@ void connect(py::object self, py::object harvester_cls) {
     self.attr("_harvester") = h;
 }
 
+// The configured buffer count. Each buffer holds a whole frame, so a count
+// far beyond any need would exhaust memory before the acquirer could refuse.
+py::int_ buffer_count(py::object self) {
+    py::object value = self.attr("params").attr("get")("num_buffers", 4);
+    try {
+        py::int_ count(py::module_::import("builtins").attr("int")(value));
+        if (count >= py::int_(1) && count <= py::int_(kMaxBuffers)) return count;
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        camera_error(kBadBufferCount + glue::str(py::repr(value)), err);
+    }
+    camera_error(kBadBufferCount + glue::str(py::repr(value)));
+}
+
 // The buffer count, raised to the producer's minimum: the acquirer refuses
 // fewer, and the default would otherwise fail on producers that need more.
 void set_buffer_count(py::object self, py::object ia) {
     py::object params = self.attr("params");
-    py::int_ requested(params.attr("get")("num_buffers", 4));
+    py::int_ requested = buffer_count(self);
     py::object minimum = safe_info(ia, "min_num_buffers");
     if (PyLong_Check(minimum.ptr()) && requested < minimum) {
         // Only a count the user chose is worth a warning.
@@ -123,6 +140,7 @@ void init(py::object self, py::object params) {
     self.attr("_device_info") = py::dict();
     self.attr("_privilege") = py::none();
     self.attr("_fetch_lock") = glue::global("threading").attr("Lock")();
+    self.attr("_reception_thread") = py::none();  // thread inside _receive, if any
 }
 
 void open(py::object self) {
@@ -133,6 +151,7 @@ void open(py::object self) {
         glue::log(logger(), "debug", "open() on an open camera: closing it first");
         self.attr("close")();
     }
+    buffer_count(self);  // checked before anything is allocated
 
     py::object harvester_cls;
     try {
@@ -155,7 +174,8 @@ void open(py::object self) {
     glue::log(logger(), "info", kLogConnected, self.attr("_device_info"));
 }
 
-void close(py::object self) {
+void release_resources(py::object self) {
+    glue::DeferredInterrupt held_back;  // a half-destroyed acquirer would stay behind
     py::object ia = self.attr("_ia");
     if (!ia.is_none()) {
         for (const char *step : kAcquirerReleaseSteps) {
@@ -173,8 +193,40 @@ void close(py::object self) {
         release_quietly(h);
         self.attr("_harvester") = py::none();
     }
+}
+
+bool inside_own_reception(py::object self) {
+    py::object receiving = self.attr("_reception_thread");
+    return receiving.equal(glue::global("threading").attr("get_ident")());
+}
+
+void close(py::object self) {
+    // Closed at once: no reception starts any more, and a hardware-trigger
+    // wait ends at its next slice.
     self.attr("_pending") = py::none();
     self.attr("_opened") = false;
+    // The acquirer must not be stopped or destroyed under a reception: the
+    // one in progress is waited for. Called from inside it (a signal handler
+    // or an override on the receiving thread), waiting would never end; that
+    // reception releases everything on its way out instead.
+    if (inside_own_reception(self)) return;
+    glue::HeldLock reception_done(self.attr("_fetch_lock"));
+    release_resources(self);
+}
+
+void finalize(py::object self) {
+    // A camera dropped while open would hold its device, and its share of
+    // the producers, for the rest of the process.
+    try {
+        if (py::getattr(self, "_ia", py::none()).is_none() &&
+            py::getattr(self, "_harvester", py::none()).is_none())
+            return;
+        if (_Py_IsFinalizing()) return;  // at exit the process gives everything back
+        glue::log(logger(), "warning", kLogNotClosed, py::getattr(self, "_device_info", py::none()));
+        self.attr("close")();
+    } catch (py::error_already_set &err) {
+        err.discard_as_unraisable("GentlCamera.__del__");
+    }
 }
 
 }  // namespace vantix::camera

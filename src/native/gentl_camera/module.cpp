@@ -26,6 +26,15 @@ constexpr const char *kClassDoc =
     "트리거 결합이 짧은 구간으로 나누어 기다리므로 timeout_s 가 그 대기를\n"
     "제한하지 않는다.";
 
+constexpr const char *kCloseDoc =
+    "모든 자원을 놓는다. 몇 번이든, 어느 스레드에서든 호출할 수 있다.\n"
+    "\n"
+    "카메라는 즉시 닫힌 것으로 표시되어 새 수신이 시작되지 않고, 진행 중인\n"
+    "수신(다른 스레드의 read())이 끝나기를 기다린 뒤 acquirer 를 멈추고 없앤다.\n"
+    "그 수신은 None 을 돌려준다. 최악의 대기: 하드웨어 트리거에서는 대기 구간\n"
+    "하나(HARDWARE_SLICE_S, 0.2초), 연속·소프트웨어 트리거에서는 진행 중인\n"
+    "수신의 timeout_s (프레임이 오면 그 즉시 끝난다).";
+
 // Candidate node names per convenience setting, in the order they are tried.
 py::dict image_format_nodes() {
     py::dict t;
@@ -82,6 +91,8 @@ PYBIND11_MODULE(gentl_camera, m) {
     m.def("_tolerate_unsupported_module_events", &cam::tolerate_unsupported_module_events,
           "acquirer 생성 중 register_event 의 InvalidParameterException 을 "
           "NotImplementedException 으로 바꾸는 컨텍스트 관리자.");
+    m.def("_check_producer", &cam::check_producer, py::arg("path"),
+          "GenTL 프로듀서가 아니면 (진입점이 빠진 라이브러리) CameraError.");
     m.def("_is_timeout", &cam::is_timeout, py::arg("exc"),
           "fetch 예외가 시간 초과인지 (클래스 이름 또는 메시지로) 판정한다.");
     cam::add_module_events(m);
@@ -90,7 +101,8 @@ PYBIND11_MODULE(gentl_camera, m) {
                                kClassDoc);
     builder.init(&cam::init, py::arg("params") = py::none())
             .method("open", &cam::open, "프로듀서 등록, 장치 선택, 설정 적용 후 취득을 시작한다.")
-            .method("close", &cam::close, "모든 자원을 놓는다. 몇 번이든 호출할 수 있다.")
+            .method("close", &cam::close, kCloseDoc)
+            .method("__del__", &cam::finalize)
             .method("_select_device", &cam::select_device, py::arg("devices"))
             .method("_apply_features", &cam::apply_features)
             .method("_find_node", &cam::find_node, py::arg("name"),
@@ -102,7 +114,8 @@ PYBIND11_MODULE(gentl_camera, m) {
             .method("_node_pixel_format", &cam::node_pixel_format)
             .method("_execute_node", &cam::execute_node, py::arg("name"))
             .method("set_trigger_mode", &cam::set_trigger_mode, py::arg("mode"),
-                    "트리거 모드를 바꾼다 (취득 중이면 멈췄다가 다시 시작).")
+                    "트리거 모드를 바꾼다 (취득 중이면 진행 중인 수신이 끝나기를 기다린 뒤\n"
+                    "멈췄다가 다시 시작). TriggerMode 멤버, 값 또는 이름을 받는다.")
             .method("_apply_trigger_mode", &cam::apply_trigger_mode, py::arg("mode"))
             .method("_receive", &cam::receive, py::arg("timeout_s"));
     py::object cls = builder.cls();

@@ -2,6 +2,7 @@
 // image, with the frame's metadata.
 #include <string>
 
+#include "../common/interrupt.hpp"
 #include "camera.hpp"
 
 namespace vantix::camera {
@@ -11,20 +12,11 @@ namespace {
 constexpr const char *kAcquisitionFailed =
     "frame acquisition failed (device disconnected or cabling?): ";
 constexpr const char *kTriggerCommand = "TriggerSoftware";
-
-// getattr(obj, name, default) with Python's semantics: only AttributeError
-// gives the default.
-py::object getattr_or(py::handle obj, const char *name, py::object fallback) {
-    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
-    if (value) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-    PyErr_Clear();
-    return fallback;
-}
+constexpr const char *kLogRestartFailed = "acquisition restart after an interrupt failed";
 
 py::dict frame_info(py::object self, py::handle buffer, py::handle component,
                     py::handle node_format) {
-    py::object buffer_format = py::str(getattr_or(component, "data_format", py::str("")));
+    py::object buffer_format = py::str(read_or(component, "data_format", py::str("")));
     const bool have_node_format = truthy(node_format);
     py::dict info;
     info["pixel_format"] = have_node_format ? py::reinterpret_borrow<py::object>(node_format)
@@ -42,31 +34,15 @@ py::dict frame_info(py::object self, py::handle buffer, py::handle component,
     return info;
 }
 
-}  // namespace
-
-bool is_timeout(py::object exc) {
-    const std::string name =
-        py::str(py::type::handle_of(exc).attr("__name__")).attr("lower")().cast<std::string>();
-    const std::string message = py::str(exc).attr("lower")().cast<std::string>();
-    return name.find("timeout") != std::string::npos ||
-           message.find("timeout") != std::string::npos ||
-           message.find("timed out") != std::string::npos;
-}
-
-py::object receive(py::object self, py::object timeout_s) {
-    if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
-    glue::HeldLock held(self.attr("_fetch_lock"));
-
+// Trigger, fetch, conversion and metadata of one frame, under _fetch_lock.
+py::object receive_frame(py::object self, py::object timeout_s) {
     if (self.attr("_trigger_mode").equal(glue::global("TriggerMode").attr("SOFTWARE")))
         self.attr("_execute_node")(kTriggerCommand);
     py::object node_format = self.attr("_node_pixel_format")();
 
-    // close() does not take the lock: the acquirer may be gone by now.
-    py::object ia = self.attr("_ia");
-    if (ia.is_none()) camera_error(kCallOpenFirst);
     py::object fetched;
     try {
-        fetched = ia.attr("fetch")(py::arg("timeout") = timeout_s);
+        fetched = self.attr("_ia").attr("fetch")(py::arg("timeout") = timeout_s);
     } catch (py::error_already_set &err) {
         if (!glue::is_exception(err)) throw;
         if (truthy(glue::global("_is_timeout")(err.value()))) return py::none();
@@ -81,6 +57,64 @@ py::object receive(py::object self, py::object timeout_s) {
         py::dict info = frame_info(self, buffer, component, node_format);
         return py::make_tuple(image, info);
     });
+}
+
+// Restarts acquisition after an interrupt left a reception. Inside the
+// acquirer's fetch, an interrupt can land after a buffer was taken from the
+// stream and before it was handed out; that buffer is then never queued
+// again, and a few such interrupts leave the stream without buffers.
+void restart_acquisition(py::object self) {
+    glue::DeferredInterrupt held_back;  // a second Ctrl+C must not stop it halfway
+    try {
+        py::object ia = self.attr("_ia");
+        ia.attr("stop")();
+        ia.attr("start")();
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        glue::log_exc(logger(), "warning", err, kLogRestartFailed);
+    }
+}
+
+// Ends a reception, still under _fetch_lock. When the camera was closed
+// meanwhile, releases what close() left to it (or is waiting to release) and
+// returns false.
+bool leave_reception(py::object self, bool interrupted) {
+    self.attr("_reception_thread") = py::none();
+    if (!truthy(self.attr("_opened"))) {
+        release_resources(self);
+        return false;
+    }
+    if (interrupted) restart_acquisition(self);
+    return true;
+}
+
+}  // namespace
+
+bool is_timeout(py::object exc) {
+    const std::string name =
+        py::str(py::type::handle_of(exc).attr("__name__")).attr("lower")().cast<std::string>();
+    const std::string message = py::str(exc).attr("lower")().cast<std::string>();
+    return name.find("timeout") != std::string::npos ||
+           message.find("timeout") != std::string::npos ||
+           message.find("timed out") != std::string::npos;
+}
+
+py::object receive(py::object self, py::object timeout_s) {
+    if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
+    glue::HeldLock held(self.attr("_fetch_lock"));
+    // close() may have run while this call waited for the lock.
+    if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
+
+    self.attr("_reception_thread") = glue::global("threading").attr("get_ident")();
+    py::object received;
+    try {
+        received = receive_frame(self, timeout_s);
+    } catch (py::error_already_set &err) {
+        leave_reception(self, !glue::is_exception(err));
+        throw;
+    }
+    // A camera closed during the reception delivers nothing more.
+    return leave_reception(self, false) ? received : py::none();
 }
 
 }  // namespace vantix::camera

@@ -1,6 +1,7 @@
 // Trigger modes: free run, software trigger and hardware trigger, set up on
 // the trigger nodes. Node trouble is logged (see nodes.cpp), so a camera
-// without some trigger node still opens; _fetch_lock is not taken here.
+// without some trigger node still opens. A change on an open camera waits
+// for the reception in progress (_fetch_lock).
 #include <string>
 
 #include "camera.hpp"
@@ -13,27 +14,16 @@ constexpr const char *kLogNoSelector =
     "TriggerSelector 후보 %s 를 모두 적용하지 못했습니다(이 카메라 지원=%s). params.features 로 "
     "직접 지정하세요.";
 constexpr const char *kUnsupportedMode = "unsupported trigger mode: ";
+constexpr const char *kInsideReception =
+    "the trigger mode cannot change from inside a reception of the same camera";
 constexpr const char *kSwitchFailed = "failed to switch the trigger mode: ";
 constexpr const char *kDefaultLine = "Line0";
 constexpr const char *kDefaultActivation = "RisingEdge";
 
-// A TriggerMode member from a member, its value or its name.
+// The host's TriggerMode member for a member, its value or its name, as
+// the host reads them; CameraError for anything else.
 py::object coerce_mode(py::object mode) {
-    py::object modes = glue::global("TriggerMode");
-    if (py::isinstance(mode, modes)) return mode;
-    try {
-        return modes(mode);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-    }
-    if (PyUnicode_Check(mode.ptr())) {
-        try {
-            return modes[mode.attr("upper")()];
-        } catch (py::error_already_set &err) {
-            if (!glue::is_exception(err)) throw;
-        }
-    }
-    camera_error(kUnsupportedMode + glue::str(py::repr(mode)));
+    return glue::global("TriggerMode").attr("coerce")(mode);
 }
 
 py::list supported_selectors(py::handle node) {
@@ -98,6 +88,10 @@ void apply_trigger_mode(py::object self, py::object mode) {
 
 void set_trigger_mode(py::object self, py::object mode) {
     mode = coerce_mode(mode);
+    // Acquisition stops and restarts around the change, which must not
+    // happen under a reception: the one in progress is waited for.
+    if (inside_own_reception(self)) camera_error(kInsideReception);
+    glue::HeldLock reception_done(self.attr("_fetch_lock"));
     py::object ia = self.attr("_ia");
     if (!truthy(self.attr("_opened")) || ia.is_none()) {
         self.attr("_trigger_mode") = mode;  // applied by open()
