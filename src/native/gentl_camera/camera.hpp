@@ -131,6 +131,15 @@ inline py::object read_or(py::handle obj, const char *name, py::object fallback)
     return fallback;
 }
 
+// int(value), or nothing when int() raises an Exception.
+inline std::optional<py::int_> int_or_none(py::handle value) {
+    PyObject *number = PyNumber_Long(value.ptr());
+    if (number) return py::reinterpret_steal<py::int_>(number);
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
+    PyErr_Clear();
+    return std::nullopt;
+}
+
 // The logger of the module.
 inline py::object logger() { return glue::global("logger"); }
 

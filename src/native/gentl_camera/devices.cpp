@@ -140,6 +140,28 @@ py::object create_acquirer(py::object h, const py::int_ &index, py::object confi
     }
 }
 
+// "available", "devices" and "reason" of an enumeration, from a harvester
+// with the producers registered.
+void describe_devices(const SharedHarvester &shared, std::size_t producer_count,
+                      py::dict result) {
+    if (shared.loaded == 0) {  // no producer to ask: the cabling is not the question
+        result["reason"] =
+            none_registered(producer_count) + " - " + glue::str(shared.failures[0]);
+        return;
+    }
+    result["available"] = true;
+    py::list devices;
+    long i = 0;
+    for (py::handle info : shared.harvester.attr("device_info_list")) {
+        py::dict record;
+        record["index"] = i++;
+        for (const char *field : kRecordFields) record[field] = safe_info(info, field);
+        devices.append(record);
+    }
+    result["devices"] = devices;
+    if (devices.empty()) result["reason"] = kEnumNoDevice;
+}
+
 bool is_access_refusal(const py::error_already_set &err) {
     const std::string type_name = py::str(py::type::handle_of(err.value()).attr("__name__"));
     return type_name.find("AccessDenied") != std::string::npos ||
@@ -222,6 +244,14 @@ py::dict enumerate_devices(py::object cti_path) {
     }
 
     py::object h;
+    auto give_back = [&] {
+        if (!h) return;
+        try {
+            release_harvester(h);
+        } catch (py::error_already_set &err) {
+            if (!glue::is_exception(err)) throw;
+        }
+    };
     try {
         py::object producers = glue::global("discover_producers")(cti_path);
         if (!truthy(producers)) {
@@ -231,35 +261,15 @@ py::dict enumerate_devices(py::object cti_path) {
         const SharedHarvester shared =
             share_harvester(harvester_cls, producers, Registration::enumeration);
         h = shared.harvester;
-        if (shared.loaded == 0) {
-            // No producer to ask: the cabling is not the question.
-            result["reason"] = none_registered(py::len(producers)) + " - " +
-                               glue::str(shared.failures[0]);
-            release_harvester(h);
-            return result;
-        }
-        result["available"] = true;
-        py::list devices;
-        long i = 0;
-        for (py::handle info : h.attr("device_info_list")) {
-            py::dict record;
-            record["index"] = i++;
-            for (const char *field : kRecordFields) record[field] = safe_info(info, field);
-            devices.append(record);
-        }
-        result["devices"] = devices;
-        if (devices.empty()) result["reason"] = kEnumNoDevice;
+        describe_devices(shared, py::len(producers), result);
     } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
+        if (!glue::is_exception(err)) {
+            give_back();
+            throw;
+        }
         result["reason"] = std::string(kEnumFailed) + glue::str(err.value());
     }
-    if (h) {
-        try {
-            release_harvester(h);
-        } catch (py::error_already_set &err) {
-            if (!glue::is_exception(err)) throw;
-        }
-    }
+    give_back();
     return result;
 }
 
@@ -301,21 +311,13 @@ py::int_ select_device(py::object self, py::object devices) {
     // positions count from the end, as list indices do; past either end, or
     // no whole number at all, is the same operator error.
     py::object index = params.attr("get")("index", 0);
+    const std::optional<py::int_> idx = index.is_none() ? py::int_(0) : int_or_none(index);
     const long count = static_cast<long>(matches.size());
-    py::object idx = index;
-    bool selects = true;
-    try {
-        idx = index.is_none() ? py::int_(0) : py::int_(py::module_::import("builtins").attr("int")(index));
-        selects = idx < py::int_(count) && idx >= py::int_(-count);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        selects = false;
-    }
-    if (!selects)
-        camera_error("index=" + glue::str(idx) + " was requested but only " +
-                     std::to_string(count) + " device(s) matched");
+    if (!idx || *idx >= py::int_(count) || *idx < py::int_(-count))
+        camera_error("index=" + glue::str(idx ? py::object(*idx) : index) +
+                     " was requested but only " + std::to_string(count) + " device(s) matched");
 
-    const long position = idx.cast<long>();
+    const long position = idx->cast<long>();
     py::int_ chosen = matches[static_cast<std::size_t>(position < 0 ? position + count : position)];
     py::handle d = devices[chosen];
     py::dict info;

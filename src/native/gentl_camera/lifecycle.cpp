@@ -104,14 +104,10 @@ void connect(py::object self, py::object harvester_cls) {
 // far beyond any need would exhaust memory before the acquirer could refuse.
 py::int_ buffer_count(py::object self) {
     py::object value = self.attr("params").attr("get")("num_buffers", 4);
-    try {
-        py::int_ count(py::module_::import("builtins").attr("int")(value));
-        if (count >= py::int_(1) && count <= py::int_(kMaxBuffers)) return count;
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        camera_error(kBadBufferCount + glue::str(py::repr(value)), err);
-    }
-    camera_error(kBadBufferCount + glue::str(py::repr(value)));
+    const std::optional<py::int_> count = int_or_none(value);
+    if (!count || *count < py::int_(1) || *count > py::int_(kMaxBuffers))
+        camera_error(kBadBufferCount + glue::str(py::repr(value)));
+    return *count;
 }
 
 // The buffer count, raised to the producer's minimum: the acquirer refuses
