@@ -13,6 +13,8 @@
 #include <string>
 #include <utility>
 
+#include "values.hpp"
+
 namespace vantix::glue {
 
 namespace py = pybind11;
@@ -185,15 +187,5 @@ inline bool is_instance(const py::error_already_set &err, const py::handle &exc_
 inline bool is_exception(const py::error_already_set &err) {
     return err.matches(PyExc_Exception);
 }
-
-// bool(obj), with Python's errors passed on.
-inline bool truthy(const py::handle &obj) {
-    const int truth = PyObject_IsTrue(obj.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
-
-// str(obj) as a std::string.
-inline std::string str(const py::handle &obj) { return py::str(obj).cast<std::string>(); }
 
 }  // namespace vantix::glue

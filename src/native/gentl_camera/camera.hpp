@@ -6,9 +6,9 @@
 
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 
+#include "../common/context.hpp"
 #include "../common/pyclass.hpp"
 
 namespace vantix::camera {
@@ -83,62 +83,17 @@ bool is_timeout(py::object exc);
 // --- small helpers -----------------------------------------------------------
 
 using glue::truthy;
-
-// `with cm as entered: return body(entered)` (or body() when it takes no
-// argument). The context managers used here never suppress an exception, so
-// their __exit__ result is not consulted. A C++ exception that is no Python
-// error still leaves the block (as a plain exit).
-template <typename F>
-auto with_context(py::object cm, F &&body) {
-    constexpr bool takes_entered = std::is_invocable_v<F, py::object>;
-    auto call = [&](py::object &entered) {
-        if constexpr (takes_entered)
-            return body(entered);
-        else
-            return body();
-    };
-    using Result = decltype(call(std::declval<py::object &>()));
-    py::object entered = cm.attr("__enter__")();
-    std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
-    try {
-        if constexpr (std::is_void_v<Result>) {
-            call(entered);
-            result = true;
-        } else {
-            result = call(entered);
-        }
-    } catch (py::error_already_set &err) {
-        py::object value = err.value();
-        cm.attr("__exit__")(err.type(), value, value.attr("__traceback__"));
-        throw;
-    } catch (...) {
-        cm.attr("__exit__")(py::none(), py::none(), py::none());
-        throw;
-    }
-    cm.attr("__exit__")(py::none(), py::none(), py::none());
-    if constexpr (!std::is_void_v<Result>) return std::move(*result);
-}
+using glue::with_context;
 
 // getattr(obj, name, fallback), where reading an attribute that raises any
 // Exception counts as its absence: a device-info field the producer does not
 // provide raises a genicam error, and harvesters raises KeyError for a pixel
 // format code it cannot name.
 inline py::object read_or(py::handle obj, const char *name, py::object fallback) {
-    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
-    if (value) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
-    PyErr_Clear();
-    return fallback;
+    return glue::getattr_or(obj, name, std::move(fallback), glue::Absent::any_exception);
 }
 
-// int(value), or nothing when int() raises an Exception.
-inline std::optional<py::int_> int_or_none(py::handle value) {
-    PyObject *number = PyNumber_Long(value.ptr());
-    if (number) return py::reinterpret_steal<py::int_>(number);
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
-    PyErr_Clear();
-    return std::nullopt;
-}
+using glue::int_or_none;
 
 // The logger of the module.
 inline py::object logger() { return glue::global("logger"); }

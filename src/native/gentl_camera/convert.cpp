@@ -114,11 +114,7 @@ std::optional<py::array> as_array(py::handle data) {
 
 // getattr(obj, name, None), letting errors other than AttributeError through.
 py::object attribute(py::handle obj, const char *name) {
-    if (PyObject *value = PyObject_GetAttrString(obj.ptr(), name))
-        return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-    PyErr_Clear();
-    return py::none();
+    return glue::getattr_or(obj, name, py::none());
 }
 
 // Unsigned samples of one or two bytes; 0 for any other dtype.

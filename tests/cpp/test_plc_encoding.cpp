@@ -1,13 +1,16 @@
-// sources: src/native/plc_link/crc32.cpp
-#include "plc_link/crc32.hpp"
-
+// sources: src/native/plc_link/crc32.cpp src/native/plc_link/encoding.cpp
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "check.hpp"
+#include "plc_link/crc32.hpp"
+#include "plc_link/encoding.hpp"
 
 using vantix::crc::crc32;
+using namespace vantix::plc;
 
 static std::uint32_t of(const std::string &s) {
     return crc32(reinterpret_cast<const unsigned char *>(s.data()), s.size());
@@ -45,7 +48,24 @@ TEST(continues_across_chunks) {
     }
 }
 
-TEST(low_sixteen_bits_of_worked_values) {
-    CHECK((of("abc") & 0xFFFFu) == 16834u);
-    CHECK((of("7") & 0xFFFFu) == 19074u);
+TEST(product_hash_is_the_low_sixteen_bits) {
+    CHECK(product_hash("abc", 3) == 16834u);
+    CHECK(product_hash("7", 1) == 19074u);
+    CHECK(product_hash(nullptr, 0) == 0u);
+}
+
+TEST(score_is_clamped_then_truncated) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    CHECK(scaled_score(873.4) == 873u);
+    CHECK(scaled_score(999.9) == 999u);
+    CHECK(scaled_score(65535.9) == 65535u);
+    CHECK(scaled_score(70000.0) == 65535u && scaled_score(inf) == 65535u);
+    CHECK(scaled_score(-0.2) == 0u && scaled_score(-inf) == 0u && scaled_score(nan) == 0u);
+}
+
+TEST(sequence_wraps_after_65535) {
+    CHECK(next_sequence(0) == 1u && next_sequence(65534) == 65535u);
+    CHECK(next_sequence(65535) == 0u && next_sequence(65536) == 1u);
+    CHECK(next_sequence(static_cast<std::uint64_t>(-5)) == 65532u);  // (-5 + 1) & 65535
 }

@@ -1,0 +1,60 @@
+// The sink's own state as the methods read it, and the calls on the
+// pymodbus client.
+#include "sink.hpp"
+
+namespace vantix::plc {
+
+OwnMembers own;
+py::handle sink_class;
+
+py::object param(const py::handle &self, PyObject *key, const py::handle &fallback) {
+    py::object params = self.attr(VANTIX_NAME("params"));
+    return glue::call_method(params, VANTIX_NAME("get"), {key, fallback});
+}
+
+std::string endpoint(const py::handle &self) {
+    return glue::str(self.attr("host")) + ":" + glue::str(self.attr("port"));
+}
+
+py::object unit_id_of(const py::handle &self) {
+    PyObject *name = VANTIX_NAME("unit_id");
+    return glue::is_own_descriptor(self, name, own.unit_id)
+               ? unit_id(py::reinterpret_borrow<py::object>(self))
+               : self.attr(name);
+}
+
+py::dict unit_kwargs(const py::handle &self) {
+    py::object mapping = glue::this_module().attr(VANTIX_NAME("unit"))(unit_id_of(self));
+    if (PyDict_Check(mapping.ptr())) return py::reinterpret_borrow<py::dict>(mapping);
+    return py::dict(mapping);
+}
+
+bool is_error_response(const py::handle &response) {
+    if (response.is_none()) return false;
+    PyObject *is_error = PyObject_GetAttr(response.ptr(), VANTIX_NAME("isError"));
+    if (!is_error) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+        PyErr_Clear();
+        return false;
+    }
+    return truthy(py::reinterpret_steal<py::object>(is_error)());
+}
+
+py::object write_register(const py::handle &client, const py::handle &address,
+                          const py::handle &value, const py::dict &unit_keywords) {
+    py::object method = client.attr(VANTIX_NAME("write_register"));
+    py::tuple args = py::make_tuple(address, value);
+    PyObject *response = PyObject_Call(method.ptr(), args.ptr(), unit_keywords.ptr());
+    if (!response) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(response);
+}
+
+void close_quietly(const py::handle &client) {
+    try {
+        client.attr("close")();
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+    }
+}
+
+}  // namespace vantix::plc

@@ -1,0 +1,118 @@
+// Sending results (with one reconnect and retry) and the heartbeat.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../common/context.hpp"
+#include "encoding.hpp"
+#include "sink.hpp"
+
+namespace vantix::plc {
+
+namespace {
+
+// `address, value = pair`.
+std::pair<py::object, py::object> unpack_pair(const py::handle &item) {
+    py::tuple pair = py::tuple(py::reinterpret_borrow<py::object>(item));
+    if (pair.size() != 2)
+        glue::raise(PyExc_ValueError, "expected a (register, value) pair, got " +
+                                          std::to_string(pair.size()) + " values");
+    return {pair[0], pair[1]};
+}
+
+// "reg[100]=1 reg[101]=873 ..." for the simulation log.
+std::string render_writes(const py::handle &writes) {
+    std::string text;
+    for (py::handle item : writes) {
+        auto [address, value] = unpack_pair(item);
+        if (!text.empty()) text += ' ';
+        text += "reg[" + glue::str(address) + "]=" + glue::str(value);
+    }
+    return text;
+}
+
+}  // namespace
+
+void send(py::object self, py::object result, py::object context) {
+    // Any int, as (_seq + 1) & 65535 would take it: only its low bits count.
+    const unsigned long long seq = PyLong_AsUnsignedLongLongMask(self.attr("_seq").ptr());
+    if (seq == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw py::error_already_set();
+    self.attr("_seq") = next_sequence(seq);
+    py::object writes;
+    if (py::object overridden = glue::override_of(self, VANTIX_NAME("_build_writes"), own.build_writes))
+        writes = overridden(result, context);
+    else
+        writes = build_writes(self, result, context);
+
+    if (!truthy(self.attr("_pymodbus_ok"))) {
+        glue::log(logger(), "info", kLogSimulated, render_writes(writes));
+        return;
+    }
+    // A setting that no request can carry fails every attempt: report it
+    // without touching a healthy connection.
+    const std::vector<std::string> problems = unsendable_settings(self, false);
+    if (!problems.empty()) glue::raise(glue::global("SinkError"), problems.front());
+    if (!truthy(self.attr("_connected")) && !truthy(self.attr("_reconnect")()))
+        glue::raise(glue::global("SinkError"), kNotConnected + endpoint(self) + kSendDeferred);
+
+    // The one per-result call that runs the C++ directly when not overridden.
+    auto write_all_of = [&] {
+        if (py::object overridden = glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
+            overridden(writes);
+        else
+            write_all(self, writes);
+    };
+    try {
+        write_all_of();
+        return;
+    } catch (py::error_already_set &exc) {
+        if (!glue::is_exception(exc)) throw;
+        glue::log(logger(), "warning", kLogWriteFailed, exc.value());
+        self.attr("_connected") = false;
+        const bool reconnected =
+            glue::while_handling(exc, [&] { return truthy(self.attr("_reconnect")()); });
+        if (!reconnected)
+            glue::raise_from(glue::global("SinkError"), kReconnectFailed + endpoint(self), exc);
+        // The whole list again: pairs written before the failure are repeated.
+        try {
+            write_all_of();
+        } catch (py::error_already_set &exc2) {
+            if (!glue::is_exception(exc2)) throw;
+            glue::raise_from(glue::global("SinkError"), kWriteFailed + glue::str(exc2.value()),
+                             exc2);
+        }
+    }
+}
+
+void write_all(py::object self, py::object writes) {
+    PyObject *client_name = VANTIX_NAME("_client");
+    if (self.attr(client_name).is_none()) glue::raise(PyExc_AssertionError, kNoClient);
+    for (py::handle item : writes) {
+        auto [address, value] = unpack_pair(item);
+        py::object response =
+            write_register(self.attr(client_name), address, value, unit_kwargs(self));
+        if (is_error_response(response))
+            glue::raise(glue::global("SinkError"), kErrorResponseHead + glue::str(address) +
+                                                       kErrorResponseTail + glue::str(response));
+    }
+}
+
+void write_heartbeat(py::object self, py::object value) {
+    py::object hb = self.attr("_reg")("heartbeat_register", py::none());
+    if (hb.is_none() || !truthy(self.attr("_pymodbus_ok")) || !truthy(self.attr("_connected")) ||
+        self.attr("_client").is_none())
+        return;
+    // Not sendable at all (open() warned): the link itself is not at fault.
+    if (address_out_of_range(hb) || unit_out_of_range(unit_id_of(self))) return;
+    // The heartbeat never raises: any failure, a value that is no number
+    // included, counts as a failed write and the next send reconnects.
+    try {
+        py::object masked = glue::to_int(value) & glue::global("_U16_MAX");
+        write_register(self.attr("_client"), hb, masked, unit_kwargs(self));
+    } catch (py::error_already_set &err) {
+        if (!glue::is_exception(err)) throw;
+        self.attr("_connected") = false;
+    }
+}
+
+}  // namespace vantix::plc

@@ -1,0 +1,79 @@
+// Declarations shared by the files of the PLC sink module: the methods of
+// PlcLinkSink, one file per concern, and the helpers they share.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../common/fastcall.hpp"
+#include "../common/pyclass.hpp"
+#include "texts.hpp"
+
+namespace vantix::plc {
+
+namespace py = pybind11;
+namespace glue = vantix::glue;
+
+using glue::truthy;
+
+// --- lifecycle.cpp: construction, properties, connection ---------------------
+void init(py::object self, py::object params);
+py::object host(py::object self);
+py::object port(py::object self);
+py::object unit_id(py::object self);
+void open_link(py::object self);
+py::object make_client(py::object self);
+py::bool_ try_connect(py::object self);
+py::object reconnect(py::object self);
+void close_link(py::object self);
+
+// --- register_map.cpp: what one result writes -------------------------------
+py::object reg(py::object self, py::object key, py::object fallback);
+py::list build_writes(py::object self, py::object result, py::object context);
+// The settings a send (and, with `heartbeat`, a heartbeat) needs that no
+// Modbus request can carry, as messages naming each one.
+std::vector<std::string> unsendable_settings(const py::object &self, bool heartbeat);
+// Whether an int register address or unit id is outside what Modbus carries.
+bool address_out_of_range(const py::object &address);
+bool unit_out_of_range(const py::object &unit);
+
+// --- send.cpp: results and heartbeat ----------------------------------------
+void send(py::object self, py::object result, py::object context);
+void write_all(py::object self, py::object writes);
+void write_heartbeat(py::object self, py::object value);
+
+// --- diagnostics.cpp ----------------------------------------------------------
+py::dict test_connection(py::object self);
+
+// --- client.cpp: the instance and the pymodbus client ------------------------
+
+// The class's own members that the per-result paths call: when `self.<name>`
+// still resolves to one of them, its C++ runs directly (see fastcall.hpp).
+struct OwnMembers {
+    PyObject *reg, *build_writes, *write_all, *unit_id;
+};
+extern OwnMembers own;
+extern py::handle sink_class;  // PlcLinkSink itself, for super()
+
+inline py::object logger() { return glue::global("logger"); }
+
+// self.params.get(key, fallback); `key` is a VANTIX_NAME.
+py::object param(const py::handle &self, PyObject *key, const py::handle &fallback);
+// "host:port" from the instance's properties.
+std::string endpoint(const py::handle &self);
+// self.unit_id, running the class's own property directly unless overridden.
+py::object unit_id_of(const py::handle &self);
+// The keywords naming the configured unit, as `**unit(self.unit_id)` would.
+py::dict unit_kwargs(const py::handle &self);
+// A Modbus exception reply comes back as a response whose isError() is true.
+bool is_error_response(const py::handle &response);
+// client.write_register(address, value, **unit_keywords)
+py::object write_register(const py::handle &client, const py::handle &address,
+                          const py::handle &value, const py::dict &unit_keywords);
+// client.close(), an Exception from it ignored.
+void close_quietly(const py::handle &client);
+
+}  // namespace vantix::plc
