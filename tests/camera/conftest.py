@@ -284,6 +284,24 @@ def fake_stack(gc, monkeypatch):
     return Harvester
 
 
+_fake_opened: list = []
+
+
+def with_fake_acquirer(cam, acquirer):
+    """Gives `cam` a fake acquirer; the camera is closed after the test, as
+    an open camera dropped without close() warns and releases it."""
+    cam._ia = acquirer
+    _fake_opened.append(cam)
+    return cam
+
+
+@pytest.fixture(autouse=True)
+def _close_fake_cameras():
+    yield
+    while _fake_opened:
+        _fake_opened.pop().close()
+
+
 @pytest.fixture
 def fake_camera(gc):
     """An opened camera whose acquirer is a FakeAcquirer (for reception)."""
@@ -292,7 +310,7 @@ def fake_camera(gc):
         cam = ImageCamera()
         nodes.setdefault("PixelFormat", FakeNode("Mono8"))
         nodes.setdefault("TriggerSoftware", FakeNode())
-        cam._ia = FakeAcquirer(outcomes, **nodes)
+        with_fake_acquirer(cam, FakeAcquirer(outcomes, **nodes))
         cam._opened = True
         cam._device_info = {"serial_number": "100"} if device_info is None else device_info
         if trigger_mode is not None:

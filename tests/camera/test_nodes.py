@@ -7,7 +7,7 @@ import pytest
 
 from vantix.io.camera.base import CameraError, TriggerMode
 
-from .conftest import FakeAcquirer, FakeNode, ImageCamera, messages, typed
+from .conftest import FakeAcquirer, FakeNode, ImageCamera, messages, typed, with_fake_acquirer
 
 RO, RW, WO = 3, 4, 2
 
@@ -17,8 +17,7 @@ def enum(*args, **kwargs):
 
 
 def camera_with(params=None, **nodes):
-    cam = ImageCamera(params)
-    cam._ia = FakeAcquirer(**nodes)
+    cam = with_fake_acquirer(ImageCamera(params), FakeAcquirer(**nodes))
     return cam, cam._ia.remote_device.node_map
 
 
