@@ -2,6 +2,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <thread>
@@ -65,65 +66,71 @@ Stats run_kernel(const std::vector<py::array> &samples, double floor, double eps
     return {mean, sd};
 }
 
-template <typename T>
-Stats run_integer(const std::vector<py::array> &samples, double floor, double eps) {
-    return run_kernel<T, double>(samples, floor, eps);
+// The same dtype, shape and byte order as `first`.
+bool same_layout(const py::array &a, const py::array &first) {
+    return a.ndim() == first.ndim() &&
+           std::equal(a.shape(), a.shape() + a.ndim(), first.shape()) &&
+           a.dtype().kind() == first.dtype().kind() && a.itemsize() == first.itemsize() &&
+           a.dtype().byteorder() == first.dtype().byteorder();
 }
 
-// The native path: a list or tuple of plain ndarrays of one shape (more than
-// one element each) and one float32, float64 or integer dtype, and Python
-// floats for the floor and _EPS. Anything else is numpy's to do, including
-// raising its errors.
-std::optional<Stats> native_stats(py::handle features, py::handle std_floor) {
-    py::object eps = glue::global("_EPS");
-    if (!PyFloat_CheckExact(std_floor.ptr()) || !PyFloat_CheckExact(eps.ptr())) return {};
+// The samples as C-contiguous arrays when they are plain ndarrays of one
+// layout; nothing when numpy must handle them.
+std::optional<std::vector<py::array>> uniform_samples(py::handle features) {
     if (!PyList_Check(features.ptr()) && !PyTuple_Check(features.ptr())) return {};
-
     py::object ndarray = glue::global("np").attr("ndarray");
     py::object ascontiguous = glue::global("np").attr("ascontiguousarray");
     std::vector<py::array> samples;
     for (py::handle item : features) {
         if (!py::type::of(item).is(ndarray)) return {};
         auto arr = py::reinterpret_borrow<py::array>(item);
-        if (!samples.empty()) {
-            const py::array &first = samples.front();
-            if (arr.ndim() != first.ndim() ||
-                !std::equal(arr.shape(), arr.shape() + arr.ndim(), first.shape()) ||
-                arr.dtype().kind() != first.dtype().kind() ||
-                arr.itemsize() != first.itemsize() ||
-                arr.dtype().byteorder() != first.dtype().byteorder())
-                return {};
-        }
+        if (!samples.empty() && !same_layout(arr, samples.front())) return {};
         if (!(arr.flags() & py::array::c_style)) arr = ascontiguous(arr);
         samples.push_back(arr);
     }
-    if (samples.empty() || samples.front().size() < 2) return {};
-    const py::dtype dtype = samples.front().dtype();
-    const char order = dtype.byteorder();
-    if (order != '=' && order != '|') return {};
+    return samples;
+}
 
-    const double floor = std_floor.cast<double>(), e = eps.cast<double>();
+// The kernel for the samples' dtype: float32 and float64 accumulate in their
+// own precision, integers in double, as numpy's mean and std do.
+std::optional<Stats> run_for_dtype(const std::vector<py::array> &samples, double floor,
+                                   double eps) {
+    const py::dtype dtype = samples.front().dtype();
     const auto size = dtype.itemsize();
     switch (dtype.kind()) {
     case 'f':
-        if (size == 4) return run_kernel<float, float>(samples, floor, e);
-        if (size == 8) return run_kernel<double, double>(samples, floor, e);
+        if (size == 4) return run_kernel<float, float>(samples, floor, eps);
+        if (size == 8) return run_kernel<double, double>(samples, floor, eps);
         return {};
     case 'i':
-        if (size == 1) return run_integer<std::int8_t>(samples, floor, e);
-        if (size == 2) return run_integer<std::int16_t>(samples, floor, e);
-        if (size == 4) return run_integer<std::int32_t>(samples, floor, e);
-        if (size == 8) return run_integer<std::int64_t>(samples, floor, e);
+        if (size == 1) return run_kernel<std::int8_t, double>(samples, floor, eps);
+        if (size == 2) return run_kernel<std::int16_t, double>(samples, floor, eps);
+        if (size == 4) return run_kernel<std::int32_t, double>(samples, floor, eps);
+        if (size == 8) return run_kernel<std::int64_t, double>(samples, floor, eps);
         return {};
     case 'u':
-        if (size == 1) return run_integer<std::uint8_t>(samples, floor, e);
-        if (size == 2) return run_integer<std::uint16_t>(samples, floor, e);
-        if (size == 4) return run_integer<std::uint32_t>(samples, floor, e);
-        if (size == 8) return run_integer<std::uint64_t>(samples, floor, e);
+        if (size == 1) return run_kernel<std::uint8_t, double>(samples, floor, eps);
+        if (size == 2) return run_kernel<std::uint16_t, double>(samples, floor, eps);
+        if (size == 4) return run_kernel<std::uint32_t, double>(samples, floor, eps);
+        if (size == 8) return run_kernel<std::uint64_t, double>(samples, floor, eps);
         return {};
     default:
         return {};
     }
+}
+
+// The native path: a list or tuple of plain ndarrays of one shape (more than
+// one element each) and one float32, float64 or integer dtype in native byte
+// order, and Python floats for the floor and _EPS. Anything else is numpy's
+// to do, including raising its errors.
+std::optional<Stats> native_stats(py::handle features, py::handle std_floor) {
+    py::object eps = glue::global("_EPS");
+    if (!PyFloat_CheckExact(std_floor.ptr()) || !PyFloat_CheckExact(eps.ptr())) return {};
+    const auto samples = uniform_samples(features);
+    if (!samples || samples->empty() || samples->front().size() < 2) return {};
+    const char order = samples->front().dtype().byteorder();
+    if (order != '=' && order != '|') return {};
+    return run_for_dtype(*samples, std_floor.cast<double>(), eps.cast<double>());
 }
 
 py::object build(py::object cls, py::object features, py::object std_floor) {

@@ -23,8 +23,7 @@ CELL = 16
 
 def contrast_features(image: np.ndarray) -> np.ndarray:
     """(rows, cols) float32 local-contrast map of a BGR or grey image."""
-    grey = image.mean(axis=2) if image.ndim == 3 else image.astype(np.float32)
-    grey = grey.astype(np.int16)
+    grey = (image.mean(axis=2) if image.ndim == 3 else image).astype(np.int16)
     rows, cols = grey.shape[0] // CELL, grey.shape[1] // CELL
     grey = grey[: rows * CELL, : cols * CELL]
     dx = np.abs(_fold(np.diff(grey, axis=1, append=grey[:, -1:])))
