@@ -196,7 +196,7 @@ class FakeBuffer:
 
 
 class FakeAcquirer:
-    """fetch() hands out the queued outcomes: a FakeBuffer or an exception."""
+    """try_fetch() hands out the queued outcomes: a FakeBuffer or an exception."""
 
     def __init__(self, outcomes=(), **nodes):
         self.outcomes = list(outcomes)
@@ -205,7 +205,7 @@ class FakeAcquirer:
         self.num_buffers, self.min_num_buffers = 0, 1
         self.failing: set[str] = set()
 
-    def fetch(self, *, timeout):
+    def try_fetch(self, *, timeout):
         self.calls.append(f"fetch({timeout})")
         outcome = self.outcomes.pop(0)
         if isinstance(outcome, BaseException):

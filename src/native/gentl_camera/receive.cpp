@@ -1,5 +1,6 @@
 // Frame reception: one buffer from the acquirer per call, converted to a BGR
 // image, with the frame's metadata.
+#include <chrono>
 #include <string>
 
 #include "../common/interrupt.hpp"
@@ -12,6 +13,8 @@ namespace {
 constexpr const char *kAcquisitionFailed =
     "frame acquisition failed (device disconnected or cabling?): ";
 constexpr const char *kTriggerCommand = "TriggerSoftware";
+constexpr const char *kLogIncomplete =
+    "no complete frame within %s s: %d incomplete buffer(s) discarded (lost packets?)";
 constexpr const char *kLogRestartFailed = "acquisition restart after an interrupt failed";
 
 py::dict frame_info(py::object self, py::handle buffer, py::handle component,
@@ -34,6 +37,30 @@ py::dict frame_info(py::object self, py::handle buffer, py::handle component,
     return info;
 }
 
+// A complete buffer within `timeout_s`, or None. harvesters' fetch() gives
+// an incomplete buffer (lost packets) back to the stream and waits again
+// with a fresh time-out, so a stream of incomplete buffers would hold it
+// indefinitely; try_fetch() returns None for each one instead, and the next
+// wait gets what is left of the time-out. The first wait gets `timeout_s`
+// as it is (0 or less: no limit, as the acquirer takes it).
+py::object fetch_complete(py::object ia, py::object timeout_s) {
+    using Clock = std::chrono::steady_clock;
+    const double seconds = py::float_(timeout_s).cast<double>();
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    py::object timeout = timeout_s;
+    long incomplete = 0;
+    for (;;) {
+        py::object buffer = ia.attr("try_fetch")(py::arg("timeout") = timeout);
+        if (!buffer.is_none()) return buffer;
+        const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
+        if (seconds > 0 && left <= 0) break;  // the wait timed out
+        ++incomplete;  // None before the time-out: an incomplete buffer
+        if (seconds > 0) timeout = py::float_(left);
+    }
+    if (incomplete > 0) glue::log(logger(), "warning", kLogIncomplete, timeout_s, incomplete);
+    return py::none();
+}
+
 // Trigger, fetch, conversion and metadata of one frame, under _fetch_lock.
 py::object receive_frame(py::object self, py::object timeout_s) {
     if (self.attr("_trigger_mode").equal(glue::global("TriggerMode").attr("SOFTWARE")))
@@ -42,7 +69,8 @@ py::object receive_frame(py::object self, py::object timeout_s) {
 
     py::object fetched;
     try {
-        fetched = self.attr("_ia").attr("fetch")(py::arg("timeout") = timeout_s);
+        fetched = fetch_complete(self.attr("_ia"), timeout_s);
+        if (fetched.is_none()) return py::none();
     } catch (py::error_already_set &err) {
         if (!glue::is_exception(err)) throw;
         if (truthy(glue::global("_is_timeout")(err.value()))) return py::none();
