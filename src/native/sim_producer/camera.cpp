@@ -52,6 +52,7 @@ Camera::Camera(DeviceConfig cfg) : config(std::move(cfg)) {
     r.set_float(exposure_, 10000.0);
     if (config.node_names == NodeNames::legacy) r.set_int(gain_, 0);
     else r.set_float(gain_, 0.0);
+    r.set_int(trigger_selector_, nodes.features()[static_cast<std::size_t>(trigger_selector_)].entries.front().second);
     r.set_int(reg("GevTimestampTickFrequency"), static_cast<std::int64_t>(kTimestampFrequency));
     r.set_int(lose_after_, static_cast<std::int64_t>(config.lose_after_frames));
     r.set_int(return_after_, static_cast<std::int64_t>(config.return_after_ms));
