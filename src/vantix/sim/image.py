@@ -31,10 +31,9 @@ _MOSAICS = {"RG": ("R", "G", "G", "B"), "GR": ("G", "R", "B", "G"),
 
 
 def _bits(pixel_format: str) -> int:
-    match = re.search(r"(\d+)(p|Packed)?$", pixel_format.replace("_8", "8"))
-    if not match:
-        raise ValueError(f"not a simulator pixel format: {pixel_format}")
-    return int(match.group(1))
+    """Significant bits per sample: 8 for the RGB and YCbCr formats."""
+    match = re.fullmatch(r"(?:Mono|Bayer[RGB]{2})(\d+)(?:p|Packed)?", pixel_format)
+    return int(match.group(1)) if match else 8
 
 
 def _ramp(x: np.ndarray, y: np.ndarray, frame_id: int, bits: int) -> np.ndarray:
