@@ -35,13 +35,31 @@ def rss_mib() -> float:
         return int(f.read().split()[1]) * 4096 / 2**20
 
 
-def fetch_rate(h: Harvester, seconds: float) -> float:
+def started(h: Harvester, pixel_format: str, frame_rate: float | None, exposure_us: float):
+    """An acquirer on the full 2448x2048 sensor, acquiring; no frame rate: unlimited."""
     ia = h.create({"serial_number": SERIAL})
     nm = ia.remote_device.node_map
-    nm.PixelFormat.value = "Mono8"
-    nm.AcquisitionFrameRateEnable.value = False
-    nm.ExposureTime.value = 10.0
+    nm.PixelFormat.value = pixel_format
+    nm.AcquisitionFrameRateEnable.value = frame_rate is not None
+    if frame_rate is not None:
+        nm.AcquisitionFrameRate.value = frame_rate
+    nm.ExposureTime.value = exposure_us
     ia.start()
+    return ia
+
+
+def growth(cycle, cycles: int) -> float:
+    """Resident memory gained over `cycles` runs of `cycle`, after 10 to warm up."""
+    for _ in range(10):
+        cycle()
+    before = rss_mib()
+    for _ in range(cycles):
+        cycle()
+    return rss_mib() - before
+
+
+def fetch_rate(h: Harvester, seconds: float) -> float:
+    ia = started(h, "Mono8", None, 10.0)
     for _ in range(10):
         with ia.fetch(timeout=5):
             pass
@@ -65,13 +83,7 @@ def copy_rate(seconds: float) -> float:
 
 
 def timing(h: Harvester, seconds: float) -> dict:
-    ia = h.create({"serial_number": SERIAL})
-    nm = ia.remote_device.node_map
-    nm.PixelFormat.value = "Mono12p"
-    nm.AcquisitionFrameRateEnable.value = True
-    nm.AcquisitionFrameRate.value = 30.0
-    nm.ExposureTime.value = 10000.0
-    ia.start()
+    ia = started(h, "Mono12p", 30.0, 10000.0)
     with ia.fetch(timeout=5):
         pass
     arrivals, stamps, ids = [], [], []
@@ -100,12 +112,7 @@ def open_close_growth(h: Harvester, cycles: int) -> float:
         ia.stop()
         ia.destroy()
 
-    for _ in range(10):
-        cycle()
-    before = rss_mib()
-    for _ in range(cycles):
-        cycle()
-    return rss_mib() - before
+    return growth(cycle, cycles)
 
 
 def library_cycle_growth(cycles: int) -> float:
@@ -126,12 +133,7 @@ def library_cycle_growth(cycles: int) -> float:
         assert lib.DSStartAcquisition(ds, 0, ctypes.c_uint64(2**64 - 1)) == 0
         assert lib.GCCloseLib() == 0
 
-    for _ in range(10):
-        cycle()
-    before = rss_mib()
-    for _ in range(cycles):
-        cycle()
-    return rss_mib() - before
+    return growth(cycle, cycles)
 
 
 def main() -> None:

@@ -4,6 +4,7 @@ free-running pulse), the acquisition-start trigger, single frames."""
 
 from __future__ import annotations
 
+import contextlib
 import time
 
 import pytest
@@ -11,6 +12,15 @@ import pytest
 from .conftest import SERIALS
 
 genicam_gentl = pytest.importorskip("genicam.gentl")
+
+
+@contextlib.contextmanager
+def _running(ia):
+    ia.start()
+    try:
+        yield
+    finally:
+        ia.stop()
 
 
 def _small(ia):
@@ -35,8 +45,7 @@ def test_free_run_follows_the_frame_rate_and_stamps_every_frame(acquirer):
     ia = acquirer(SERIALS["mono12"])
     nm = _small(ia)
     nm.AcquisitionFrameRate.value = 50.0
-    ia.start()
-    try:
+    with _running(ia):
         stamps, ids = [], []
         for _ in range(6):
             with ia.fetch(timeout=2) as buffer:
@@ -52,8 +61,6 @@ def test_free_run_follows_the_frame_rate_and_stamps_every_frame(acquirer):
             pass
         with ia.fetch(timeout=2) as b:
             assert b.timestamp_ns - a.timestamp_ns == pytest.approx(40_000_000, abs=1_000)
-    finally:
-        ia.stop()
 
 
 @pytest.mark.parametrize("preset, selector", [("mono12", "FrameStart"), ("legacy", "ExposureStart")])
@@ -62,15 +69,12 @@ def test_software_trigger_gives_one_frame_per_trigger(acquirer, preset, selector
     nm = _small(ia)
     assert nm.TriggerSelector.value == selector
     nm.TriggerMode.value, nm.TriggerSource.value = "On", "Software"
-    ia.start()
-    try:
+    with _running(ia):
         assert _nothing_arrives(ia)
         for _ in range(3):
             nm.TriggerSoftware.execute()
             _ids(ia, 1)
             assert _nothing_arrives(ia, 0.05)
-    finally:
-        ia.stop()
 
 
 @pytest.mark.parametrize("line", ["Line0", "Line1"])
@@ -80,8 +84,7 @@ def test_line_trigger_fires_on_the_chosen_edge(acquirer, line, activation):
     nm = _small(ia)
     nm.TriggerMode.value, nm.TriggerSource.value, nm.TriggerActivation.value = "On", line, activation
     nm.SimulationLineSelector.value = "Line1" if line == "Line0" else "Line0"
-    ia.start()
-    try:
+    with _running(ia):
         nm.SimulationLinePulse.execute()  # the other line: nothing
         assert _nothing_arrives(ia)
         nm.SimulationLineSelector.value = line
@@ -92,8 +95,6 @@ def test_line_trigger_fires_on_the_chosen_edge(acquirer, line, activation):
         nm.SimulationLinePulse.execute()  # both edges: one frame either way
         _ids(ia, 1)
         assert _nothing_arrives(ia)
-    finally:
-        ia.stop()
 
 
 def test_a_free_running_pulse_on_a_line_drives_the_frames(acquirer):
@@ -102,8 +103,7 @@ def test_a_free_running_pulse_on_a_line_drives_the_frames(acquirer):
     nm.TriggerMode.value, nm.TriggerSource.value, nm.TriggerActivation.value = "On", "Line0", "FallingEdge"
     nm.SimulationLineSelector.value = "Line0"
     nm.SimulationLinePulsePeriod.value = 25_000  # 40 pulses a second, like an encoder
-    ia.start()
-    try:
+    with _running(ia):
         start = time.monotonic()
         _ids(ia, 8)
         assert 0.15 < time.monotonic() - start < 0.5
@@ -112,8 +112,6 @@ def test_a_free_running_pulse_on_a_line_drives_the_frames(acquirer):
         while ia.try_fetch(timeout=0.01) is not None:
             pass
         assert _nothing_arrives(ia)
-    finally:
-        ia.stop()
 
 
 def test_acquisition_start_trigger_arms_a_free_run(acquirer):
@@ -123,28 +121,22 @@ def test_acquisition_start_trigger_arms_a_free_run(acquirer):
     nm.TriggerMode.value, nm.TriggerSource.value = "On", "Software"
     nm.TriggerSelector.value = "FrameStart"
     assert nm.TriggerMode.value == "Off"  # each selector has its own settings
-    ia.start()
-    try:
+    with _running(ia):
         assert _nothing_arrives(ia)
         nm.TriggerSelector.value = "AcquisitionStart"
         nm.TriggerSoftware.execute()
         assert len(_ids(ia, 3)) == 3  # then frames flow at the frame rate
-    finally:
-        ia.stop()
 
 
 def test_single_frame_mode_delivers_one_frame_per_start(acquirer):
     ia = acquirer(SERIALS["mono12"])
     nm = _small(ia)
     nm.AcquisitionMode.value = "SingleFrame"
-    ia.start()
-    try:
+    with _running(ia):
         _ids(ia, 1)
         assert _nothing_arrives(ia, 0.2)
         nm.AcquisitionStart.execute()
         _ids(ia, 1)
-    finally:
-        ia.stop()
 
 
 def test_unlimited_frame_rate_waits_for_buffers_instead_of_dropping(acquirer):
@@ -152,9 +144,6 @@ def test_unlimited_frame_rate_waits_for_buffers_instead_of_dropping(acquirer):
     nm = _small(ia)
     nm.AcquisitionFrameRateEnable.value = False
     nm.ExposureTime.value = 10.0
-    ia.start()
-    try:
+    with _running(ia):
         ids = _ids(ia, 50)
         assert ids == list(range(ids[0], ids[0] + 50))
-    finally:
-        ia.stop()

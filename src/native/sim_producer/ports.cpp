@@ -101,6 +101,22 @@ GC_ERROR write(const PortRef &port, std::uint64_t address, const void *buffer, s
     }
 }
 
+// Runs the entries one after the other; stops at the first failure, with
+// `count` then the number done.
+template <typename Access>
+GC_ERROR stacked(const PortRef &port, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count, Access access) {
+    if (!count) return null_argument("piNumEntries");
+    if (!entries && *count) return null_argument("pEntries");
+    for (std::size_t i = 0; i < *count; ++i) {
+        std::size_t size = entries[i].Size;
+        if (const GC_ERROR e = access(port, entries[i].Address, entries[i].pBuffer, &size)) {
+            *count = i;
+            return e;
+        }
+    }
+    return GC_ERR_SUCCESS;
+}
+
 }  // namespace
 
 }  // namespace vantix::sim
@@ -116,33 +132,11 @@ GENTL_EXPORT GC_ERROR GCWritePort(PORT_HANDLE hPort, std::uint64_t iAddress, con
 }
 
 GENTL_EXPORT GC_ERROR GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count) {
-    return with_port(hPort, [&](PortRef &port) -> GC_ERROR {
-        if (!count) return null_argument("piNumEntries");
-        if (!entries && *count) return null_argument("pEntries");
-        for (std::size_t i = 0; i < *count; ++i) {
-            std::size_t size = entries[i].Size;
-            if (const GC_ERROR e = read(port, entries[i].Address, entries[i].pBuffer, &size)) {
-                *count = i;
-                return e;
-            }
-        }
-        return GC_ERR_SUCCESS;
-    });
+    return with_port(hPort, [&](PortRef &port) { return stacked(port, entries, count, read); });
 }
 
 GENTL_EXPORT GC_ERROR GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count) {
-    return with_port(hPort, [&](PortRef &port) -> GC_ERROR {
-        if (!count) return null_argument("piNumEntries");
-        if (!entries && *count) return null_argument("pEntries");
-        for (std::size_t i = 0; i < *count; ++i) {
-            std::size_t size = entries[i].Size;
-            if (const GC_ERROR e = write(port, entries[i].Address, entries[i].pBuffer, &size)) {
-                *count = i;
-                return e;
-            }
-        }
-        return GC_ERR_SUCCESS;
-    });
+    return with_port(hPort, [&](PortRef &port) { return stacked(port, entries, count, write); });
 }
 
 GENTL_EXPORT GC_ERROR GCGetPortURL(PORT_HANDLE hPort, char *pURL, std::size_t *piSize) {
