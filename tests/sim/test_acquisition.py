@@ -5,6 +5,7 @@ free-running pulse), the acquisition-start trigger, single frames."""
 from __future__ import annotations
 
 import contextlib
+import threading
 import time
 
 import pytest
@@ -147,3 +148,33 @@ def test_unlimited_frame_rate_waits_for_buffers_instead_of_dropping(acquirer):
     with _running(ia):
         ids = _ids(ia, 50)
         assert ids == list(range(ids[0], ids[0] + 50))
+
+
+def test_a_polling_thread_port_io_and_stop_run_side_by_side(acquirer):
+    """harvesters' own thread polls the events every millisecond while this
+    thread fetches and another one reads and writes nodes."""
+    ia = acquirer(SERIALS["mono12"])
+    nm = _small(ia)
+    nm.AcquisitionFrameRate.value = 200.0
+    nm.ExposureTime.value = 100.0
+    errors: list[BaseException] = []
+    done = threading.Event()
+
+    def port_io() -> None:
+        try:
+            while not done.is_set():
+                nm.ExposureTime.value = 100.0 + (nm.Width.value % 7)
+                nm.SimulationLineLevel.value = not nm.SimulationLineLevel.value
+        except BaseException as exc:  # pragma: no cover - reported below
+            errors.append(exc)
+
+    ia.start(run_as_thread=True)
+    worker = threading.Thread(target=port_io)
+    worker.start()
+    try:
+        ids = _ids(ia, 40)
+    finally:
+        done.set()
+        worker.join()
+        ia.stop()
+    assert not errors and ids == sorted(ids)

@@ -84,9 +84,9 @@ struct DeviceReader {
         out = static_cast<std::uint64_t>(v.number);
         return true;
     }
-    bool millis(const json::Value &v, const std::string &key, double &out) {
-        if (v.type != json::Value::Type::number || v.number < 0 || v.number > 3.6e6)
-            return fail(key, "expected milliseconds from 0 to 3600000");
+    bool millis(const json::Value &v, const std::string &key, double &out, double limit) {
+        if (v.type != json::Value::Type::number || v.number < 0 || v.number > limit)
+            return fail(key, "expected milliseconds from 0 to " + std::to_string(static_cast<long long>(limit)));
         out = v.number;
         return true;
     }
@@ -130,9 +130,9 @@ struct DeviceReader {
             else if (key == "height") ok = count(v, key, n, 16384) && (d.height = static_cast<std::uint32_t>(n), true);
             else if (key == "lose_after_frames") ok = count(v, key, d.lose_after_frames, 1e15);
             else if (key == "incomplete_every") ok = count(v, key, d.incomplete_every, 1e15);
-            else if (key == "return_after_ms") ok = millis(v, key, d.return_after_ms);
-            else if (key == "frame_delay_ms") ok = millis(v, key, d.frame_delay_ms);
-            else if (key == "frame_jitter_ms") ok = millis(v, key, d.frame_jitter_ms);
+            else if (key == "return_after_ms") ok = millis(v, key, d.return_after_ms, 3.6e6);
+            else if (key == "frame_delay_ms") ok = millis(v, key, d.frame_delay_ms, 1e4);
+            else if (key == "frame_jitter_ms") ok = millis(v, key, d.frame_jitter_ms, 1e4);
             else if (key == "pixel_formats") ok = formats(v, d);
             else ok = fail(key, "unknown setting");
             if (!ok) return false;
