@@ -8,9 +8,12 @@ Three measurements through a bare harvesters loop (no conversion):
   - 2448x2048 Mono12p at 30 frames/s for 10 s: the spacing of the host's
     arrival times and of the device timestamps against the 33.3 ms period
     (target: every frame, jitter under 2 ms);
-  - resident memory over 100 device open/close cycles (create, start, fetch,
-    stop, destroy) after 10 warm-up cycles, and over 100 whole-library cycles
-    (GCInitLib ... GCCloseLib) through ctypes (target: under 1 MB in total).
+  - resident memory of the producer alone (ctypes) over 100 device
+    open/acquire/close cycles and over 100 whole-library sessions, after 10
+    warm-up cycles (target: under 1 MB in total); and, for context, the same
+    cycles through harvesters + genicam, beside genicam's own TLSimu.cti
+    where the installed genicam carries it (harvesters and genicam grow by
+    themselves on every create).
 
     python benchmarks/bench_sim_producer.py [--seconds 5] [--cycles 100]
 """
@@ -21,7 +24,9 @@ import argparse
 import ctypes
 import statistics
 import time
+from pathlib import Path
 
+import genicam
 import numpy as np
 from harvesters.core import Harvester
 
@@ -35,7 +40,7 @@ def rss_mib() -> float:
         return int(f.read().split()[1]) * 4096 / 2**20
 
 
-def started(h: Harvester, pixel_format: str, frame_rate: float | None, exposure_us: float):
+def acquiring(h: Harvester, pixel_format: str, frame_rate: float | None, exposure_us: float):
     """An acquirer on the full 2448x2048 sensor, acquiring; no frame rate: unlimited."""
     ia = h.create({"serial_number": SERIAL})
     nm = ia.remote_device.node_map
@@ -59,7 +64,7 @@ def growth(cycle, cycles: int) -> float:
 
 
 def fetch_rate(h: Harvester, seconds: float) -> float:
-    ia = started(h, "Mono8", None, 10.0)
+    ia = acquiring(h, "Mono8", None, 10.0)
     for _ in range(10):
         with ia.fetch(timeout=5):
             pass
@@ -83,57 +88,122 @@ def copy_rate(seconds: float) -> float:
 
 
 def timing(h: Harvester, seconds: float) -> dict:
-    ia = started(h, "Mono12p", 30.0, 10000.0)
-    with ia.fetch(timeout=5):
-        pass
+    ia = acquiring(h, "Mono12p", 30.0, 10000.0)
     arrivals, stamps, ids = [], [], []
-    end = time.perf_counter() + seconds
+    end = time.perf_counter() + seconds + 1 / 30
     while time.perf_counter() < end:
-        with ia.fetch(timeout=5) as buffer:
-            arrivals.append(time.perf_counter())
-            stamps.append(buffer.timestamp_ns)
-            ids.append(buffer.frame_id)
+        # raw buffers: harvesters' numpy unpacking of 5 Mpixel Mono12p
+        # alone takes longer than a frame period
+        buffer = ia.fetch(timeout=5, is_raw=True)
+        arrivals.append(time.monotonic_ns() / 1e9)
+        stamps.append(buffer.timestamp_ns)
+        ids.append(buffer.frame_id)
+        buffer.parent.queue_buffer(buffer)
     ia.destroy()
     period = 1 / 30
     host = [abs(b - a - period) * 1e3 for a, b in zip(arrivals, arrivals[1:])]
     device = [abs((b - a) / 1e9 - period) * 1e3 for a, b in zip(stamps, stamps[1:])]
+    # Device timestamps count nanoseconds of the same monotonic clock.
+    latency = [a * 1e3 - t / 1e6 for a, t in zip(arrivals, stamps)]
     return {"frames": len(ids), "missed": ids[-1] - ids[0] + 1 - len(ids),
+            "late": sum(j > 2 for j in host), "latency_max_ms": max(latency),
+            "latency_median_ms": statistics.median(latency),
             "host_max_ms": max(host), "host_p99_ms": sorted(host)[int(0.99 * (len(host) - 1))],
             "host_mean_ms": statistics.fmean(host), "device_max_ms": max(device)}
 
 
-def open_close_growth(h: Harvester, cycles: int) -> float:
+def harvesters_growth(cti: str, cycles: int) -> float:
+    """create/start/fetch/stop/destroy through harvesters + genicam."""
+    h = Harvester()
+    h.add_file(cti)
+    h.update()
     def cycle() -> None:
-        ia = h.create({"serial_number": SERIAL})
-        ia.remote_device.node_map.Width.value = 640
+        ia = h.create(0)
         ia.start()
         with ia.fetch(timeout=5):
             pass
         ia.stop()
         ia.destroy()
 
-    return growth(cycle, cycles)
+    try:
+        return growth(cycle, cycles)
+    finally:
+        h.reset()
 
 
-def library_cycle_growth(cycles: int) -> float:
-    lib = ctypes.CDLL(sim.producer_path())
-    handle = ctypes.c_void_p
+class Producer:
+    """The producer's C functions, every call checked."""
 
-    def cycle() -> None:
-        assert lib.GCInitLib() == 0
-        tl, iface, dev, ds, buf, evt = (handle() for _ in range(6))
-        assert lib.TLOpen(ctypes.byref(tl)) == 0
-        assert lib.TLUpdateInterfaceList(tl, None, ctypes.c_uint64(0)) == 0
-        assert lib.TLOpenInterface(tl, b"SimGEV0", ctypes.byref(iface)) == 0
-        assert lib.IFUpdateDeviceList(iface, None, ctypes.c_uint64(0)) == 0
-        assert lib.IFOpenDevice(iface, SERIAL.encode(), 4, ctypes.byref(dev)) == 0
-        assert lib.DevOpenDataStream(dev, b"Stream0", ctypes.byref(ds)) == 0
-        assert lib.GCRegisterEvent(ds, 1, ctypes.byref(evt)) == 0
-        assert lib.DSAllocAndAnnounceBuffer(ds, ctypes.c_size_t(2448 * 2048), None, ctypes.byref(buf)) == 0
-        assert lib.DSStartAcquisition(ds, 0, ctypes.c_uint64(2**64 - 1)) == 0
-        assert lib.GCCloseLib() == 0
+    def __init__(self) -> None:
+        self.lib = ctypes.CDLL(sim.producer_path())
 
-    return growth(cycle, cycles)
+    def __getattr__(self, name: str):
+        function = getattr(self.lib, name)
+
+        def call(*args) -> None:
+            assert function(*args) == 0, name
+        return call
+
+    def handle(self, name: str, *args) -> ctypes.c_void_p:
+        out = ctypes.c_void_p()
+        getattr(self, name)(*args, ctypes.byref(out))
+        return out
+
+
+def producer_growth(cycles: int) -> tuple[float, float]:
+    """The producer alone (ctypes): resident memory over device open/close
+    cycles in one library session, and over whole library sessions."""
+    p = Producer()
+    u64, size = ctypes.c_uint64, ctypes.c_size_t
+    memory = [ctypes.create_string_buffer(640 * 480) for _ in range(3)]
+    session = {}
+
+    def open_library() -> None:
+        p.GCInitLib()
+        session["tl"] = p.handle("TLOpen")
+        p.TLUpdateInterfaceList(session["tl"], None, u64(0))
+        session["if"] = p.handle("TLOpenInterface", session["tl"], b"SimGEV0")
+        p.IFUpdateDeviceList(session["if"], None, u64(0))
+
+    def device_cycle() -> None:
+        dev = p.handle("IFOpenDevice", session["if"], SERIAL.encode(), 4)
+        remote = p.handle("DevGetPort", dev)
+        for port in (session["tl"], session["if"], dev, remote):
+            url = ctypes.create_string_buffer(128)
+            p.GCGetPortURL(port, url, ctypes.byref(size(128)))
+            _, address, length = url.value.decode().split(";")
+            xml = ctypes.create_string_buffer(int(length, 16))
+            p.GCReadPort(port, u64(int(address, 16)), xml, ctypes.byref(size(len(xml))))
+        def address_of(feature: str) -> int:
+            return int(xml.raw.decode().split(f'Name="{feature}Reg"><Address>')[1].split("<")[0], 16)
+
+        one = ctypes.byref(ctypes.c_uint32(1))
+        p.GCWritePort(remote, u64(address_of("Width")), ctypes.byref(ctypes.c_uint32(640)), ctypes.byref(size(4)))
+        p.GCWritePort(remote, u64(address_of("Height")), ctypes.byref(ctypes.c_uint32(480)), ctypes.byref(size(4)))
+        ds = p.handle("DevOpenDataStream", dev, b"Stream0")
+        event = p.handle("GCRegisterEvent", ds, 1)
+        for block in memory:
+            p.DSQueueBuffer(ds, p.handle("DSAnnounceBuffer", ds, block, size(len(block)), None))
+        p.DSStartAcquisition(ds, 0, u64(2**64 - 1))
+        p.GCWritePort(remote, u64(address_of("AcquisitionStart")), one, ctypes.byref(size(4)))
+        data = ctypes.create_string_buffer(16)
+        p.EventGetData(event, data, ctypes.byref(size(16)), u64(1000))
+        p.GCWritePort(remote, u64(address_of("AcquisitionStop")), one, ctypes.byref(size(4)))
+        p.DSStopAcquisition(ds, 1)
+        p.DSFlushQueue(ds, 4)
+        p.DSClose(ds)
+        p.DevClose(dev)
+
+    open_library()
+    devices = growth(device_cycle, cycles)
+    p.GCCloseLib()
+
+    def library_cycle() -> None:
+        open_library()
+        device_cycle()
+        p.GCCloseLib()
+
+    return devices, growth(library_cycle, cycles)
 
 
 def main() -> None:
@@ -152,11 +222,19 @@ def main() -> None:
     t = timing(h, 10.0)
     print(f"2448x2048 Mono12p at 30 frames/s for 10 s: {t['frames']} frames, {t['missed']} missed; "
           f"arrival spacing off the period by max {t['host_max_ms']:.2f} ms, p99 {t['host_p99_ms']:.2f} ms, "
-          f"mean {t['host_mean_ms']:.2f} ms; device timestamps max {t['device_max_ms']:.3f} ms")
-    growth = open_close_growth(h, args.cycles)
-    print(f"{args.cycles} device open/close cycles (harvesters): resident memory {growth:+.2f} MiB")
+          f"mean {t['host_mean_ms']:.2f} ms ({t['late']} spacings off by more than 2 ms); arrival after the "
+          f"frame's time: median {t['latency_median_ms']:.2f} ms, max {t['latency_max_ms']:.2f} ms; "
+          f"device timestamps off by max {t['device_max_ms']:.3f} ms")
     h.reset()
-    print(f"{args.cycles} library init/close cycles (ctypes): resident memory {library_cycle_growth(args.cycles):+.2f} MiB")
+    devices, libraries = producer_growth(args.cycles)
+    print(f"producer alone, {args.cycles} device open/acquire/close cycles: resident memory {devices:+.2f} MiB; "
+          f"{args.cycles} library init/close cycles: {libraries:+.2f} MiB")
+    ours = harvesters_growth(sim.producer_path(), args.cycles)
+    line = f"through harvesters, {args.cycles} create/start/fetch/stop/destroy cycles: {ours:+.2f} MiB"
+    tlsimu = Path(genicam.__file__).parent / "TLSimu.cti"
+    if tlsimu.is_file():  # genicam <= 1.5.0: the same cycles on its own simulator
+        line += f" (baseline, genicam's TLSimu.cti: {harvesters_growth(str(tlsimu), args.cycles):+.2f} MiB)"
+    print(line)
 
 
 if __name__ == "__main__":

@@ -89,15 +89,15 @@ GENTL_EXPORT GC_ERROR EventGetData(EVENT_HANDLE hEvent, void *pBuffer, std::size
                 --event.kills;
                 return fail(GC_ERR_ABORT, "the wait was ended by EventKill");
             }
+            const Clock::time_point now = Clock::now();
+            if (stream->output.empty()) stream->deliver_due(now);  // a frame whose time has come
             if (!stream->output.empty()) break;
             if (!stream->connected())
                 return fail(GC_ERR_IO, "camera %s was lost: no more buffers will arrive", camera.config.serial.c_str());
-            if (forever) {
-                camera.changed.wait(lock);
-            } else if (camera.changed.wait_until(lock, until) == std::cv_status::timeout && stream->output.empty()) {
-                if (event.closed || event.kills > 0 || !stream->connected()) continue;
-                return fail(GC_ERR_TIMEOUT, "no buffer arrived within the timeout");
-            }
+            if (!forever && now >= until) return fail(GC_ERR_TIMEOUT, "no buffer arrived within the timeout");
+            const Clock::time_point next = stream->pending.scheduled ? stream->pending.due : Clock::time_point::max();
+            if (forever && next == Clock::time_point::max()) camera.changed.wait(lock);
+            else camera.changed.wait_until(lock, forever ? next : std::min(next, until));
         }
         Buffer *buffer = stream->output.front();
         stream->output.pop_front();

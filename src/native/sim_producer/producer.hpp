@@ -144,6 +144,21 @@ struct Stream final : Object {
     std::thread worker;
     FrameRenderer renderer;
     std::uint64_t delivered = 0, underruns = 0, started = 0;
+    // A frame rendered ahead into a buffer taken from the input pool. Once
+    // `scheduled`, it is due at `due`, and whichever thread runs first after
+    // that delivers it: the acquisition thread, or a consumer waiting in
+    // EventGetData (one wake-up less between the frame's time and the
+    // consumer).
+    struct Pending {
+        Buffer *buffer = nullptr;
+        Frame frame;
+        std::size_t filled = 0, payload = 0;
+        bool scheduled = false;
+        Clock::time_point taken, due;
+    } pending;
+    Clock::time_point last_delivery;
+    bool deliver_due(Clock::time_point now);  // true when it delivered
+    void return_pending();                    // its buffer back to the input pool
     NodeMap *port() override { return &nodes; }
     const char *module_name() const override { return "TLDataStream"; }
     std::string port_id() const override { return id; }
