@@ -9,7 +9,6 @@ import subprocess
 import sys
 import textwrap
 from collections.abc import Callable, Iterator
-from pathlib import Path
 
 import pytest
 
@@ -26,16 +25,16 @@ def producer() -> str:
 
 
 @pytest.fixture
-def harvester(producer, monkeypatch) -> Iterator[Callable[..., object]]:
+def harvester(producer, monkeypatch, tmp_path) -> Iterator[Callable[..., object]]:
     """Makes a Harvester on the simulator, optionally with a configuration
     (written to a file that the environment names); resets it at teardown."""
     made = []
 
-    def make(config: str | None = None, tmp: Path | None = None):
+    def make(config: str | None = None):
         if config is None:
             monkeypatch.delenv(sim.CONFIG_VARIABLE, raising=False)
         else:
-            path = Path(tmp or os.environ.get("TMPDIR", "/tmp")) / f"vantix-sim-{os.getpid()}-{len(made)}.json"
+            path = tmp_path / f"config-{len(made)}.json"
             path.write_text(config)
             monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
         h = harvesters_core.Harvester()
@@ -54,8 +53,8 @@ def acquirer(harvester) -> Callable[..., object]:
     """An ImageAcquirer on the device with the serial number (destroyed by
     the harvester's reset)."""
 
-    def make(serial: str, config: str | None = None, **extra):
-        return harvester(config).create({"serial_number": serial}, **extra)
+    def make(serial: str, config: str | None = None):
+        return harvester(config).create({"serial_number": serial})
 
     return make
 
