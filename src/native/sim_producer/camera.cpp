@@ -147,8 +147,6 @@ bool Camera::reachable(Clock::time_point now) {
     return true;
 }
 
-void Camera::set_user_id(const std::string &name) { nodes.registers().set_string(user_id_, name); }
-
 const PixelFormat &Camera::pixel_format() const {
     const auto code = static_cast<std::uint32_t>(nodes.registers().get_int(pixel_format_));
     return *find_pixel_format(code);

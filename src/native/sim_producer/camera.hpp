@@ -63,7 +63,6 @@ public:
     // open. Sets the thread's last error on failure.
     gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size, bool read_only);
     void refresh();  // computed registers (limits, payload size)
-    void set_user_id(const std::string &name);
 
     const PixelFormat &pixel_format() const;
     Geometry geometry() const;

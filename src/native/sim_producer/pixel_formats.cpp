@@ -97,13 +97,4 @@ std::size_t line_bytes(const PixelFormat &format, std::size_t width) {
     return 0;
 }
 
-std::size_t width_step(const PixelFormat &format) {
-    switch (format.packing) {
-        case Packing::lsb10: return 4;
-        case Packing::bytes: return format.colour == Colour::ycbcr422 ? 2 : 1;
-        case Packing::words: return 1;
-        default: return 2;
-    }
-}
-
 }  // namespace vantix::sim

@@ -47,11 +47,9 @@ const PixelFormat *find_pixel_format(std::uint32_t code);
 
 // Samples stored per pixel (3 for RGB, 4 with alpha, 2 for YCbCr 4:2:2).
 int samples_per_pixel(const PixelFormat &format);
-// Bytes of one line of `width` pixels; `width` must be a multiple of
-// width_step(format).
+// Bytes of one line of `width` pixels; `width` must end the line on a whole
+// packing group (a multiple of 4 serves every format).
 std::size_t line_bytes(const PixelFormat &format, std::size_t width);
-// Widths must be multiples of this so a line ends on a whole packing group.
-std::size_t width_step(const PixelFormat &format);
 
 inline bool is_bayer(Colour c) {
     return c == Colour::bayer_rg || c == Colour::bayer_gr || c == Colour::bayer_gb ||
