@@ -2,7 +2,7 @@
 
     python -m vantix demo [--frames N] [--cti PATH] [--serial S] [--model M]
                           [--plc HOST:PORT | --simulate] [--out PNG]
-    python -m vantix devices [--cti PATH]
+    python -m vantix devices [--cti PATH | --sim]
     python -m vantix plc-test --host H [--port P] [--unit U]
 
 Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
@@ -63,6 +63,8 @@ def _parser() -> argparse.ArgumentParser:
 
     devices = commands.add_parser("devices", help="list the cameras the GenTL producers see")
     devices.add_argument("--cti", help="GenTL producer file or folder (default: GENICAM_GENTL64_PATH)")
+    devices.add_argument("--sim", action="store_true",
+                         help="the simulated cameras shipped with vantix (vantix.sim)")
     devices.set_defaults(command=_devices)
 
     test = commands.add_parser("plc-test", help="check the Modbus TCP link to a PLC")
@@ -186,6 +188,11 @@ def _summary_table(summary) -> str:
 def _devices(args: argparse.Namespace) -> int:
     from vantix.io.camera.gentl_camera import enumerate_devices
 
+    if args.sim:
+        from vantix import sim
+
+        args.cti = sim.producer_path()
+        print(f"simulated cameras (vantix GenTL simulator {args.cti})")
     result = enumerate_devices(args.cti) if args.cti else enumerate_devices()
     devices = result["devices"]
     if devices:

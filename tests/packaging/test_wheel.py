@@ -6,6 +6,7 @@ simulation mode."""
 import subprocess
 import sys
 import venv
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -32,6 +33,9 @@ sink = PlcLinkSink()
 sink.open()
 sink.send(InspectionResult(Verdict.NG, 0.25), {"product_id": "abc"})
 print("simulated", sink.test_connection()["simulated"])
+import ctypes
+from vantix import sim
+print("producer", ctypes.CDLL(sim.producer_path()).GCInitLib())
 '''
 
 
@@ -43,6 +47,7 @@ def test_wheel_installs_and_runs_without_extras(tmp_path):
                            capture_output=True, text=True, timeout=1800)
     assert build.returncode == 0, build.stderr
     (wheel,) = wheels.glob("vantix-*.whl")
+    assert "vantix/sim/vantix_sim.cti" in zipfile.ZipFile(wheel).namelist()
 
     env_dir = tmp_path / "env"
     venv.create(env_dir, with_pip=True)
@@ -58,5 +63,6 @@ def test_wheel_installs_and_runs_without_extras(tmp_path):
            "(to work without a camera, set camera.driver to file or watch_folder)" in run.stdout
     assert 'devices the GenICam extra is not installed. Run: pip install "vantix[genicam]"' in run.stdout
     assert "simulated True" in run.stdout
+    assert "producer 0" in run.stdout  # the simulated camera loads without Python or extras
     assert "pymodbus is not installed -> PlcLinkSink runs in simulation mode (log only)" in run.stderr
     assert "[modbus-sim] reg[100]=2 reg[101]=250 reg[102]=1 reg[103]=16834" in run.stderr

@@ -1,0 +1,128 @@
+// One simulated camera: its remote node map (the features a consumer reads
+// and writes through the device port) and what those writes do. It lives as
+// long as the library is initialised, so settings survive closing and
+// reopening the device, as on a real camera.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "config.hpp"
+#include "gentl.hpp"
+#include "image_formula.hpp"
+#include "node_map.hpp"
+#include "pixel_formats.hpp"
+
+namespace vantix::sim {
+
+using Clock = std::chrono::steady_clock;
+
+// What one delivered frame was made with.
+struct Frame {
+    std::uint64_t id = 0;
+    std::uint64_t timestamp_ns = 0;
+    const PixelFormat *format = nullptr;
+    Geometry geometry;
+};
+
+enum class TriggerSource { software = 0, line0 = 1, line1 = 2 };
+
+class Camera {
+public:
+    static constexpr std::uint64_t kTimestampFrequency = 1000000000;  // ticks are ns
+    static constexpr int kLines = 2;
+
+    explicit Camera(DeviceConfig cfg);
+
+    const DeviceConfig config;
+    NodeMap nodes{"Device"};
+
+    // Connection. A lost camera answers nothing; when it returns it is a
+    // new connection (generation), so the old handles stay dead.
+    bool lost = false;
+    Clock::time_point lost_at;
+    std::uint64_t generation = 0;
+    bool open = false;
+    Grant open_access = Grant::exclusive;  // of the open handle
+    bool reachable(Clock::time_point now);  // false while lost; revives when due
+
+    // Acquisition: set by the commands, consumed by the stream's thread.
+    // The thread and the consumers waiting for buffers wait on `changed`.
+    bool armed = false;   // AcquisitionStart executed
+    bool active = false;  // armed and, if so configured, triggered
+    std::deque<Clock::time_point> triggers;  // pending frame triggers
+    Clock::time_point next_frame;           // free run: when the next frame is due
+    std::uint64_t next_frame_id = 0;
+    std::uint64_t frames_delivered = 0;  // on this connection
+    std::condition_variable changed;
+
+    // A port write of `size` bytes at `address`; refused on a read-only
+    // open. Sets the thread's last error on failure.
+    gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size, bool read_only);
+    void refresh();  // computed registers (limits, payload size)
+
+    const PixelFormat &pixel_format() const;
+    Geometry geometry() const;
+    std::size_t payload_size() const;
+    std::chrono::nanoseconds exposure() const;
+    std::chrono::nanoseconds frame_period() const;  // exposure bounds it
+    bool rate_limited() const;
+    bool frame_triggered() const;  // the frame (or exposure) trigger is on
+    bool single_frame() const;
+    std::uint64_t incomplete_every() const;
+    std::uint64_t lose_after() const;
+    std::chrono::nanoseconds frame_delay() const;
+    std::chrono::nanoseconds frame_jitter() const;
+
+    // Free-running line pulses: the time of the next edge of a line that
+    // feeds an enabled trigger (Clock::time_point::max() when none), and
+    // the edges up to `now`, which then fire.
+    Clock::time_point next_pulse_edge() const;
+    void run_pulses(Clock::time_point now);
+    // Stops what AcquisitionStart began.
+    void end_acquisition();
+    // Drops off the link: the connection's handles fail from now on.
+    void lose(Clock::time_point now);
+
+private:
+    struct Selector {
+        std::string name;
+        bool per_frame;  // FrameStart / ExposureStart; else AcquisitionStart
+        std::int64_t mode = 0, source = 0, activation = 0;
+    };
+    struct Line {
+        bool level = false;
+        std::int64_t period_us = 0;
+        Clock::time_point next_edge;
+        bool next_rising = true;
+    };
+
+    void build_nodes();
+    int add(Feature f);
+    int reg(const char *name) const;  // register of a feature, -1 if absent
+    gentl::GC_ERROR apply(int reg, const void *data, std::size_t size);
+    gentl::GC_ERROR execute(int reg);
+    void edge(TriggerSource source, bool rising, Clock::time_point when);
+    void show_selector();
+    void show_line();
+    bool format_locked() const;
+
+    std::vector<Selector> selectors_;
+    std::size_t selected_ = 0;
+    Line lines_[kLines];
+    std::size_t line_selected_ = 0;
+
+    // Registers of the features the behaviour depends on.
+    int width_, height_, offset_x_, offset_y_, pixel_format_, payload_, params_locked_;
+    int width_limit_, height_limit_, offset_x_limit_, offset_y_limit_;
+    int acquisition_mode_, acquisition_start_, acquisition_stop_;
+    int rate_enable_, rate_, exposure_, exposure_auto_, gain_, gain_auto_;
+    int trigger_selector_, trigger_mode_, trigger_source_, trigger_activation_, trigger_software_;
+    int line_selector_, line_level_, line_pulse_, line_period_;
+    int lose_now_, lose_after_, return_after_, incomplete_every_, delay_, jitter_, user_id_;
+};
+
+}  // namespace vantix::sim

@@ -1,0 +1,255 @@
+#include "config.hpp"
+
+#include <cmath>
+#include <set>
+
+#include "json.hpp"
+#include "pixel_formats.hpp"
+
+namespace vantix::sim {
+
+namespace {
+
+std::vector<std::string> mono_formats() {
+    return {"Mono8", "Mono10", "Mono12", "Mono16", "Mono10p", "Mono12p", "Mono10Packed", "Mono12Packed"};
+}
+
+std::vector<std::string> bayer_formats() {
+    std::vector<std::string> names;
+    for (const char *mosaic : {"RG", "GR", "GB", "BG"})
+        for (const char *depth : {"8", "10", "12", "10p", "12p", "10Packed", "12Packed"})
+            names.push_back(std::string("Bayer") + mosaic + depth);
+    return names;
+}
+
+DeviceConfig preset(const char *name, const char *vendor, const char *model, const char *serial,
+                    const char *version, const char *user_name, const char *tl_type, Sensor sensor,
+                    std::uint32_t width, std::uint32_t height, std::vector<std::string> formats) {
+    DeviceConfig d;
+    d.preset = name;
+    d.vendor = vendor;
+    d.model = model;
+    d.serial = serial;
+    d.id = serial;
+    d.version = version;
+    d.user_name = user_name;
+    d.tl_type = tl_type;
+    d.display_name = std::string(vendor) + " " + model + " (" + serial + ")";
+    d.interface = std::string("Sim") + tl_type + "0";
+    d.sensor = sensor;
+    d.width = width;
+    d.height = height;
+    d.pixel_formats = std::move(formats);
+    d.pixel_format = d.pixel_formats.front();
+    return d;
+}
+
+std::vector<DeviceConfig> make_presets() {
+    std::vector<DeviceConfig> p;
+    p.push_back(preset("mono12", "Northlight Imaging", "NL-M5012", "VXS-M12-001", "2.4.1",
+                       "inspection-mono", "GEV", Sensor::mono, 2448, 2048, mono_formats()));
+    p.push_back(preset("bayer12", "Kestrel Vision", "KV-C2312", "VXS-B12-002", "1.7.0",
+                       "inspection-colour", "U3V", Sensor::bayer, 1920, 1200, bayer_formats()));
+    p.push_back(preset("rgb8", "Orchid Devices", "OD-RGB13", "VXS-RGB-003", "3.0.2", "overview-rgb",
+                       "CXP", Sensor::rgb, 1280, 960,
+                       {"RGB8", "BGR8", "RGBa8", "BGRa8", "YCbCr422_8"}));
+    DeviceConfig legacy = preset("legacy", "Heritage Cameras", "HC-G640", "VXS-L08-004", "0.9.8",
+                                 "legacy-mono", "CL", Sensor::mono, 640, 480,
+                                 {"Mono8", "Mono12Packed"});
+    legacy.node_names = NodeNames::legacy;
+    p.push_back(legacy);
+    return p;
+}
+
+// Reads one device object over a copy of its preset.
+struct DeviceReader {
+    const json::Value &object;
+    std::string where;  // "devices[2]"
+    std::string &error;
+
+    bool fail(const std::string &key, const std::string &what) {
+        error = where + (key.empty() ? "" : "." + key) + ": " + what;
+        return false;
+    }
+    bool text(const json::Value &v, const std::string &key, std::string &out) {
+        if (v.type != json::Value::Type::string) return fail(key, std::string("expected a string, found ") + v.type_name());
+        if (v.string.empty() || v.string.size() > 63) return fail(key, "expected 1 to 63 characters");
+        out = v.string;
+        return true;
+    }
+    bool count(const json::Value &v, const std::string &key, std::uint64_t &out, double limit) {
+        if (v.type != json::Value::Type::number || v.number < 0 || v.number > limit ||
+            v.number != std::floor(v.number))
+            return fail(key, "expected a whole number from 0 to " + std::to_string(static_cast<long long>(limit)));
+        out = static_cast<std::uint64_t>(v.number);
+        return true;
+    }
+    bool millis(const json::Value &v, const std::string &key, double &out, double limit) {
+        if (v.type != json::Value::Type::number || v.number < 0 || v.number > limit)
+            return fail(key, "expected milliseconds from 0 to " + std::to_string(static_cast<long long>(limit)));
+        out = v.number;
+        return true;
+    }
+    template <typename E>
+    bool choice(const json::Value &v, const std::string &key,
+                std::initializer_list<std::pair<const char *, E>> options, E &out) {
+        std::string names;
+        for (const auto &o : options) {
+            if (v.type == json::Value::Type::string && v.string == o.first) {
+                out = o.second;
+                return true;
+            }
+            names += (names.empty() ? "" : ", ") + std::string(o.first);
+        }
+        return fail(key, "expected one of " + names);
+    }
+
+    bool read(DeviceConfig &d) {
+        bool renamed = false;
+        for (const auto &[key, v] : object.object) {
+            std::uint64_t n = 0;
+            bool ok = true;
+            if (key == "preset") continue;  // applied before
+            if (key == "id") ok = text(v, key, d.id);
+            else if (key == "vendor") ok = text(v, key, d.vendor), renamed = true;
+            else if (key == "model") ok = text(v, key, d.model), renamed = true;
+            else if (key == "serial") ok = text(v, key, d.serial), renamed = true;
+            else if (key == "version") ok = text(v, key, d.version);
+            else if (key == "user_defined_name") ok = text(v, key, d.user_name);
+            else if (key == "tl_type") ok = text(v, key, d.tl_type);
+            else if (key == "display_name") ok = text(v, key, d.display_name);
+            else if (key == "interface") ok = text(v, key, d.interface);
+            else if (key == "pixel_format") ok = text(v, key, d.pixel_format);
+            else if (key == "sensor")
+                ok = choice<Sensor>(v, key, {{"mono", Sensor::mono}, {"bayer", Sensor::bayer}, {"rgb", Sensor::rgb}}, d.sensor);
+            else if (key == "node_names")
+                ok = choice<NodeNames>(v, key, {{"standard", NodeNames::standard}, {"legacy", NodeNames::legacy}}, d.node_names);
+            else if (key == "access")
+                ok = choice<Grant>(v, key, {{"exclusive", Grant::exclusive}, {"control", Grant::control}, {"read_only", Grant::read_only}}, d.access);
+            else if (key == "width") ok = count(v, key, n, 16384) && (d.width = static_cast<std::uint32_t>(n), true);
+            else if (key == "height") ok = count(v, key, n, 16384) && (d.height = static_cast<std::uint32_t>(n), true);
+            else if (key == "lose_after_frames") ok = count(v, key, d.lose_after_frames, 1e15);
+            else if (key == "incomplete_every") ok = count(v, key, d.incomplete_every, 1e15);
+            else if (key == "return_after_ms") ok = millis(v, key, d.return_after_ms, 3.6e6);
+            else if (key == "frame_delay_ms") ok = millis(v, key, d.frame_delay_ms, 1e4);
+            else if (key == "frame_jitter_ms") ok = millis(v, key, d.frame_jitter_ms, 1e4);
+            else if (key == "pixel_formats") ok = formats(v, d);
+            else ok = fail(key, "unknown setting");
+            if (!ok) return false;
+        }
+        bool named_id = false, named_display = false;
+        for (const auto &[key, v] : object.object) {
+            named_id |= key == "id";
+            named_display |= key == "display_name";
+        }
+        if (!named_id) d.id = d.serial;
+        if (renamed && !named_display) d.display_name = d.vendor + " " + d.model + " (" + d.serial + ")";
+        return check(d);
+    }
+
+    bool formats(const json::Value &v, DeviceConfig &d) {
+        if (v.type != json::Value::Type::array || v.array.empty())
+            return fail("pixel_formats", "expected a non-empty list of format names");
+        d.pixel_formats.clear();
+        for (const json::Value &item : v.array) {
+            std::string name;
+            if (!text(item, "pixel_formats", name)) return false;
+            d.pixel_formats.push_back(name);
+        }
+        bool current_listed = false;
+        for (const std::string &f : d.pixel_formats) current_listed |= f == d.pixel_format;
+        if (!current_listed) d.pixel_format = d.pixel_formats.front();
+        return true;
+    }
+
+    bool check(const DeviceConfig &d) {
+        if (d.width < 16 || d.width % 16 != 0) return fail("width", "expected a multiple of 16, at least 16");
+        if (d.height < 2 || d.height % 2 != 0) return fail("height", "expected an even number, at least 2");
+        for (const std::string &name : d.pixel_formats) {
+            const PixelFormat *f = find_pixel_format(name);
+            if (!f) return fail("pixel_formats", "unknown pixel format " + name);
+            const bool fits = d.sensor == Sensor::mono ? f->colour == Colour::mono
+                              : d.sensor == Sensor::bayer ? is_bayer(f->colour)
+                                                          : f->colour != Colour::mono && !is_bayer(f->colour);
+            if (!fits) return fail("pixel_formats", name + " does not match the sensor");
+        }
+        bool listed = false;
+        for (const std::string &f : d.pixel_formats) listed |= f == d.pixel_format;
+        if (!listed) return fail("pixel_format", d.pixel_format + " is not in pixel_formats");
+        return true;
+    }
+};
+
+}  // namespace
+
+const std::vector<DeviceConfig> &presets() {
+    static const std::vector<DeviceConfig> all = make_presets();
+    return all;
+}
+
+SimulatorConfig default_config() {
+    SimulatorConfig c;
+    c.devices = presets();
+    return c;
+}
+
+bool parse_config(std::string_view text, SimulatorConfig &out, std::string &error) {
+    json::Value root;
+    if (!json::parse(text, root, error)) return false;
+    if (root.type != json::Value::Type::object) {
+        error = "expected an object at the top";
+        return false;
+    }
+    SimulatorConfig config = default_config();
+    for (const auto &[key, v] : root.object) {
+        if (key == "refuse_module_events") {
+            if (v.type != json::Value::Type::boolean) {
+                error = "refuse_module_events: expected true or false";
+                return false;
+            }
+            config.refuse_module_events = v.boolean;
+        } else if (key == "devices") {
+            if (v.type != json::Value::Type::array) {
+                error = "devices: expected a list of device objects";
+                return false;
+            }
+            config.devices.clear();
+            for (std::size_t i = 0; i < v.array.size(); ++i) {
+                const json::Value &item = v.array[i];
+                const std::string where = "devices[" + std::to_string(i) + "]";
+                if (item.type != json::Value::Type::object) {
+                    error = where + ": expected an object";
+                    return false;
+                }
+                std::string preset_name = "mono12";
+                for (const auto &[k, pv] : item.object)
+                    if (k == "preset") preset_name = pv.type == json::Value::Type::string ? pv.string : "";
+                const DeviceConfig *base = nullptr;
+                for (const DeviceConfig &p : presets())
+                    if (p.preset == preset_name) base = &p;
+                if (!base) {
+                    error = where + ".preset: expected one of mono12, bayer12, rgb8, legacy";
+                    return false;
+                }
+                DeviceConfig d = *base;
+                DeviceReader reader{item, where, error};
+                if (!reader.read(d)) return false;
+                config.devices.push_back(std::move(d));
+            }
+        } else {
+            error = key + ": unknown setting (expected devices or refuse_module_events)";
+            return false;
+        }
+    }
+    std::set<std::string> ids, serials;
+    for (const DeviceConfig &d : config.devices) {
+        if (!ids.insert(d.id).second || !serials.insert(d.serial).second) {
+            error = "devices: two devices share the id or serial number " + d.serial;
+            return false;
+        }
+    }
+    out = std::move(config);
+    return true;
+}
+
+}  // namespace vantix::sim

@@ -1,0 +1,51 @@
+"""The simulated GenICam camera shipped with vantix.
+
+A GenTL producer (``vantix_sim.cti``) that any GenTL consumer loads like a
+vendor's producer: four cameras by default (12-bit mono, 12-bit Bayer,
+RGB8 and an older-style mono camera), or the cameras and faults described
+by the JSON file that the ``VANTIX_SIM_CONFIG`` environment variable names
+when the producer initialises. Each image follows a documented formula,
+which :func:`expected_image` computes.
+
+    from harvesters.core import Harvester
+    from vantix import sim
+
+    h = Harvester()
+    h.add_file(sim.producer_path())
+    h.update()
+"""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+from vantix.sim.image import expected_image
+
+__all__ = ["CONFIG_VARIABLE", "PRODUCER_FILE", "expected_image", "producer_path"]
+
+# Names the JSON configuration file the producer reads in GCInitLib.
+CONFIG_VARIABLE = "VANTIX_SIM_CONFIG"
+PRODUCER_FILE = "vantix_sim.cti"
+
+
+def producer_path() -> str:
+    """Absolute path of the simulator's ``.cti`` file.
+
+    Raises FileNotFoundError when the package was installed without it (a
+    build that skipped the ``sim_producer`` module).
+    """
+    for folder in _package_folders():
+        candidate = folder / PRODUCER_FILE
+        if candidate.is_file():
+            return str(candidate)
+    raise FileNotFoundError(
+        f"{PRODUCER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
+        "sim_producer module (the default build includes it)")
+
+
+def _package_folders() -> list[Path]:
+    # An editable install keeps the sources and the built file in different
+    # folders; the package's search locations name both.
+    import vantix.sim
+
+    return [Path(p) for p in getattr(vantix.sim, "__path__", [])] + [Path(__file__).parent]
