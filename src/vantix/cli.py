@@ -1,7 +1,8 @@
 """Command line: the end-to-end demo and the operator diagnostics.
 
-    python -m vantix demo [--frames N] [--cti PATH] [--serial S] [--model M]
-                          [--plc HOST:PORT | --simulate] [--out PNG]
+    python -m vantix demo [--frames N] [--camera NAME | --cti PATH [--serial S] [--model M]]
+                          [--pixel-format F] [--trigger MODE] [--plc HOST:PORT | --simulate]
+                          [--out PNG]
     python -m vantix devices [--cti PATH | --sim]
     python -m vantix plc-test --host H [--port P] [--unit U]
 
@@ -20,6 +21,8 @@ import os
 import sys
 
 from vantix.demo.report import ProgressBar, table
+from vantix.io.camera.base import TriggerMode
+from vantix.sim import CAMERAS as SIMULATED_CAMERAS
 
 EXIT_OK, EXIT_USAGE, EXIT_CAMERA, EXIT_PLC = 0, 2, 3, 4
 EXIT_INTERRUPTED = 130
@@ -50,9 +53,19 @@ def _parser() -> argparse.ArgumentParser:
                       help="largest |z| still judged OK (default 8)")
     demo.add_argument("--defect-every", type=_non_negative, default=5,
                       help="paint a synthetic blemish on every N-th judged frame (0: never)")
-    demo.add_argument("--cti", help="GenTL producer file or folder (default: the simulator)")
-    demo.add_argument("--serial", help="camera serial number")
-    demo.add_argument("--model", help="camera model (partial match)")
+    camera = demo.add_mutually_exclusive_group()
+    camera.add_argument("--camera", choices=list(SIMULATED_CAMERAS), default="bayer12",
+                        help="the simulated camera (default bayer12: 12-bit Bayer colour)")
+    camera.add_argument("--cti", help="a real camera's GenTL producer file or folder")
+    demo.add_argument("--serial", help="camera serial number (with --cti)")
+    demo.add_argument("--model", help="camera model, partial match (with --cti)")
+    demo.add_argument("--pixel-format", help="camera PixelFormat (default for the simulated "
+                      "cameras: Mono12p, BayerRG12p, RGB8, Mono12Packed)")
+    demo.add_argument("--trigger", choices=["hardware", "software", "continuous"],
+                      help="trigger mode (default: hardware on the simulated camera, whose "
+                      "line pulses like an encoder; software with --cti)")
+    demo.add_argument("--line-period-ms", type=_positive_float, default=40.0,
+                      help="period of the simulated line's pulses (default 40 ms)")
     plc = demo.add_mutually_exclusive_group()
     plc.add_argument("--plc", type=_host_port, metavar="HOST:PORT",
                      help="a real PLC (default: an embedded Modbus TCP server on 127.0.0.1)")
@@ -132,9 +145,12 @@ def _demo(args: argparse.Namespace) -> int:
     from vantix.demo import pipeline
 
     options = pipeline.Options(frames=args.frames, train=args.train, threshold=args.threshold,
-                               defect_every=args.defect_every, cti=args.cti, serial=args.serial,
-                               model=args.model, plc=args.plc, simulate=args.simulate,
-                               out=args.out)
+                               defect_every=args.defect_every, camera=args.camera, cti=args.cti,
+                               serial=args.serial, model=args.model,
+                               pixel_format=args.pixel_format,
+                               trigger=TriggerMode(args.trigger) if args.trigger else None,
+                               line_period_ms=args.line_period_ms, plc=args.plc,
+                               simulate=args.simulate, out=args.out)
     if options.train >= options.frames:
         print("error: --frames must be larger than --train", file=sys.stderr)
         return EXIT_USAGE
@@ -172,6 +188,7 @@ def _summary_table(summary) -> str:
     camera = summary.camera or {}
     rows = [
         ("camera", f"{camera.get('vendor')} {camera.get('model')} (sn={camera.get('serial_number')})"),
+        ("pixel format, trigger", f"{summary.pixel_format}, {summary.trigger}"),
         ("PLC", summary.plc),
         ("frames", f"{summary.frames} ({summary.timeouts} timed out)"),
         ("frames per second", f"{fps:.1f}"),
@@ -205,6 +222,9 @@ def _devices(args: argparse.Namespace) -> int:
                 print("  ".join("-" * w for w in widths))
     if result["reason"]:
         print(result["reason"], file=sys.stderr)
+    if not devices and not args.sim:
+        print("to try the simulated cameras shipped with vantix: python -m vantix devices --sim",
+              file=sys.stderr)
     return EXIT_OK if devices else EXIT_CAMERA
 
 

@@ -1,43 +1,57 @@
 """Fixtures of the camera tests.
 
-Most tests drive the real harvesters + genicam stack against the simulated
-GenTL producer (TLSimu.cti) that the pinned genicam wheel carries: four
-devices, TLSimuMono/TLSimuColor on interfaces A and B. The fakes at the end
-stand in only for what the simulator cannot do: producers that fail to
-register, no producer or device, access refusals, a producer whose
-register_event rejects event types, device-info fields that raise, and fetch
-outcomes (time-outs by message, lost devices, odd buffers). Pixel
-conversion is tested on small stand-ins for buffer components, since the
-simulator only ever delivers Mono8 and RGB8.
+The tests drive the real harvesters + genicam stack against the simulated
+camera shipped with the package (``vantix.sim``): four cameras by default,
+or those that a test describes in a configuration (access limits, faults,
+refused module events). The fakes below stand in only for what no producer
+can create: harvesters missing, a registration or enumeration that fails
+inside harvesters, device-info fields that raise, buffers whose component
+format differs from the camera's or whose fields raise, and malformed
+payloads for the conversion.
 """
 
 from __future__ import annotations
 
+import json
 import logging
-import os
 import threading
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass
-from pathlib import Path
 from typing import Any
 
 import numpy as np
 import pytest
 
+from vantix import sim
 from vantix.io.camera import gentl_camera
 
-SIMULATOR_SERIALS = ("SN_InterfaceA_0", "SN_InterfaceA_1", "SN_InterfaceB_0", "SN_InterfaceB_1")
+MONO12, BAYER12, RGB8, LEGACY = "VXS-M12-001", "VXS-B12-002", "VXS-RGB-003", "VXS-L08-004"
+SERIALS = (MONO12, BAYER12, RGB8, LEGACY)
 LOGGER = "vantix.camera.harvester"
 
 
 @pytest.fixture(scope="session")
-def simulator_dir() -> Path:
-    """The genicam package folder, which holds TLSimu.cti."""
-    genicam = pytest.importorskip("genicam")
+def producer() -> str:
+    """The simulated camera's producer file."""
     pytest.importorskip("harvesters.core")
-    folder = Path(genicam.__file__).parent
-    assert (folder / "TLSimu.cti").is_file(), "genicam without TLSimu.cti: install genicam==1.5.0"
-    return folder
+    pytest.importorskip("genicam")
+    return sim.producer_path()
+
+
+@pytest.fixture
+def sim_config(monkeypatch, tmp_path) -> Callable[..., str]:
+    """sim_config(devices=[...], **system) writes a simulator configuration
+    and names it in the environment; the producer reads it when it is next
+    initialised (the next harvester made on it)."""
+
+    def write(**config) -> str:
+        path = tmp_path / "vantix-sim.json"
+        path.write_text(json.dumps(config))
+        monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
+        return str(path)
+
+    monkeypatch.delenv(sim.CONFIG_VARIABLE, raising=False)
+    return write
 
 
 @pytest.fixture
@@ -51,21 +65,14 @@ def gc():
     assert not leaked, f"harvesters left registered: {list(leaked)}"
 
 
-class ImageCamera(gentl_camera.GentlCamera):
-    """A camera whose conversion only copies the component's samples, so the
-    reception tests do not depend on pixel conversion."""
-
-    def _to_bgr(self, component, pixel_format):
-        return np.array(component.data, copy=True)
-
-
 @pytest.fixture
-def camera(gc, simulator_dir) -> Iterator[Callable[..., ImageCamera]]:
-    """Makes simulator cameras (cti_path set, closed at teardown)."""
-    made: list[ImageCamera] = []
+def camera(gc, producer, sim_config) -> Iterator[Callable[..., gentl_camera.GentlCamera]]:
+    """camera(open_=True, cls=GentlCamera, **params): cameras on the
+    simulator (cti_path set), closed at teardown."""
+    made: list[gentl_camera.GentlCamera] = []
 
-    def make(open_: bool = True, cls=ImageCamera, **params) -> ImageCamera:
-        cam = cls({"cti_path": str(simulator_dir), **params})
+    def make(open_: bool = True, cls=gentl_camera.GentlCamera, **params):
+        cam = cls({"cti_path": producer, **params})
         made.append(cam)
         if open_:
             cam.open()
@@ -80,6 +87,11 @@ def camera(gc, simulator_dir) -> Iterator[Callable[..., ImageCamera]]:
 def camlog(caplog):
     caplog.set_level(logging.DEBUG, logger=LOGGER)
     return caplog
+
+
+def messages(caplog, level: str) -> list[str]:
+    return [r.getMessage() for r in caplog.records
+            if r.name == LOGGER and r.levelname == level]
 
 
 def run_in_threads(work: Callable[[], None], count: int = 4) -> list[BaseException]:
@@ -100,12 +112,7 @@ def run_in_threads(work: Callable[[], None], count: int = 4) -> list[BaseExcepti
     return errors
 
 
-def messages(caplog, level: str) -> list[str]:
-    return [r.getMessage() for r in caplog.records
-            if r.name == LOGGER and r.levelname == level]
-
-
-# --- fakes -------------------------------------------------------------------
+# --- fakes: what no producer can create -----------------------------------------
 
 class FakeDeviceInfo:
     """A device-info record; fields named in `raising` raise as a producer's
@@ -126,48 +133,24 @@ class FakeDeviceInfo:
 
 
 class FakeNode:
-    """A GenICam node. `allowed` limits the values it takes (its symbolics);
-    writes are recorded in the node map's `writes` as (name, value)."""
+    """A GenICam node with the given access mode (4: RW)."""
 
-    def __init__(self, value=None, access=4, allowed=None):
-        self._value, self.access, self.allowed, self.executed = value, access, allowed, 0
-        self.name, self.log = "?", []
-
-    @property
-    def symbolics(self):
-        return list(self.allowed or ())
-
-    @property
-    def value(self):
-        return self._value
-
-    @value.setter
-    def value(self, value):
-        if self.allowed is not None and value not in self.allowed:
-            raise ValueError(f"{value!r} is not allowed")
-        self._value = value
-        self.log.append((self.name, value))
-
-    def from_string(self, text):
-        self.value = ("parsed", text)
+    def __init__(self, value=None, access=4):
+        self.value, self.access = value, access
 
     def get_access_mode(self):
         return self.access
 
+    def from_string(self, text):
+        self.value = text
+
     def execute(self):
-        self.executed += 1
-
-
-def typed(interface: str, *args, **kwargs) -> FakeNode:
-    """A FakeNode whose class carries a genapi interface name (IInteger, ...)."""
-    return type(interface, (FakeNode,), {})(*args, **kwargs)
+        pass
 
 
 class FakeNodeMap:
     def __init__(self, **nodes):
-        self.nodes, self.writes = nodes, []
-        for name, node in nodes.items():
-            node.name, node.log = name, self.writes
+        self.nodes = nodes
 
     def get_node(self, name):
         try:
@@ -179,7 +162,7 @@ class FakeNodeMap:
 class FakeBuffer:
     def __init__(self, data=np.zeros((2, 3), np.uint8), data_format="Mono8", **info):
         component = type("Component", (), {})()
-        component.data = data
+        component.data, component.width, component.height = data, data.shape[1], data.shape[0]
         if data_format is not None:
             component.data_format = data_format
         self.payload = type("Payload", (), {"components": [component]})()
@@ -201,30 +184,18 @@ class FakeAcquirer:
     def __init__(self, outcomes=(), **nodes):
         self.outcomes = list(outcomes)
         self.remote_device = type("Remote", (), {"node_map": FakeNodeMap(**nodes)})()
-        self.calls: list[str] = []
         self.num_buffers, self.min_num_buffers = 0, 1
-        self.failing: set[str] = set()
 
     def try_fetch(self, *, timeout):
-        self.calls.append(f"fetch({timeout})")
         outcome = self.outcomes.pop(0)
         if isinstance(outcome, BaseException):
             raise outcome
         return outcome
 
-    def _step(self, name):
-        self.calls.append(name)
-        if name in self.failing:
-            raise RuntimeError(f"{name} broke")
-
     def start(self):
-        self._step("start")
+        pass
 
-    def stop(self):
-        self._step("stop")
-
-    def destroy(self):
-        self._step("destroy")
+    stop = destroy = start
 
 
 class FakeHarvester:
@@ -232,36 +203,23 @@ class FakeHarvester:
     `fake_stack` fixture, decide what each instance does."""
 
     devices: list = []
-    bad_files: set = set()
-    refuse: dict = {}  # privilege -> exception raised by create()
     update_error: Exception | None = None
     instances: list = []
 
     def __init__(self):
-        self.files, self.resets, self.created = [], 0, []
-        self.device_info_list = []
+        self.files, self.resets, self.device_info_list = [], 0, []
         type(self).instances.append(self)
 
     def add_file(self, path, check_existence=False, check_validity=False):
-        assert check_existence and check_validity
-        if path in self.bad_files:
-            raise OSError(f"cannot load {path}")
         self.files.append(path)
 
     def update(self):
         if self.update_error:
             raise self.update_error
-        self.device_info_list = list(self.devices) if self.files else []
+        self.device_info_list = list(self.devices)
 
     def create(self, search_key, *, config):
-        from harvesters.core import ParameterKey
-        assert type(search_key) is int
-        privilege = config.parameters[ParameterKey.DEVICE_OWNERSHIP_PRIVILEGE]
-        self.created.append(privilege)
-        if privilege in self.refuse:
-            raise self.refuse[privilege]
-        return FakeAcquirer(PixelFormat=FakeNode("Mono8"), TriggerMode=FakeNode("Off"),
-                            TriggerSource=FakeNode("Software"), TriggerSoftware=FakeNode())
+        return FakeAcquirer(PixelFormat=FakeNode("Mono8"))
 
     def reset(self):
         self.resets += 1
@@ -275,24 +233,15 @@ def fake_stack(gc, monkeypatch):
 
     class Harvester(FakeHarvester):
         devices = [FakeDeviceInfo(serial_number="100"), FakeDeviceInfo(serial_number="200")]
-        bad_files, refuse, instances = set(), {}, []
+        instances = []
 
     monkeypatch.setattr(harvesters.core, "Harvester", Harvester)
-    monkeypatch.setattr(gc, "discover_producers",
-                        lambda path: [{"path": "/opt/a.cti"}, {"path": "/opt/b.cti"}])
+    monkeypatch.setattr(gc, "discover_producers", lambda path: [{"path": "/opt/a.cti"}])
     monkeypatch.setattr(gc, "_check_producer", lambda path: None)
     return Harvester
 
 
 _fake_opened: list = []
-
-
-def with_fake_acquirer(cam, acquirer):
-    """Gives `cam` a fake acquirer; the camera is closed after the test, as
-    an open camera dropped without close() warns and releases it."""
-    cam._ia = acquirer
-    _fake_opened.append(cam)
-    return cam
 
 
 @pytest.fixture(autouse=True)
@@ -304,32 +253,25 @@ def _close_fake_cameras():
 
 @pytest.fixture
 def fake_camera(gc):
-    """An opened camera whose acquirer is a FakeAcquirer (for reception)."""
+    """An opened camera whose acquirer is a FakeAcquirer handing out the
+    given outcomes; closed after the test."""
 
-    def make(outcomes, trigger_mode=None, device_info=None, **nodes):
-        cam = ImageCamera()
+    def make(outcomes, device_info=None, **nodes):
+        cam = gentl_camera.GentlCamera()
         nodes.setdefault("PixelFormat", FakeNode("Mono8"))
-        nodes.setdefault("TriggerSoftware", FakeNode())
-        with_fake_acquirer(cam, FakeAcquirer(outcomes, **nodes))
+        cam._ia = FakeAcquirer(outcomes, **nodes)
         cam._opened = True
         cam._device_info = {"serial_number": "100"} if device_info is None else device_info
-        if trigger_mode is not None:
-            cam._trigger_mode = trigger_mode
+        _fake_opened.append(cam)
         return cam
 
     return make
 
 
-@pytest.fixture
-def no_gentl_env(monkeypatch):
-    monkeypatch.delenv("GENICAM_GENTL64_PATH", raising=False)
-    return os.environ
-
-
 # --- pixel conversion ------------------------------------------------------------
-# The conversion is exercised on a real GentlCamera (construction needs no
-# camera) with a small stand-in for a harvesters buffer component, because the
-# simulated producer only ever delivers Mono8 and RGB8 buffers.
+# Conversion edge cases (odd sizes, padding, malformed payloads) are exercised
+# on a real GentlCamera (construction needs no camera) with a small stand-in
+# for a harvesters buffer component: no producer delivers such buffers.
 
 
 @dataclass
@@ -402,33 +344,3 @@ def pack_grouped(samples: np.ndarray, bits: int) -> np.ndarray:
 def pack() -> Callable[[np.ndarray, int, str], np.ndarray]:
     """pack(samples, bits, "p" | "Packed") -> raw packed bytes."""
     return lambda samples, bits, kind: (pack_lsb if kind == "p" else pack_grouped)(samples, bits)
-
-
-# --- conversion of what the simulated producer delivers ------------------------
-
-
-class RecordingCamera(gentl_camera.GentlCamera):
-    """Keeps a copy of what each conversion was given."""
-
-    def _to_bgr(self, component, pixel_format):
-        self.seen = {
-            "data": np.array(component.data, copy=True),
-            "dtype": component.data.dtype,
-            "width": component.width,
-            "height": component.height,
-            "data_format": str(component.data_format),
-            "pixel_format": pixel_format,
-        }
-        image = super()._to_bgr(component, pixel_format)
-        self.seen["shares_memory"] = np.shares_memory(image, component.data)
-        return image
-
-
-@pytest.fixture
-def sim_camera(camera) -> Callable[..., RecordingCamera]:
-    """Opens simulator cameras by serial that keep what they converted."""
-
-    def make(serial: str, **params) -> RecordingCamera:
-        return camera(cls=RecordingCamera, serial=serial, **params)
-
-    return make

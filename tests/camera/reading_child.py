@@ -1,7 +1,10 @@
 """Stops a camera while another thread reads from it, as a child process of
 the tests, so that a crash or a hang fails a test instead of the run.
 
-    python reading_child.py CTI_DIR ACTION MODE [CYCLES]
+    python reading_child.py PRODUCER ACTION MODE [CYCLES]
+
+PRODUCER is the simulated camera's producer file; under hardware trigger its
+line pulses every 20 ms, like an encoder.
 
 ACTION "close": each cycle opens the camera in MODE, lets a reader thread
 read, and closes it from the main thread. ACTION "retrigger": the camera
@@ -37,13 +40,15 @@ def read_until(cam, stop: threading.Event, errors: list[str]) -> None:
         except CameraError as exc:
             if "call open() first" not in str(exc):
                 errors.append(repr(exc))
+            time.sleep(0.001)  # closed: wait for the main thread to end the cycle
         except Exception as exc:  # noqa: BLE001 - reported by the parent
             errors.append(repr(exc))
 
 
 def main(cti: str, action: str, mode: TriggerMode, cycles: int) -> int:
     cls = ClosingCamera if action == "nested" else gentl_camera.GentlCamera
-    cam = cls({"cti_path": cti, "serial": "SN_InterfaceA_0", "timeout_s": 0.5})
+    cam = cls({"cti_path": cti, "serial": "VXS-M12-001", "timeout_s": 0.5, "width": 256,
+               "height": 64, "features": {"SimulationLinePulsePeriod": 20_000}})
     other = next(m for m in TriggerMode if m is not mode)
     errors: list[str] = []
     for cycle in range(cycles):
@@ -58,8 +63,10 @@ def main(cti: str, action: str, mode: TriggerMode, cycles: int) -> int:
             cam.close()
         elif action == "retrigger":
             cam.set_trigger_mode(other if cycle % 2 == 0 else mode)
-        else:
-            time.sleep(0.5)  # long enough for a frame (or a slice) to come
+        else:  # a frame, and with it the close, comes within a few periods
+            closes_by = time.monotonic() + 5
+            while cam._opened and time.monotonic() < closes_by:
+                time.sleep(0.005)
         stop.set()
         ends = time.monotonic() + 10
         while reader.is_alive() and time.monotonic() < ends:

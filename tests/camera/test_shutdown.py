@@ -1,6 +1,6 @@
-"""Ending a camera's work at odd moments on the simulator: closing or
-re-triggering while another thread reads, interrupts inside a reception,
-and a camera dropped without close()."""
+"""Ending a camera's work at odd moments on the simulated camera: closing or
+re-triggering while another thread reads (the line trigger included),
+interrupts inside a reception, and a camera dropped without close()."""
 
 from __future__ import annotations
 
@@ -14,18 +14,16 @@ import pytest
 
 from vantix.io.camera.base import TriggerMode
 
-from .conftest import messages
+from .conftest import MONO12, messages
 
 CHILD = Path(__file__).with_name("reading_child.py")
-# (action, trigger mode); see reading_child.py. The simulator stops
-# acquisition slowly (0.5 s), so the cases run side by side.
-CASES = [(action, mode) for action in ("close", "retrigger")
+# (action, trigger mode); see reading_child.py. The cases run side by side.
+CASES = [(action, mode) for action in ("close", "retrigger", "nested")
          for mode in ("continuous", "software", "hardware")]
-CASES += [("nested", "continuous"), ("nested", "software")]
 
 
-def test_stopping_while_another_thread_reads_neither_crashes_nor_hangs(simulator_dir):
-    children = {case: subprocess.Popen([sys.executable, str(CHILD), str(simulator_dir), *case],
+def test_stopping_while_another_thread_reads_neither_crashes_nor_hangs(producer):
+    children = {case: subprocess.Popen([sys.executable, str(CHILD), producer, *case],
                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                 for case in CASES}
     deadline = time.monotonic() + 240
@@ -42,7 +40,7 @@ def test_stopping_while_another_thread_reads_neither_crashes_nor_hangs(simulator
 
 
 def test_interrupted_receptions_leave_the_stream_its_buffers(camera):
-    cam = camera(serial="SN_InterfaceA_0", timeout_s=2.0)
+    cam = camera(serial=MONO12, timeout_s=2.0, width=64, height=48)
     cam.set_trigger_mode(TriggerMode.SOFTWARE)
 
     def interrupted(buffer):  # Ctrl+C after a buffer left the stream
@@ -56,8 +54,8 @@ def test_interrupted_receptions_leave_the_stream_its_buffers(camera):
     assert all(cam.read() is not None for _ in range(6))
 
 
-def test_a_camera_dropped_while_open_gives_its_device_back(gc, simulator_dir, camlog):
-    params = {"cti_path": str(simulator_dir), "serial": "SN_InterfaceA_0"}
+def test_a_camera_dropped_while_open_gives_its_device_back(gc, producer, camlog):
+    params = {"cti_path": producer, "serial": MONO12}
     dropped = gc.GentlCamera(params)
     dropped.open()
     del dropped

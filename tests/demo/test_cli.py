@@ -1,4 +1,4 @@
-"""The command line against the real simulator and an embedded Modbus server."""
+"""The command line against the simulated camera and an embedded Modbus server."""
 
 import re
 import signal
@@ -7,13 +7,11 @@ import sys
 
 import pytest
 
-from vantix import cli
+from vantix import cli, sim
 from vantix.demo import pipeline
 from vantix.demo.plc_server import ModbusServer, free_port
-from vantix.demo.simulator import find_simulator
 
-SIMULATOR = find_simulator()
-needs_simulator = pytest.mark.skipif(SIMULATOR is None, reason="genicam without its simulator")
+pytest.importorskip("harvesters.core")
 
 
 @pytest.fixture
@@ -22,7 +20,6 @@ def plc():
         yield server
 
 
-@needs_simulator
 def test_demo_runs_end_to_end_and_the_plc_holds_the_last_result(tmp_path):
     out = tmp_path / "demo.png"
     run = subprocess.run([sys.executable, "-m", "vantix", "demo", "--frames", "26", "--train", "6",
@@ -34,7 +31,6 @@ def test_demo_runs_end_to_end_and_the_plc_holds_the_last_result(tmp_path):
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
-@needs_simulator
 def test_demo_verdicts_reach_the_registers(plc, tmp_path):
     options = pipeline.Options(frames=16, train=6, defect_every=2, plc=(plc.host, plc.port),
                                out=str(tmp_path / "x.png"))
@@ -48,9 +44,9 @@ def test_demo_verdicts_reach_the_registers(plc, tmp_path):
     assert plc.recorder.value(110) == 2  # heartbeats after results 5 and 10
 
 
-@needs_simulator
 def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
-    assert cli.main(["demo", "--frames", "10", "--train", "4", "--simulate",
+    assert cli.main(["demo", "--frames", "10", "--train", "4", "--simulate", "--camera", "mono12",
+                     "--pixel-format", "Mono12Packed", "--trigger", "software",
                      "--out", str(tmp_path / "x.png")]) == cli.EXIT_OK
     assert "simulation (log only)" in capsys.readouterr().out
     import pymodbus.client  # noqa: F401 - importable again afterwards
@@ -61,7 +57,7 @@ def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
     [
         (["demo", "--cti", "/nonexistent/producer.cti"], cli.EXIT_CAMERA,
          "error (camera): no GenTL producer (.cti) found. Install the camera vendor SDK"),
-        (["demo", "--serial", "no-such-serial"], cli.EXIT_CAMERA,
+        (["demo", "--cti", sim.producer_path(), "--serial", "no-such-serial"], cli.EXIT_CAMERA,
          "error (camera): no camera matched. devices found: ["),
         (["demo", "--plc", f"127.0.0.1:{free_port()}"], cli.EXIT_PLC,
          "error (plc): PlcLinkSink: cannot connect to 127.0.0.1:"),
@@ -69,8 +65,6 @@ def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
     ],
 )
 def test_operator_mistakes_give_messages_and_exit_codes(argv, code, message, capsys):
-    if SIMULATOR is None and "--cti" not in argv:
-        pytest.skip("genicam without its simulator")
     assert cli.main(argv) == code
     err = capsys.readouterr().err
     assert message in err and "Traceback" not in err
@@ -93,24 +87,11 @@ def test_bad_arguments_are_refused_before_anything_runs(tmp_path, capsys, argv, 
     assert complaint.format(tmp=tmp_path) in err.splitlines()[-1] and "Traceback" not in err
 
 
-def test_demo_without_a_simulator_says_how_to_get_one(monkeypatch, capsys):
-    monkeypatch.setattr(pipeline, "find_simulator", lambda: None)
-    assert cli.main(["demo", "--simulate"]) == cli.EXIT_CAMERA
-    assert 'pip install "vantix[demo]"' in capsys.readouterr().err
-
-
-@needs_simulator
-def test_devices_lists_the_simulated_cameras(capsys):
-    assert cli.main(["devices", "--cti", SIMULATOR]) == cli.EXIT_OK
-    rows = [line.split() for line in capsys.readouterr().out.splitlines()[2:]]
-    assert [(r[0], r[2], r[3]) for r in rows] == [
-        ("0", "TLSimuMono", "SN_InterfaceA_0"), ("1", "TLSimuColor", "SN_InterfaceA_1"),
-        ("2", "TLSimuMono", "SN_InterfaceB_0"), ("3", "TLSimuColor", "SN_InterfaceB_1")]
-
-
-def test_devices_without_producers_gives_the_reason(tmp_path, capsys):
+def test_devices_without_producers_gives_the_reason_and_the_simulator(tmp_path, capsys):
     assert cli.main(["devices", "--cti", str(tmp_path)]) == cli.EXIT_CAMERA
-    assert "no GenTL producer (.cti) found" in capsys.readouterr().err
+    err = capsys.readouterr().err
+    assert "no GenTL producer (.cti) found" in err
+    assert "python -m vantix devices --sim" in err
 
 
 def test_plc_test_reports_each_outcome(plc, capsys):
@@ -122,7 +103,6 @@ def test_plc_test_reports_each_outcome(plc, capsys):
     assert "슬레이브 응답 오류(unit 9)" in capsys.readouterr().out
 
 
-@needs_simulator
 def test_ctrl_c_stops_the_demo_cleanly(tmp_path):
     # Opening a camera must leave Ctrl+C working: the acquirer replaces the
     # interpreter's SIGINT handler, and the camera puts it back.

@@ -178,3 +178,16 @@ def test_a_polling_thread_port_io_and_stop_run_side_by_side(acquirer):
         worker.join()
         ia.stop()
     assert not errors and ids == sorted(ids)
+
+
+def test_a_still_scene_repeats_the_picture_of_frame_zero(acquirer):
+    ia = acquirer(SERIALS["bayer12"])
+    nm = _small(ia)
+    nm.SimulationStillScene.value = True
+    with _running(ia):
+        frames = []
+        for _ in range(2):
+            with ia.fetch(timeout=2) as buffer:
+                frames.append((buffer.frame_id, buffer.payload.components[0].data.copy()))
+    (first, picture), (second, again) = frames
+    assert second == first + 1 and (picture == again).all()

@@ -48,6 +48,8 @@ struct SharedHarvester {
 // Raises CameraError unless the library at `path` exports every entry point
 // that harvesters and genicam call (OSError when it is no loadable library).
 void check_producer(py::object path);
+// An error of a producer that refuses the access asked for.
+bool is_access_refusal(const py::error_already_set &err);
 // "none of the <count> producers could be opened (32/64-bit mismatch?)"
 std::string none_registered(std::size_t count);
 enum class Registration { open, enumeration };  // decides how failures are logged

@@ -162,13 +162,14 @@ void describe_devices(const SharedHarvester &shared, std::size_t producer_count,
     if (devices.empty()) result["reason"] = kEnumNoDevice;
 }
 
+
+}  // namespace
+
 bool is_access_refusal(const py::error_already_set &err) {
     const std::string type_name = py::str(py::type::handle_of(err.value()).attr("__name__"));
     return type_name.find("AccessDenied") != std::string::npos ||
            glue::str(err.value()).find("not allowed") != std::string::npos;
 }
-
-}  // namespace
 
 py::object safe_info(py::handle obj, const char *name) { return read_or(obj, name, py::none()); }
 

@@ -36,6 +36,10 @@ constexpr long kMaxBuffers = 1024;
 constexpr const char *kLogStopFailed = "ImageAcquirer.%s 실패(무시)";
 constexpr const char *kLogResetFailed = "Harvester.reset 실패(무시)";
 constexpr const char *kExclusive = "exclusive";
+constexpr const char *kReadOnly = "read_only";
+constexpr const char *kLogStartRefused =
+    "the camera refused to start acquisition under read-only access (%s): frames come only "
+    "while the program holding it acquires";
 constexpr const char *kAcquirerReleaseSteps[] = {"stop", "destroy"};
 
 // Runs `step`; a CameraError passes unchanged, any other error becomes
@@ -125,6 +129,22 @@ void set_buffer_count(py::object self, py::object ia) {
     ia.attr("num_buffers") = requested;
 }
 
+// Starts the acquirer. With read-only access the camera refuses the start
+// command (the program that holds the camera runs its acquisition), while
+// the acquirer's own stream has started: the camera opens all the same, as
+// it does with settings that cannot be applied.
+void start_acquisition(py::object self) {
+    try {
+        self.attr("_ia").attr("start")();
+    } catch (py::error_already_set &err) {
+        const py::object privilege = self.attr("_privilege");
+        if (!glue::is_exception(err) || !is_access_refusal(err) ||
+            !privilege.equal(py::str(kReadOnly)))
+            throw;
+        glue::log(logger(), "warning", kLogStartRefused, err.value());
+    }
+}
+
 }  // namespace
 
 void init(py::object self, py::object params) {
@@ -163,7 +183,7 @@ void open(py::object self) {
         set_buffer_count(self, self.attr("_ia"));
         self.attr("_apply_features")();
         self.attr("_apply_trigger_mode")(self.attr("_trigger_mode"));
-        self.attr("_ia").attr("start")();
+        start_acquisition(self);
     }, [&] { self.attr("close")(); });
 
     self.attr("_opened") = true;

@@ -62,8 +62,9 @@ private:
         const bool cut = every && (camera_.frames_delivered + 1) % every == 0;
         const std::size_t capacity = cut ? std::min(buffer->size, payload / 2) : buffer->size;
         std::uint8_t *memory = buffer->memory;
+        const std::uint64_t scene = camera_.scene_frame(frame.id);
         lock.unlock();
-        const std::size_t filled = s_.renderer.render(*frame.format, frame.geometry, frame.id, memory, capacity);
+        const std::size_t filled = s_.renderer.render(*frame.format, frame.geometry, scene, memory, capacity);
         lock.lock();
         s_.pending = {buffer, frame, filled, payload, false, {}, {}};
         if ((s_.stop_requested && s_.stop_kill) || !s_.connected()) {

@@ -137,6 +137,7 @@ void Camera::build_nodes() {
     incomplete_every_ = add(integer_feature("SimulationIncompleteEvery", sim, 0, 2000000000));
     delay_ = add(integer_feature("SimulationFrameDelay", sim, 0, 10000000, 1, "us"));
     jitter_ = add(integer_feature("SimulationFrameJitter", sim, 0, 10000000, 1, "us"));
+    still_ = add(bool_feature("SimulationStillScene", sim));
 }
 
 bool Camera::reachable(Clock::time_point now) {
@@ -198,6 +199,10 @@ bool Camera::single_frame() const { return nodes.registers().get_int(acquisition
 
 std::uint64_t Camera::incomplete_every() const {
     return static_cast<std::uint64_t>(nodes.registers().get_int(incomplete_every_));
+}
+
+std::uint64_t Camera::scene_frame(std::uint64_t frame_id) const {
+    return nodes.registers().get_int(still_) ? 0 : frame_id;
 }
 
 std::uint64_t Camera::lose_after() const {

@@ -73,6 +73,9 @@ public:
     bool frame_triggered() const;  // the frame (or exposure) trigger is on
     bool single_frame() const;
     std::uint64_t incomplete_every() const;
+    // The frame id the picture is drawn for: the frame's own, or 0 for
+    // every frame while the scene is held still (a part on a fixture).
+    std::uint64_t scene_frame(std::uint64_t frame_id) const;
     std::uint64_t lose_after() const;
     std::chrono::nanoseconds frame_delay() const;
     std::chrono::nanoseconds frame_jitter() const;
@@ -122,7 +125,7 @@ private:
     int rate_enable_, rate_, exposure_, exposure_auto_, gain_, gain_auto_;
     int trigger_selector_, trigger_mode_, trigger_source_, trigger_activation_, trigger_software_;
     int line_selector_, line_level_, line_pulse_, line_period_;
-    int lose_now_, lose_after_, return_after_, incomplete_every_, delay_, jitter_, user_id_;
+    int lose_now_, lose_after_, return_after_, incomplete_every_, delay_, jitter_, still_, user_id_;
 };
 
 }  // namespace vantix::sim

@@ -17,9 +17,9 @@ from typing import Any
 
 import numpy as np
 
+from vantix import sim
 from vantix.demo import inspection
 from vantix.demo.plc_server import ModbusServer
-from vantix.demo.simulator import HOW_TO_GET_ONE, find_simulator
 from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
 from vantix.io.camera.base import CameraError, TriggerMode
 from vantix.io.camera.gentl_camera import GentlCamera
@@ -30,6 +30,12 @@ RESULT_REGISTERS = {"verdict": 100, "score": 101, "sequence": 102, "product": 10
 HEARTBEAT_REGISTER = 110
 
 
+# The simulated camera's default pixel format in the demo: its most
+# demanding packed one.
+SIMULATED_FORMATS = {"mono12": "Mono12p", "bayer12": "BayerRG12p", "rgb8": "RGB8",
+                     "legacy": "Mono12Packed"}
+
+
 @dataclass
 class Options:
     frames: int = 60
@@ -37,9 +43,14 @@ class Options:
     threshold: float = 8.0
     defect_every: int = 5
     heartbeat_every: int = 5
-    cti: str | None = None
+    camera: str = "bayer12"              # a simulated camera, unless cti is given
+    cti: str | None = None               # a real producer
     serial: str | None = None
     model: str | None = None
+    pixel_format: str | None = None      # None: the simulated camera's demo format
+    trigger: TriggerMode | None = None   # None: hardware on the simulator, else software
+    line_period_ms: float = 40.0         # the simulated line pulses like an encoder
+    frame_wait_s: float = 2.0            # longest wait for one frame
     plc: tuple[str, int] | None = None   # a real PLC; None: an embedded server
     simulate: bool = False               # the sink in log-only simulation mode
     out: str = "vantix-demo.png"
@@ -56,6 +67,8 @@ class Summary:
     registers: dict[str, int | None] | None = None
     plc: str = ""
     camera: dict | None = None
+    pixel_format: str = ""
+    trigger: str = ""
     picture: str | None = None
 
 
@@ -75,6 +88,8 @@ def run(options: Options, progress=None) -> Summary:
         summary = _inspect(options, camera, sink, progress)
         summary.plc = plc_label
         summary.camera = dict(camera._device_info)
+        summary.pixel_format = camera._node_pixel_format()
+        summary.trigger = camera.trigger_mode.value
         summary.last_sequence = sink._seq
         if not options.simulate:
             summary.registers = _read_back(sink)
@@ -82,18 +97,46 @@ def run(options: Options, progress=None) -> Summary:
 
 
 def _open_camera(options: Options, stack: contextlib.ExitStack) -> GentlCamera:
-    cti = options.cti or find_simulator()
-    if cti is None:
-        raise DemoError("camera", HOW_TO_GET_ONE)
-    params = {"cti_path": cti, "serial": options.serial, "model": options.model}
-    camera = GentlCamera({k: v for k, v in params.items() if v is not None})
-    camera.set_trigger_mode(TriggerMode.SOFTWARE)
+    camera = GentlCamera(_camera_params(options))
+    simulated = options.cti is None
+    camera.set_trigger_mode(options.trigger or (TriggerMode.HARDWARE if simulated
+                                                else TriggerMode.SOFTWARE))
     try:
         camera.open()
     except CameraError as exc:
         raise DemoError("camera", str(exc)) from exc
     stack.callback(camera.close)
     return camera
+
+
+def _camera_params(options: Options) -> dict[str, Any]:
+    """The camera's parameters: a real producer's device as the options
+    select it, or a simulated camera whose line pulses like an encoder."""
+    params: dict[str, Any] = {"timeout_s": options.frame_wait_s,
+                              "hardware_wait_s": options.frame_wait_s}
+    selection: dict[str, Any]
+    if options.cti is not None:
+        selection = {"cti_path": options.cti, "serial": options.serial, "model": options.model,
+                     "pixel_format": options.pixel_format}
+    else:
+        if options.camera not in sim.CAMERAS:
+            raise DemoError("camera", f"no simulated camera {options.camera!r}: choose one of "
+                                      + ", ".join(sim.CAMERAS))
+        selection = {"cti_path": _simulator(), "serial": sim.CAMERAS[options.camera],
+                     "pixel_format": options.pixel_format or SIMULATED_FORMATS[options.camera],
+                     # The same part each time, so good frames look alike; the line
+                     # pulses like an encoder.
+                     "features": {"SimulationStillScene": True,
+                                  "SimulationLinePulsePeriod": round(options.line_period_ms * 1000)}}
+    params.update((k, v) for k, v in selection.items() if v is not None)
+    return params
+
+
+def _simulator() -> str:
+    try:
+        return sim.producer_path()
+    except FileNotFoundError as exc:
+        raise DemoError("camera", f"{exc} (or point --cti at a real producer)") from exc
 
 
 def _open_plc(options: Options, stack: contextlib.ExitStack):

@@ -21,7 +21,11 @@ from pathlib import Path
 
 from vantix.sim.image import expected_image
 
-__all__ = ["CONFIG_VARIABLE", "PRODUCER_FILE", "expected_image", "producer_path"]
+__all__ = ["CAMERAS", "CONFIG_VARIABLE", "PRODUCER_FILE", "expected_image", "producer_path"]
+
+# The cameras offered when no configuration names others: preset -> serial.
+CAMERAS = {"mono12": "VXS-M12-001", "bayer12": "VXS-B12-002", "rgb8": "VXS-RGB-003",
+           "legacy": "VXS-L08-004"}
 
 # Names the JSON configuration file the producer reads in GCInitLib.
 CONFIG_VARIABLE = "VANTIX_SIM_CONFIG"
