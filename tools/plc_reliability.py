@@ -27,7 +27,7 @@ import threading
 import time
 import zlib
 
-from vantix.demo.plc_server import ModbusServer
+from vantix.sim.modbus import ModbusServer
 from vantix.io.sink.base import SinkError
 from vantix.io.sink.plc_link import PlcLinkSink
 from vantix.schemas.common import InspectionResult, Verdict

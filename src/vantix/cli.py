@@ -20,7 +20,7 @@ import math
 import os
 import sys
 
-from vantix.demo.report import ProgressBar, table
+from vantix.console import ProgressBar, table
 from vantix.io.camera.base import TriggerMode
 from vantix.sim import CAMERAS as SIMULATED_CAMERAS
 

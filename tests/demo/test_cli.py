@@ -9,7 +9,7 @@ import pytest
 
 from vantix import cli, sim
 from vantix.demo import pipeline
-from vantix.demo.plc_server import ModbusServer, free_port
+from vantix.sim.modbus import ModbusServer, free_port
 
 pytest.importorskip("harvesters.core")
 

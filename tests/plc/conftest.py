@@ -14,7 +14,7 @@ from collections.abc import Callable, Iterator
 
 import pytest
 
-from vantix.demo.plc_server import ModbusServer, Recorder, free_port
+from vantix.sim.modbus import ModbusServer, Recorder, free_port
 from vantix.io.sink.plc_link import PlcLinkSink
 
 UNITS = (1, 2)          # the server answers these unit ids, each with its own registers

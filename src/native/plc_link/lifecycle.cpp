@@ -35,6 +35,12 @@ void open_link(py::object self) {
         self.attr("_client") = py::none();
         self.attr("_connected") = false;
     }
+    if (truthy(param(self, VANTIX_NAME("simulate"), py::bool_(false)))) {
+        glue::log(logger(), "info", kLogSimulateAsked);
+        self.attr("_pymodbus_ok") = false;
+        self.attr("_connected") = false;
+        return;
+    }
     try {
         glue::from_import("pymodbus.client", "ModbusTcpClient");
     } catch (py::error_already_set &err) {

@@ -10,6 +10,8 @@ inline constexpr const char *kLoggerName = "vantix.sink.modbus";
 // Log formats.
 inline constexpr const char *kLogNoPymodbus =
     "pymodbus is not installed -> PlcLinkSink runs in simulation mode (log only)";
+inline constexpr const char *kLogSimulateAsked =
+    "simulate=True -> PlcLinkSink runs in simulation mode (log only)";
 inline constexpr const char *kLogStartingDisconnected =
     "%s -> starting disconnected (will reconnect on send)";
 inline constexpr const char *kLogConnectException = "Modbus 연결 예외: %s";
@@ -63,6 +65,7 @@ inline constexpr const char *kClassDoc =
     "        기본 103, None 이면 기록하지 않음\n"
     "    heartbeat_register (int | None): write_heartbeat() 값 레지스터. 기본 None (사용 안 함)\n"
     "    score_scale (float): 점수에 곱해 정수로 바꾸는 배율(0..65535 로 제한, 버림). 기본 1000\n"
+    "    simulate (bool): True 이면 pymodbus 가 있어도 시뮬레이션 모드로 연다. 기본 False\n"
     "\n"
     "pymodbus 가 없으면 쓰지 않고 로그만 남기는 시뮬레이션 모드로 동작한다.";
 

@@ -10,7 +10,6 @@ frame gets a synthetic blemish, so that NG verdicts appear.
 from __future__ import annotations
 
 import contextlib
-import sys
 import time
 from dataclasses import dataclass, field
 from typing import Any
@@ -19,7 +18,7 @@ import numpy as np
 
 from vantix import sim
 from vantix.demo import inspection
-from vantix.demo.plc_server import ModbusServer
+from vantix.sim.modbus import ModbusServer
 from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
 from vantix.io.camera.base import CameraError, TriggerMode
 from vantix.io.camera.gentl_camera import GentlCamera
@@ -90,7 +89,6 @@ def run(options: Options, progress=None) -> Summary:
         summary.camera = dict(camera._device_info)
         summary.pixel_format = camera._node_pixel_format()
         summary.trigger = camera.trigger_mode.value
-        summary.last_sequence = sink._seq
         if not options.simulate:
             summary.registers = _read_back(sink)
         return summary
@@ -149,13 +147,9 @@ def _open_plc(options: Options, stack: contextlib.ExitStack):
         server = stack.enter_context(ModbusServer())
         host, port = server.host, server.port
     sink = PlcLinkSink({"host": host, "port": port, "heartbeat_register": HEARTBEAT_REGISTER,
-                        "strict_open": True})
+                        "strict_open": True, "simulate": options.simulate})
     try:
-        if options.simulate:
-            with _pymodbus_hidden():
-                sink.open()
-        else:
-            sink.open()
+        sink.open()
     except Exception as exc:  # SinkError: the PLC cannot be reached
         raise DemoError("plc", str(exc)) from exc
     stack.callback(sink.close)
@@ -166,20 +160,6 @@ def _open_plc(options: Options, stack: contextlib.ExitStack):
     else:
         label = f"{host}:{port}"
     return sink, label, server
-
-
-@contextlib.contextmanager
-def _pymodbus_hidden():
-    """The sink falls back to its log-only simulation when pymodbus cannot be
-    imported while it opens; this makes it so for that moment."""
-    saved = {name: sys.modules.pop(name) for name in list(sys.modules)
-             if name == "pymodbus" or name.startswith("pymodbus.")}
-    sys.modules["pymodbus.client"] = None  # type: ignore[assignment]
-    try:
-        yield
-    finally:
-        del sys.modules["pymodbus.client"]
-        sys.modules.update(saved)
 
 
 def _inspect(options: Options, camera: GentlCamera, sink: PlcLinkSink, progress) -> Summary:
@@ -214,6 +194,7 @@ def _inspect(options: Options, camera: GentlCamera, sink: PlcLinkSink, progress)
         # The register holds score x 1000: 1000 means "at the threshold".
         result = InspectionResult(verdict=verdict, score=score / options.threshold)
         sink.send(result, {"product_id": f"demo-{index:05d}"})
+        summary.last_sequence = judged & 0xFFFF  # the sink numbers results from 1
         if judged % options.heartbeat_every == 0:
             sink.write_heartbeat(judged // options.heartbeat_every)
         if worst is None or score >= worst[0]:

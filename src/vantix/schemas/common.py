@@ -1,4 +1,7 @@
-"""Result types shared by the inspection pipeline and its sinks."""
+"""Result types shared by the inspection pipeline and its sinks.
+
+Stands in for the host package's module of the same name and keeps its
+contract; the native modules import it as they would the host's."""
 
 from __future__ import annotations
 

@@ -1,4 +1,6 @@
-"""The simulated GenICam camera shipped with vantix.
+"""The simulators shipped with vantix: a GenICam camera and a PLC.
+
+The camera:
 
 A GenTL producer (``vantix_sim.cti``) that any GenTL consumer loads like a
 vendor's producer: four cameras by default (12-bit mono, 12-bit Bayer,
@@ -13,6 +15,10 @@ which :func:`expected_image` computes.
     h = Harvester()
     h.add_file(sim.producer_path())
     h.update()
+
+The PLC: :class:`vantix.sim.modbus.ModbusServer`, pymodbus's own Modbus TCP
+server on 127.0.0.1 that records every register write (needs the ``plc``
+extra).
 """
 
 from __future__ import annotations

@@ -1,4 +1,7 @@
-"""Silencing what producer libraries print while they are loaded."""
+"""Silencing what producer libraries print while they are loaded.
+
+Stands in for the host package's module of the same name and keeps its
+contract; the native modules import it as they would the host's."""
 
 from __future__ import annotations
 

@@ -1,5 +1,8 @@
 """Camera base types shared by every camera driver of the package.
 
+Stands in for the host package's module of the same name and keeps its
+contract; the native modules import it as they would the host's.
+
 A driver derives from :class:`TriggerCoupledCamera` and implements ``open``,
 ``close``, ``set_trigger_mode`` and the reception hook ``_receive``; the base
 class owns the public reading path (:meth:`TriggerCoupledCamera.read`).

@@ -1,5 +1,8 @@
 """Base class of the result sinks and their error type.
 
+Stands in for the host package's module of the same name and keeps its
+contract; the native modules import it as they would the host's.
+
 A sink receives one inspection result at a time and delivers it somewhere (a
 PLC, a database, a log). The host creates it with a parameter dict, calls
 ``open()``, then ``send(result, context)`` per result, and ``close()`` at the
