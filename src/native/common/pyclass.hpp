@@ -182,6 +182,15 @@ inline bool is_instance(const py::error_already_set &err, const py::handle &exc_
     return PyObject_IsInstance(err.value().ptr(), exc_type.ptr()) == 1;
 }
 
+// Whether the interpreter is shutting down (public API from 3.13 on).
+inline bool is_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
 // `except Exception`: false for KeyboardInterrupt, SystemExit and the like,
 // which callers let pass.
 inline bool is_exception(const py::error_already_set &err) {

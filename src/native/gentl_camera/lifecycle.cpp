@@ -237,7 +237,7 @@ void finalize(py::object self) {
         if (py::getattr(self, "_ia", py::none()).is_none() &&
             py::getattr(self, "_harvester", py::none()).is_none())
             return;
-        if (_Py_IsFinalizing()) return;  // at exit the process gives everything back
+        if (glue::is_finalizing()) return;  // at exit the process gives everything back
         glue::log(logger(), "warning", kLogNotClosed, py::getattr(self, "_device_info", py::none()));
         self.attr("close")();
     } catch (py::error_already_set &err) {
