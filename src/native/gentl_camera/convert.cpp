@@ -57,6 +57,17 @@ constexpr std::pair<const char *, const char *> kBayerMap[] = {
     {"BayerBG", "COLOR_BayerRG2BGR"},
 };
 
+// OpenCV's plain (bilinear) Bayer codes, by the mosaic each one reads.
+// These are demosaiced by px::demosaic_bgr, which repeats OpenCV's
+// arithmetic to the bit without first writing an 8-bit mosaic; the other
+// demosaics (_EA, _VNG) are left to OpenCV.
+constexpr std::pair<const char *, px::Mosaic> kBilinear[] = {
+    {"COLOR_BayerBG2BGR", px::Mosaic::rg},
+    {"COLOR_BayerGB2BGR", px::Mosaic::gr},
+    {"COLOR_BayerGR2BGR", px::Mosaic::gb},
+    {"COLOR_BayerRG2BGR", px::Mosaic::bg},
+};
+
 // Raw packed payloads may end in a few bytes of transfer padding after the
 // last sample; more than that is a payload of another format.
 constexpr std::size_t kPackedSlack = 8;
@@ -336,13 +347,38 @@ py::object bayer_code(py::object self, py::object cv2, const px::Format &f,
     return code;
 }
 
-// Demosaics at 8 bits: deeper samples are shifted down first, because
+// The mosaic an OpenCV code reads when it is a plain bilinear one (under
+// any of its names).
+std::optional<px::Mosaic> bilinear_mosaic(py::object cv2, py::object code) {
+    for (const auto &[name, mosaic] : kBilinear)
+        if (py::hasattr(cv2, name) && code.equal(cv2.attr(name))) return mosaic;
+    return std::nullopt;
+}
+
+// Demosaics at 8 bits: deeper samples are shifted down first (fused into
+// the bilinear demosaic, a separate pass before OpenCV's others), because
 // OpenCV's 16-bit demosaic has no vector path.
 py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f,
                         const Geometry &g, const std::string &name) {
     const Form form = check_samples(p, f, g, g.pixels);
     py::object cv2 = py::module_::import("cv2");
     py::object code = bayer_code(self, cv2, f, name);
+
+    if (const auto mosaic = bilinear_mosaic(cv2, code)) {
+        // Packed samples already unpacked to uint16 are read as words.
+        const px::Packing packing = form == Form::packed ? f.packing : px::Packing::none;
+        auto out = new_image(g, true);
+        std::uint8_t *dst = out.mutable_data();
+        px::Status s;
+        {
+            py::gil_scoped_release unlocked;
+            s = px::demosaic_bgr(p.bytes(), p.byte_len(), packing, f.bits, *mosaic,
+                                 static_cast<std::size_t>(g.width),
+                                 static_cast<std::size_t>(g.height), dst);
+        }
+        check_status(s, g);
+        return std::move(out);
+    }
 
     py::array mosaic;
     if (form == Form::bytes) {

@@ -1,0 +1,13 @@
+// The kernel bodies of one instruction set and its table of entry points.
+// No include guard: simd_<isa>.cpp includes this inside its namespace, with
+// VANTIX_ISA_AVX2 saying whether AVX2 intrinsics may be used. The entry
+// points take the names of the public kernels they serve, whose argument
+// checks they rely on.
+#include "expand.simd.hpp"
+#include "shift.simd.hpp"
+#include "unpack.simd.hpp"
+#include "colour.simd.hpp"
+#include "demosaic.simd.hpp"
+
+const Simd kSimd = {kIsaName,  unpack16,  unpack8, unpack_bgr,   shift8,
+                    shift_bgr, to_bgr8, demosaic_rows};

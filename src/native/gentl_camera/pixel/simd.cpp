@@ -1,0 +1,28 @@
+#include "simd.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vantix::pixel {
+namespace {
+
+// VANTIX_PIXEL_ISA, when set, names the one table that may be chosen.
+bool allowed(const Simd &table) {
+    const char *wanted = std::getenv("VANTIX_PIXEL_ISA");
+    return !wanted || !*wanted || std::strcmp(wanted, table.name) == 0;
+}
+
+}  // namespace
+
+const Simd &simd() {
+    static const Simd &best = []() -> const Simd & {
+#ifdef VANTIX_PIXEL_AVX2
+        // True only when the OS also saves the AVX registers.
+        if (__builtin_cpu_supports("avx2") && allowed(avx2::kSimd)) return avx2::kSimd;
+#endif
+        return baseline::kSimd;
+    }();
+    return best;
+}
+
+}  // namespace vantix::pixel

@@ -1,0 +1,18 @@
+// Everything the kernel bodies use, included before simd_<isa>.cpp chooses
+// an instruction set: library code is then compiled for the baseline only,
+// so that the one copy of each inline library function the linker keeps
+// runs on every CPU.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "kernels.hpp"
+#include "layouts.hpp"
+#include "simd.hpp"
