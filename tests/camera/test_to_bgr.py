@@ -101,6 +101,32 @@ def test_eight_bit_colour(convert, h, w, fmt, channels, code):
     np.testing.assert_array_equal(image, want)
 
 
+# Tiny, odd and vector-width-straddling sizes; the largest is shared among threads.
+BAYER_SIZES = [(h, w) for h in range(1, 6) for w in range(1, 6)] + [
+    (3, 33), (6, 34), (5, 66), (4, 67), (97, 131), (523, 1031)]
+
+
+@pytest.mark.parametrize("h,w", BAYER_SIZES)
+@pytest.mark.parametrize("pattern", PATTERNS)
+def test_bayer_is_opencv_at_every_size(convert, h, w, pattern):
+    s = samples(h * w, 12, seed=1000 * h + w)
+    code = getattr(cv2, gentl_camera._BAYER_MAP[pattern])
+    mosaic8 = grey8(s, 12, h, w)
+    np.testing.assert_array_equal(convert(s, w, h, f"{pattern}12"), cv2.cvtColor(mosaic8, code))
+    np.testing.assert_array_equal(convert(mosaic8.ravel(), w, h, f"{pattern}8"),
+                                  cv2.cvtColor(mosaic8, code))
+
+
+@pytest.mark.parametrize("code", ["COLOR_BayerRGGB2BGR", "COLOR_BayerGRBG2BGR",
+                                  "COLOR_BayerGBRG2BGR", "COLOR_BayerBGGR2BGR"])
+def test_forced_codes_under_any_name(convert, code):
+    if not hasattr(cv2, code):
+        pytest.skip(f"this OpenCV has no {code}")
+    mosaic = samples(7 * 9, 12)
+    image = convert(mosaic, 9, 7, "BayerRG12", bayer_cv_code=code)
+    np.testing.assert_array_equal(image, cv2.cvtColor(grey8(mosaic, 12, 7, 9), getattr(cv2, code)))
+
+
 # --- the Bayer orientation ------------------------------------------------------
 
 # Where the red sites of each PFNC pattern are: the name reads the first row.
