@@ -3,6 +3,10 @@ arithmetic for unpacking and depth reduction, cv2 for the colour conversions."""
 
 from __future__ import annotations
 
+import os
+import signal
+import time
+
 import cv2
 import numpy as np
 import pytest
@@ -243,6 +247,23 @@ def test_conversion_is_a_method_a_subclass_can_wrap(component):
 
     image = Cam()._to_bgr(component(np.arange(4, dtype=np.uint8), 1, 4, "Mono8"), "")
     assert image[:, 0, 0].tolist() == [3, 2, 1, 0]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_frames_shared_among_threads_convert_in_a_forked_child(convert):
+    s = samples(600 * 800, 12)
+    want = convert(s, 800, 600, "BayerRG12")  # the parent's helper threads are running
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if np.array_equal(convert(s, 800, 600, "BayerRG12"), want) else 1)
+    deadline = time.monotonic() + 30
+    while (status := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if status[0] == 0:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        pytest.fail("the child hung")
+    assert os.waitstatus_to_exitcode(status[1]) == 0
 
 
 # --- rejections --------------------------------------------------------------------

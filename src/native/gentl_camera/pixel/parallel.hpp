@@ -1,8 +1,9 @@
 // Sharing a frame among the CPU's threads. The frame is cut into parts of
 // about kPartBytes of output, which the threads take in turn from a shared
 // counter, so that a thread slowed by other work on its CPU takes fewer.
-// Small frames, which would not pay for starting a thread, stay on the
-// calling thread.
+// The calling thread takes parts too; the others are helpers kept asleep
+// between frames. Small frames, which would not pay for waking one, stay on
+// the calling thread.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +12,8 @@
 namespace vantix::pixel {
 
 constexpr std::size_t kPartBytes = std::size_t(512) << 10;
-// Output bytes per thread below which no further thread is started.
-constexpr std::size_t kThreadBytes = std::size_t(1) << 20;
+// Output bytes per thread below which no further thread is woken.
+constexpr std::size_t kThreadBytes = std::size_t(256) << 10;
 
 // Threads this process may run on at once (its CPU affinity), at least 1.
 std::size_t thread_count();
@@ -23,8 +24,8 @@ using PartBody = std::function<void(std::size_t worker, std::size_t begin, std::
 
 // Calls body for parts that cover [0, n) once, items writing item_bytes
 // each; every part but the last is a multiple of `grain` items. Returns when
-// all are done. A thread that cannot be started leaves its parts to the
-// others.
+// all are done. Helpers that cannot be started, are busy with another
+// frame or wake late leave their parts to the others.
 void parallel_parts(std::size_t n, std::size_t grain, std::size_t item_bytes,
                     const PartBody &body);
 
