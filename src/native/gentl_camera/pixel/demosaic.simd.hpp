@@ -48,41 +48,27 @@ inline void demosaic_span(const u8 *a, const u8 *b, const u8 *c, std::size_t beg
         demosaic_pixel(a, b, c, x, ((x & 1) == 0) == green0, red, out + 3 * x);
 }
 
-#if VANTIX_ISA_AVX2
-inline __m256i load32(const u8 *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-
-// Pixels x..x+31, x a red or blue pixel, so that each 16-bit word holds a
-// red or blue pixel (low byte) and a green one (high byte). The four-sample
-// means are taken in the words, the two-sample ones (exact in bytes) with
-// the byte average; reads columns x - 1 .. x + 32.
-inline void demosaic32(const u8 *a, const u8 *b, const u8 *c, std::size_t x, bool red, u8 *out) {
-    const __m256i low = _mm256_set1_epi16(0x00FF), high = _mm256_set1_epi16(-256);
-    const __m256i two = _mm256_set1_epi16(2);
-    const __m256i a0 = load32(a + x - 1), a2 = load32(a + x + 1);
-    const __m256i b0 = load32(b + x - 1), b2 = load32(b + x + 1);
-    const __m256i c0 = load32(c + x - 1), c2 = load32(c + x + 1);
-    const __m256i own = load32(b + x);
-    // Low bytes of a0/c0 are the left diagonal neighbours, high bytes the ones above/below.
-    const __m256i diagonal = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(a0, low), _mm256_and_si256(a2, low)),
-                         _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(c0, low),
-                                                           _mm256_and_si256(c2, low)),
-                                          two)),
-        2);
-    const __m256i beside = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(a0, 8), _mm256_srli_epi16(c0, 8)),
-                         _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(b0, low),
-                                                           _mm256_and_si256(b2, low)),
-                                          two)),
-        2);
-    const __m256i along_row = _mm256_avg_epu8(b0, b2);
-    const __m256i along_column = _mm256_avg_epu8(load32(a + x), load32(c + x));
-    const __m256i g = _mm256_blendv_epi8(beside, own, high);
-    const __m256i row_colour = _mm256_blendv_epi8(own, along_row, high);
-    const __m256i other = _mm256_blendv_epi8(diagonal, along_column, high);
-    store_planes32(red ? other : row_colour, g, red ? row_colour : other, out + 3 * x);
+#if VANTIX_VEC
+// kVec pixels from x on, x a red or blue pixel, so that each 16-bit word
+// holds a red or blue pixel (low byte) and a green one (high byte). The
+// four-sample means are taken in the words, the two-sample ones (exact in
+// bytes) with the byte average. Reads columns x - 1 .. x + kVec.
+VANTIX_INLINE void demosaic_vec(const u8 *a, const u8 *b, const u8 *c, std::size_t x, bool red,
+                                u8 *out) {
+    const Vec low = splat16(0x00FF), high = splat16(-256), two = splat16(2);
+    // Low bytes: the left neighbours; high bytes: the pixels above and below.
+    const Vec a0 = load(a + x - 1), c0 = load(c + x - 1), b0 = load(b + x - 1);
+    // Low bytes: the right neighbours.
+    const Vec a2 = load(a + x + 1), c2 = load(c + x + 1), b2 = load(b + x + 1);
+    const Vec own = load(b + x);
+    const Vec diagonal = shr16<2>(add16(add16(and_(a0, low), and_(a2, low)),
+                                        add16(add16(and_(c0, low), and_(c2, low)), two)));
+    const Vec beside = shr16<2>(add16(add16(shr16<8>(a0), shr16<8>(c0)),
+                                      add16(add16(and_(b0, low), and_(b2, low)), two)));
+    const Vec g = blend8(beside, own, high);
+    const Vec row_colour = blend8(own, avg8(b0, b2), high);
+    const Vec other = blend8(diagonal, avg8(load(a + x), load(c + x)), high);
+    store_planes(red ? other : row_colour, g, red ? row_colour : other, out + 3 * x);
 }
 #endif
 
@@ -91,13 +77,13 @@ inline void demosaic32(const u8 *a, const u8 *b, const u8 *c, std::size_t x, boo
 inline void demosaic_row(const u8 *a, const u8 *b, const u8 *c, std::size_t width, bool green0,
                          bool red, u8 *out) {
     std::size_t x = 1;
-#if VANTIX_ISA_AVX2
+#if VANTIX_VEC
     // Start the vectors on the first red or blue pixel.
     if (!green0) {
         demosaic_span(a, b, c, 1, 2, green0, red, out);
         x = 2;
     }
-    for (; x + 33 <= width; x += 32) demosaic32(a, b, c, x, red, out);
+    for (; x + kVec + 1 <= width; x += kVec) demosaic_vec(a, b, c, x, red, out);
 #endif
     demosaic_span(a, b, c, x, width - 1, green0, red, out);
     std::memcpy(out, out + 3, 3);

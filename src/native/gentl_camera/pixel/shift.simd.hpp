@@ -13,36 +13,20 @@ inline void shift_portable(const u8 *__restrict src, std::size_t count, int shif
     for (std::size_t i = 0; i < count; ++i) dst[i] = reduce(src, i, shift);
 }
 
-inline void shift_bgr_portable(const u8 *__restrict src, std::size_t count, int shift,
-                               u8 *__restrict dst) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const u8 grey = reduce(src, i, shift);
-        dst[3 * i] = grey;
-        dst[3 * i + 1] = grey;
-        dst[3 * i + 2] = grey;
-    }
-}
-
-#if VANTIX_ISA_AVX2
+#if VANTIX_VEC
 // Compilers widen a variable shift of 16-bit values to 32 bits; this stays in
-// words: shift, clamp to 255, pack 32 samples into 32 bytes.
-inline __m256i shift32(const u8 *src, __m128i by) {
-    const __m256i max = _mm256_set1_epi16(255);
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
-    a = _mm256_min_epu16(_mm256_srl_epi16(a, by), max);
-    b = _mm256_min_epu16(_mm256_srl_epi16(b, by), max);
-    // packus interleaves the 128-bit lanes of a and b; put them back in order.
-    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+// words: shift, clamp to 255, pack kVec samples (2 * kVec bytes) into bytes.
+VANTIX_INLINE Vec reduce_vec(const u8 *src, __m128i by) {
+    const Vec max = splat16(255);
+    return pack_words(min16(shr16(load(src), by), max), min16(shr16(load(src + kVec), by), max));
 }
 #endif
 
 void shift8(const u8 *src, int shift, u8 *dst, std::size_t count) {
     std::size_t i = 0;
-#if VANTIX_ISA_AVX2
+#if VANTIX_VEC
     const __m128i by = _mm_cvtsi32_si128(shift);
-    for (; i + 32 <= count; i += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), shift32(src + 2 * i, by));
+    for (; i + kVec <= count; i += kVec) store(dst + i, reduce_vec(src + 2 * i, by));
 #endif
     shift_portable(src + 2 * i, count - i, shift, dst + i);
 }
@@ -50,12 +34,9 @@ void shift8(const u8 *src, int shift, u8 *dst, std::size_t count) {
 // Shift and expansion in one pass: the grey values never leave registers.
 void shift_bgr(const u8 *src, int shift, u8 *dst, std::size_t count) {
     std::size_t i = 0;
-#if VANTIX_ISA_AVX2
+#if VANTIX_VEC
     const __m128i by = _mm_cvtsi32_si128(shift);
-    for (; i + 32 <= count; i += 32) {
-        const __m256i grey = shift32(src + 2 * i, by);
-        store_bgr32(_mm256_castsi256_si128(grey), _mm256_extracti128_si256(grey, 1), dst + 3 * i);
-    }
+    for (; i + kVec <= count; i += kVec) store_grey(reduce_vec(src + 2 * i, by), dst + 3 * i);
 #endif
-    shift_bgr_portable(src + 2 * i, count - i, shift, dst + 3 * i);
+    for (; i < count; ++i) std::memset(dst + 3 * i, reduce(src, i, shift), 3);
 }

@@ -16,9 +16,10 @@ bool allowed(const Simd &table) {
 
 const Simd &simd() {
     static const Simd &best = []() -> const Simd & {
-#ifdef VANTIX_PIXEL_AVX2
-        // True only when the OS also saves the AVX registers.
+#ifdef VANTIX_PIXEL_X86
+        // True for AVX2 only when the OS also saves the AVX registers.
         if (__builtin_cpu_supports("avx2") && allowed(avx2::kSimd)) return avx2::kSimd;
+        if (__builtin_cpu_supports("sse4.1") && allowed(sse41::kSimd)) return sse41::kSimd;
 #endif
         return baseline::kSimd;
     }();

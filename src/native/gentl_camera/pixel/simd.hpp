@@ -1,18 +1,20 @@
 // One dispatch point for the vector kernels.
 //
 // Each kernel body is written once, in a *.simd.hpp file: plain loops that
-// the compiler vectorises for the instruction set at hand, and intrinsics
-// behind `#if VANTIX_ISA_AVX2` where it vectorises poorly. The bodies are
-// compiled once per instruction set, each into its own namespace with a
-// table of entry points (simd_<isa>.cpp); the public kernels check their
-// arguments and call through the table of the best instruction set the CPU
-// runs, chosen once (simd.cpp). So the package runs on old industrial PCs
-// without giving up the vector width of new ones, and needs no -march.
+// the compiler vectorises for the instruction set at hand, and, where it
+// vectorises poorly, byte vectors (vec.simd.hpp) that are 128-bit with
+// SSE4.1 and 256-bit with AVX2. The bodies are compiled once per
+// instruction set, each into its own namespace with a table of entry points
+// (simd_<isa>.cpp); the public kernels check their arguments and call
+// through the table of the best instruction set the CPU runs, chosen once
+// (simd.cpp). So the package runs on old industrial PCs without giving up
+// the vector width of new ones, and needs no -march.
 //
-// The instruction sets are listed here (the tables below) and chosen in
-// simd.cpp, best first; each has a translation unit simd_<isa>.cpp. The
-// environment variable VANTIX_PIXEL_ISA=<isa> (avx2, baseline) allows that
-// one alone, to test or measure the others; the baseline is always allowed.
+// The instruction sets, best first: avx2, sse41 (x86-64 only) and baseline
+// (the compiler's default target). They are declared here and chosen in
+// simd.cpp; each has a translation unit simd_<isa>.cpp. The environment
+// variable VANTIX_PIXEL_ISA=<isa> allows that one alone, to test or measure
+// the others; the baseline is always allowed.
 #pragma once
 
 #include <cstddef>
@@ -21,9 +23,8 @@
 #include "kernels.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
-#define VANTIX_PIXEL_AVX2 1  // x86-64 with AVX2 (Haswell, Zen and later)
+#define VANTIX_PIXEL_X86 1  // the avx2 and sse41 tables are built
 #endif
-// baseline: whatever the compiler targets by default (x86-64: SSE2)
 
 namespace vantix::pixel {
 
@@ -57,8 +58,11 @@ struct Simd {
                           std::uint8_t *dst, std::uint8_t *scratch);
 };
 
-#ifdef VANTIX_PIXEL_AVX2
-namespace avx2 {
+#ifdef VANTIX_PIXEL_X86
+namespace avx2 {  // Haswell, Zen and later
+extern const Simd kSimd;
+}
+namespace sse41 {  // Penryn, Silvermont, Jaguar and later
 extern const Simd kSimd;
 }
 #endif

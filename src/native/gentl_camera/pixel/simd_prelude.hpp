@@ -9,10 +9,11 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__)
+#include "simd.hpp"
+
+#ifdef VANTIX_PIXEL_X86
 #include <immintrin.h>
 #endif
 
 #include "kernels.hpp"
 #include "layouts.hpp"
-#include "simd.hpp"

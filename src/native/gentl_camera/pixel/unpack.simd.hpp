@@ -30,42 +30,31 @@ struct Plan {
     void (*group)(const u8 *, Out *) = nullptr;
 };
 
-#if VANTIX_ISA_AVX2
-// The top 8 bits of 32 12p samples (48 bytes at p), in order. Sample 2j is
-// the word of bytes 3j and 3j + 1 shifted right by 4, sample 2j + 1 is byte
-// 3j + 2. Each 128-bit lane gathers its 8 groups (24 bytes) from two
-// overlapping 16-byte loads.
-inline __m256i lsb12_top32(const u8 *p) {
-    const __m256i first = _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(p + 24),
-                                              reinterpret_cast<const __m128i *>(p));
-    const __m256i second = _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(p + 32),
-                                               reinterpret_cast<const __m128i *>(p + 8));
-    // Groups 0..4 of a lane come from `first`, 5..7 from `second` (8 bytes on).
-    const __m256i low_first = _mm256_setr_epi8(
-        0, 1, 3, 4, 6, 7, 9, 10, 12, 13, -1, -1, -1, -1, -1, -1,
-        0, 1, 3, 4, 6, 7, 9, 10, 12, 13, -1, -1, -1, -1, -1, -1);
-    const __m256i low_second = _mm256_setr_epi8(
-        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 7, 8, 10, 11, 13, 14,
-        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 7, 8, 10, 11, 13, 14);
-    const __m256i high_first = _mm256_setr_epi8(
-        -1, 2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1,
-        -1, 2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1);
-    const __m256i high_second = _mm256_setr_epi8(
-        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, -1, 12, -1, 15,
-        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, -1, 12, -1, 15);
-    const __m256i words = _mm256_or_si256(_mm256_shuffle_epi8(first, low_first),
-                                          _mm256_shuffle_epi8(second, low_second));
-    const __m256i odd = _mm256_or_si256(_mm256_shuffle_epi8(first, high_first),
-                                        _mm256_shuffle_epi8(second, high_second));
-    const __m256i even = _mm256_and_si256(_mm256_srli_epi16(words, 4), _mm256_set1_epi16(0x00FF));
-    return _mm256_or_si256(even, odd);
+#if VANTIX_VEC
+// Gathers of lsb12_top: sample 2j of a lane is the word of bytes 3j and
+// 3j + 1 shifted right by 4, sample 2j + 1 is byte 3j + 2. Groups 0..4 of a
+// lane come from its first 16 bytes, 5..7 from 16 bytes 8 further on.
+constexpr std::int8_t kLsb12Low[2][16] = {
+    {0, 1, 3, 4, 6, 7, 9, 10, 12, 13, -1, -1, -1, -1, -1, -1},
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 7, 8, 10, 11, 13, 14}};
+constexpr std::int8_t kLsb12High[2][16] = {
+    {-1, 2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1},
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, -1, 12, -1, 15}};
+
+// The top 8 bits of kVec 12p samples (3 * kVec / 2 bytes at p), in order;
+// each lane decodes its own 8 groups (24 bytes).
+VANTIX_INLINE Vec lsb12_top(const u8 *p) {
+    const Vec first = load_lanes(p, 24), second = load_lanes(p + 8, 24);
+    const Vec words = or_(shuffle8(first, lanes(kLsb12Low[0])), shuffle8(second, lanes(kLsb12Low[1])));
+    const Vec odd = or_(shuffle8(first, lanes(kLsb12High[0])), shuffle8(second, lanes(kLsb12High[1])));
+    return or_(and_(shr16<4>(words), splat16(0x00FF)), odd);
 }
 
-// groups8<Lsb12> sixteen groups at a time.
+// groups8<Lsb12>, a vector at a time.
 inline void lsb12_groups8(const u8 *__restrict src, std::size_t groups, u8 *__restrict dst) {
+    constexpr std::size_t step = kVec / 2;  // groups per vector
     std::size_t i = 0;
-    for (; i + 16 <= groups; i += 16)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 2 * i), lsb12_top32(src + 3 * i));
+    for (; i + step <= groups; i += step) store(dst + 2 * i, lsb12_top(src + 3 * i));
     groups8<layout::Lsb12>(src + 3 * i, groups - i, dst + 2 * i);
 }
 #endif
@@ -91,7 +80,7 @@ inline Plan<u8> plan8(Packing packing, int bits) {
     if (packing == Packing::grouped) return plan8_of<Grouped8>();
     if (bits == 12) {
         Plan<u8> p = plan8_of<Lsb12>();
-#if VANTIX_ISA_AVX2
+#if VANTIX_VEC
         p.bulk = lsb12_groups8;
 #endif
         return p;
@@ -129,17 +118,13 @@ void unpack8(const u8 *src, std::size_t src_len, Packing packing, int bits, u8 *
 }
 
 // Decoded a block at a time into L1, then expanded; 12p samples straight
-// from registers where AVX2 is at hand.
+// from registers where there are vectors.
 void unpack_bgr(const u8 *src, std::size_t src_len, Packing packing, int bits, u8 *dst,
                 std::size_t count) {
-#if VANTIX_ISA_AVX2
+#if VANTIX_VEC
     if (packing == Packing::lsb && bits == 12) {
         std::size_t i = 0;
-        for (; i + 32 <= count; i += 32) {
-            const __m256i grey = lsb12_top32(src + i / 2 * 3);
-            store_bgr32(_mm256_castsi256_si128(grey), _mm256_extracti128_si256(grey, 1),
-                        dst + 3 * i);
-        }
+        for (; i + kVec <= count; i += kVec) store_grey(lsb12_top(src + i / 2 * 3), dst + 3 * i);
         src += i / 2 * 3;
         src_len -= i / 2 * 3;
         dst += 3 * i;
