@@ -1,5 +1,5 @@
 // The kernel bodies of one instruction set and its table of entry points.
-// No include guard: simd_<isa>.cpp includes this inside its namespace, with
+// No include guard: simd_target.hpp includes this inside its namespace, with
 // VANTIX_ISA_<isa> saying which vector operations may be used. The entry
 // points take the names of the public kernels they serve, whose argument
 // checks they rely on.

@@ -5,10 +5,10 @@
 // vectorises poorly, byte vectors (vec.simd.hpp) that are 128-bit with
 // SSE4.1 and 256-bit with AVX2. The bodies are compiled once per
 // instruction set, each into its own namespace with a table of entry points
-// (simd_<isa>.cpp); the public kernels check their arguments and call
-// through the table of the best instruction set the CPU runs, chosen once
-// (simd.cpp). So the package runs on old industrial PCs without giving up
-// the vector width of new ones, and needs no -march.
+// (simd_<isa>.cpp, simd_target.hpp); the public kernels check their
+// arguments and call through the table of the best instruction set the CPU
+// runs, chosen once (simd.cpp). So the package runs on old industrial PCs
+// without giving up the vector width of new ones, and needs no -march.
 //
 // The instruction sets, best first: avx2, sse41 (x86-64 only) and baseline
 // (the compiler's default target). They are declared here and chosen in

@@ -1,4 +1,4 @@
-// Everything the kernel bodies use, included before simd_<isa>.cpp chooses
+// Everything the kernel bodies use, included before simd_target.hpp chooses
 // an instruction set: library code is then compiled for the baseline only,
 // so that the one copy of each inline library function the linker keeps
 // runs on every CPU.
