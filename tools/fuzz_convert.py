@@ -132,9 +132,9 @@ for _d in (10, 12, 14, 16):
     WELL_FORMED[f"Mono{_d}"] = [(np.uint16, 1), (np.uint8, 2)]
 for _p in ("RG", "GR", "GB", "BG"):
     WELL_FORMED[f"Bayer{_p}8"] = [(np.uint8, 1)]
-    for _d in (10, 12, 16):
+    for _d in (10, 12, 14, 16):
         WELL_FORMED[f"Bayer{_p}{_d}"] = [(np.uint16, 1), (np.uint8, 2)]
-for _prefix in ("Mono", "BayerRG", "BayerBG"):
+for _prefix in ("Mono", "BayerRG", "BayerGR", "BayerGB", "BayerBG"):
     for _d, _k in ((10, "p"), (12, "p"), (14, "p"), (10, "Packed"), (12, "Packed")):
         WELL_FORMED[f"{_prefix}{_d}{_k}"] = [(np.uint16, 1), (np.uint8, 12 if _k == "Packed" else _d)]
 

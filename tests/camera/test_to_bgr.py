@@ -75,8 +75,8 @@ def test_mono_packed(convert, pack, h, w, bits, kind, expanded):
     np.testing.assert_array_equal(image, cv2.cvtColor(grey8(s, bits, h, w), cv2.COLOR_GRAY2BGR))
 
 
-BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (16, "", "uint16"),
-               (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"), (14, "p", "p"),
+BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (14, "", "uint16"),
+               (16, "", "uint16"), (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"), (14, "p", "p"),
                (10, "Packed", "Packed"), (12, "Packed", "Packed"), (12, "p", "uint16")]
 
 

@@ -115,7 +115,8 @@ TEST(demosaic_matches_the_definition_at_every_size) {
     for (const Form &f : kForms)
         for (Mosaic m : kMosaics)
             for (std::size_t w : widths)
-                for (std::size_t h = 1; h <= 6; ++h) CHECK(matches(f, m, w, h, unsigned(w * 7 + h)));
+                for (std::size_t h = 1; h <= 6; ++h)
+                    CHECK(matches(f, m, w, h, unsigned(w * 7 + h)));
 }
 
 TEST(demosaic_of_a_frame_shared_among_threads) {
@@ -136,6 +137,7 @@ TEST(demosaic_refuses_what_it_cannot_read) {
     CHECK(run(Packing::none, 8, 63, 8, 8) == Status::too_small);
     CHECK(run(Packing::none, 12, 63, 4, 8) == Status::too_small);
     CHECK(run(Packing::lsb, 12, 23, 4, 4) == Status::too_small);
-    CHECK(run(Packing::none, 8, 64, std::size_t(1) << 40, std::size_t(1) << 40) == Status::too_small);
+    const std::size_t huge = std::size_t(1) << 40;
+    CHECK(run(Packing::none, 8, 64, huge, huge) == Status::too_small);
     CHECK(run(Packing::none, 8, 0, 0, 5) == Status::ok);
 }

@@ -30,7 +30,8 @@ bool covered_once(std::size_t n, std::size_t grain) {
 }  // namespace
 
 TEST(parts_cover_every_item_once) {
-    const std::size_t sizes[] = {1, 63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17, 40 * kPartBytes};
+    const std::size_t sizes[] = {1,  63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17,
+                                 40 * kPartBytes};
     for (std::size_t n : sizes)
         for (std::size_t grain : {1, 64}) CHECK(covered_once(n, grain));
 }
@@ -48,9 +49,10 @@ TEST(frames_shared_from_several_threads_at_once) {
 
 TEST(small_frames_stay_on_the_calling_thread) {
     int calls = 0;
-    parallel_parts(kThreadBytes / 3, 1, 3, [&](std::size_t worker, std::size_t begin, std::size_t end) {
+    const std::size_t n = kThreadBytes / 3;
+    parallel_parts(n, 1, 3, [&](std::size_t worker, std::size_t begin, std::size_t end) {
         ++calls;
-        CHECK(worker == 0 && begin == 0 && end == kThreadBytes / 3);
+        CHECK(worker == 0 && begin == 0 && end == n);
     });
     CHECK(calls == 1);
     parallel_parts(0, 1, 3, [&](std::size_t, std::size_t, std::size_t) { ++calls; });

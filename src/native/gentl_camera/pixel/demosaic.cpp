@@ -36,9 +36,10 @@ Status demosaic_bgr(const std::uint8_t *src, std::size_t src_len, Packing packin
     const MosaicFrame frame{src, src_len, packing, bits, mosaic, width, height};
     const std::size_t scratch_bytes = demosaic_scratch(width);
     std::vector<std::uint8_t> scratch(thread_count() * scratch_bytes);
-    parallel_parts(height, 1, 3 * width, [&](std::size_t worker, std::size_t begin, std::size_t end) {
-        simd().demosaic_rows(frame, begin, end, dst, scratch.data() + worker * scratch_bytes);
-    });
+    const auto rows = [&](std::size_t worker, std::size_t first, std::size_t end) {
+        simd().demosaic_rows(frame, first, end, dst, scratch.data() + worker * scratch_bytes);
+    };
+    parallel_parts(height, 1, 3 * width, rows);
     return Status::ok;
 }
 

@@ -43,7 +43,8 @@ Status in_parts(const std::uint8_t *src, std::size_t src_len, Packing packing, i
 Status unpack16(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
                 std::uint16_t *dst, std::size_t count) {
     return in_parts(src, src_len, packing, bits, count, 2,
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first, std::size_t n) {
+                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
+                        std::size_t n) {
                         simd().unpack16(part, len, packing, bits, dst + first, n);
                     });
 }
@@ -51,7 +52,8 @@ Status unpack16(const std::uint8_t *src, std::size_t src_len, Packing packing, i
 Status unpack8(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
                std::uint8_t *dst, std::size_t count) {
     return in_parts(src, src_len, packing, bits, count, 1,
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first, std::size_t n) {
+                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
+                        std::size_t n) {
                         simd().unpack8(part, len, packing, bits, dst + first, n);
                     });
 }
@@ -59,7 +61,8 @@ Status unpack8(const std::uint8_t *src, std::size_t src_len, Packing packing, in
 Status unpack_bgr(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
                   std::uint8_t *dst, std::size_t count) {
     return in_parts(src, src_len, packing, bits, count, 3,
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first, std::size_t n) {
+                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
+                        std::size_t n) {
                         simd().unpack_bgr(part, len, packing, bits, dst + 3 * first, n);
                     });
 }

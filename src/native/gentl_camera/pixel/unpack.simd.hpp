@@ -45,8 +45,10 @@ constexpr std::int8_t kLsb12High[2][16] = {
 // each lane decodes its own 8 groups (24 bytes).
 VANTIX_INLINE Vec lsb12_top(const u8 *p) {
     const Vec first = load_lanes(p, 24), second = load_lanes(p + 8, 24);
-    const Vec words = or_(shuffle8(first, lanes(kLsb12Low[0])), shuffle8(second, lanes(kLsb12Low[1])));
-    const Vec odd = or_(shuffle8(first, lanes(kLsb12High[0])), shuffle8(second, lanes(kLsb12High[1])));
+    const Vec words =
+        or_(shuffle8(first, lanes(kLsb12Low[0])), shuffle8(second, lanes(kLsb12Low[1])));
+    const Vec odd =
+        or_(shuffle8(first, lanes(kLsb12High[0])), shuffle8(second, lanes(kLsb12High[1])));
     return or_(and_(shr16<4>(words), splat16(0x00FF)), odd);
 }
 
@@ -71,7 +73,8 @@ Plan<u8> plan8_of() {
 // The packing and depth are among those can_unpack accepts.
 inline Plan<u16> plan16(Packing packing, int bits) {
     using namespace layout;
-    if (packing == Packing::grouped) return bits == 10 ? plan16_of<Grouped10>() : plan16_of<Grouped12>();
+    if (packing == Packing::grouped)
+        return bits == 10 ? plan16_of<Grouped10>() : plan16_of<Grouped12>();
     return bits == 10 ? plan16_of<Lsb10>() : bits == 12 ? plan16_of<Lsb12>() : plan16_of<Lsb14>();
 }
 
