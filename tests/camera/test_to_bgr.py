@@ -76,8 +76,9 @@ def test_mono_packed(convert, pack, h, w, bits, kind, expanded):
 
 
 BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (14, "", "uint16"),
-               (16, "", "uint16"), (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"), (14, "p", "p"),
-               (10, "Packed", "Packed"), (12, "Packed", "Packed"), (12, "p", "uint16")]
+               (16, "", "uint16"), (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"),
+               (14, "p", "p"), (10, "Packed", "Packed"), (12, "Packed", "Packed"),
+               (12, "p", "uint16")]
 
 
 @pytest.mark.parametrize("h,w", [(1, 1), (3, 5), (7, 13), (32, 48)])
