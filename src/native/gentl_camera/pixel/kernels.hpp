@@ -62,9 +62,9 @@ Status to_bgr8(const std::uint8_t *src, std::size_t src_len, Order order, std::u
 enum class Mosaic { rg, gr, gb, bg };
 
 // Bilinear demosaic of a width x height mosaic to BGR (3 * width * height
-// bytes of dst), at 8 bits: the samples are read as unpack8 (packed), shift8
-// (packing none, 9..16 bits, 16-bit words) or as bytes (none, 8 bits) reads
-// them. Each inner pixel keeps its own sample and takes the mean of its
+// bytes of dst) at 8 bits, the samples reduced as unpack8 (packed) or shift8
+// (Packing::none, 9..16 bits in 16-bit words) reduce them, or taken as they
+// are (Packing::none, 8 bits). Each inner pixel keeps its own sample and takes the mean of its
 // nearest neighbours of each other colour: the two of a green pixel's row or
 // column, the four beside (green) or diagonal to (red, blue) the others,
 // rounded half up. The outermost rows and columns repeat their inner
