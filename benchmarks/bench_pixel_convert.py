@@ -219,7 +219,7 @@ def reception(frames: int) -> None:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeats", type=int, default=15)
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--frames", type=int, default=300, help="frames per reception round")
     args = parser.parse_args()
     conversions(args.repeats, args.rounds)
