@@ -5,7 +5,10 @@ dtypes, lengths, memory layouts and forced OpenCV codes), mixed with
 well-formed ones so that every kernel runs, not only the rejections.
 
 Every call must either return a well-formed result or raise CameraError; any
-other exception is a finding. Run it against the sanitizer build so that a
+other exception is a finding, and so is a well-formed mono or Bayer frame
+whose image differs from the straightforward route: samples reduced to
+8 bits with numpy (packed ones unpacked by _unpack), then OpenCV's
+GRAY2BGR or the demosaic the camera's code names. Run it against the sanitizer build so that a
 read or write outside a buffer aborts the process:
 
     python3 -m venv .venv-asan
@@ -26,10 +29,12 @@ from __future__ import annotations
 import argparse
 import collections
 import random
+import re
 import sys
 import time
 import traceback
 
+import cv2
 import numpy as np
 
 from vantix.io.camera import gentl_camera
@@ -127,9 +132,9 @@ for _d in (10, 12, 14, 16):
     WELL_FORMED[f"Mono{_d}"] = [(np.uint16, 1), (np.uint8, 2)]
 for _p in ("RG", "GR", "GB", "BG"):
     WELL_FORMED[f"Bayer{_p}8"] = [(np.uint8, 1)]
-    for _d in (10, 12, 16):
+    for _d in (10, 12, 14, 16):
         WELL_FORMED[f"Bayer{_p}{_d}"] = [(np.uint16, 1), (np.uint8, 2)]
-for _prefix in ("Mono", "BayerRG", "BayerBG"):
+for _prefix in ("Mono", "BayerRG", "BayerGR", "BayerGB", "BayerBG"):
     for _d, _k in ((10, "p"), (12, "p"), (14, "p"), (10, "Packed"), (12, "Packed")):
         WELL_FORMED[f"{_prefix}{_d}{_k}"] = [(np.uint16, 1), (np.uint8, 12 if _k == "Packed" else _d)]
 
@@ -137,7 +142,9 @@ for _prefix in ("Mono", "BayerRG", "BayerBG"):
 def well_formed(rng, np_rng):
     fmt = rng.choice(list(WELL_FORMED))
     dtype, per = rng.choice(WELL_FORMED[fmt])
-    width, height = rng.randrange(1, 40), rng.randrange(1, 40)
+    # Now and then a frame large enough to be shared among threads.
+    limit = 700 if rng.random() < 0.003 else 40
+    width, height = rng.randrange(1, limit), rng.randrange(1, limit)
     n = width * height
     if fmt[-1] == "p" or fmt.endswith("Packed"):
         length = n if dtype == np.uint16 else (n * per + 7) // 8
@@ -151,12 +158,39 @@ def well_formed(rng, np_rng):
     return fmt, width, height, data
 
 
+SAMPLES = re.compile(r"(Mono|Bayer(RG|GR|GB|BG))(\d+)(p|Packed)?$")
+
+
+def straightforward(fmt: str, data: np.ndarray, width: int, height: int, code) -> np.ndarray | None:
+    """The image of a well-formed mono or Bayer frame by the plain route;
+    None for the colour formats."""
+    match = SAMPLES.match(fmt)
+    if not match:
+        return None
+    layout, pattern, bits, kind = match[1], match[2], int(match[3]), match[4]
+    s = np.ascontiguousarray(data)
+    if kind and s.dtype == np.uint8:
+        s = gentl_camera._unpack(s, bits, kind, width * height)
+    elif bits > 8 and s.dtype == np.uint8:
+        s = s.view("<u2")
+    grey = np.minimum(s.astype(np.uint32) >> (bits - 8), 255).astype(np.uint8).reshape(height, width)
+    if layout == "Mono":
+        return cv2.cvtColor(grey, cv2.COLOR_GRAY2BGR)
+    name = code or gentl_camera._BAYER_MAP[f"Bayer{pattern}"]
+    return cv2.cvtColor(grey, getattr(cv2, name))
+
+
 def one_to_bgr(rng, np_rng, cam_for):
     if rng.random() < 0.4:
         fmt, width, height, data = well_formed(rng, np_rng)
-        image = cam_for(rng.choice(CODES[:6]))._to_bgr(Fake(data=data, width=width, height=height,
-                                                            data_format=fmt), "")
-        return check_image(image, width, height)
+        code = rng.choice(CODES[:6])
+        image = cam_for(code)._to_bgr(Fake(data=data, width=width, height=height,
+                                           data_format=fmt), "")
+        problem = check_image(image, width, height)
+        want = None if problem else straightforward(fmt, data, width, height, code)
+        if want is not None and not np.array_equal(image, want):
+            return f"{fmt} {width}x{height} {data.dtype} code {code!r}: image differs"
+        return problem
     fmt = format_name(rng)
     width, height = dimension(rng), dimension(rng)
     pixels = width * height if isinstance(width, int) and isinstance(height, int) \

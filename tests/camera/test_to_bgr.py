@@ -3,6 +3,10 @@ arithmetic for unpacking and depth reduction, cv2 for the colour conversions."""
 
 from __future__ import annotations
 
+import os
+import signal
+import time
+
 import cv2
 import numpy as np
 import pytest
@@ -71,9 +75,10 @@ def test_mono_packed(convert, pack, h, w, bits, kind, expanded):
     np.testing.assert_array_equal(image, cv2.cvtColor(grey8(s, bits, h, w), cv2.COLOR_GRAY2BGR))
 
 
-BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (16, "", "uint16"),
-               (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"), (14, "p", "p"),
-               (10, "Packed", "Packed"), (12, "Packed", "Packed"), (12, "p", "uint16")]
+BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (14, "", "uint16"),
+               (16, "", "uint16"), (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"),
+               (14, "p", "p"), (10, "Packed", "Packed"), (12, "Packed", "Packed"),
+               (12, "p", "uint16")]
 
 
 @pytest.mark.parametrize("h,w", [(1, 1), (3, 5), (7, 13), (32, 48)])
@@ -99,6 +104,32 @@ def test_eight_bit_colour(convert, h, w, fmt, channels, code):
     pixels = data.reshape(h, w, channels)
     want = pixels if code is None else cv2.cvtColor(pixels, code)
     np.testing.assert_array_equal(image, want)
+
+
+# Tiny, odd and vector-width-straddling sizes; the largest is shared among threads.
+BAYER_SIZES = [(h, w) for h in range(1, 6) for w in range(1, 6)] + [
+    (3, 33), (6, 34), (5, 66), (4, 67), (97, 131), (523, 1031)]
+
+
+@pytest.mark.parametrize("h,w", BAYER_SIZES)
+@pytest.mark.parametrize("pattern", PATTERNS)
+def test_bayer_is_opencv_at_every_size(convert, h, w, pattern):
+    s = samples(h * w, 12, seed=1000 * h + w)
+    code = getattr(cv2, gentl_camera._BAYER_MAP[pattern])
+    mosaic8 = grey8(s, 12, h, w)
+    np.testing.assert_array_equal(convert(s, w, h, f"{pattern}12"), cv2.cvtColor(mosaic8, code))
+    np.testing.assert_array_equal(convert(mosaic8.ravel(), w, h, f"{pattern}8"),
+                                  cv2.cvtColor(mosaic8, code))
+
+
+@pytest.mark.parametrize("code", ["COLOR_BayerRGGB2BGR", "COLOR_BayerGRBG2BGR",
+                                  "COLOR_BayerGBRG2BGR", "COLOR_BayerBGGR2BGR"])
+def test_forced_codes_under_any_name(convert, code):
+    if not hasattr(cv2, code):
+        pytest.skip(f"this OpenCV has no {code}")
+    mosaic = samples(7 * 9, 12)
+    image = convert(mosaic, 9, 7, "BayerRG12", bayer_cv_code=code)
+    np.testing.assert_array_equal(image, cv2.cvtColor(grey8(mosaic, 12, 7, 9), getattr(cv2, code)))
 
 
 # --- the Bayer orientation ------------------------------------------------------
@@ -217,6 +248,23 @@ def test_conversion_is_a_method_a_subclass_can_wrap(component):
 
     image = Cam()._to_bgr(component(np.arange(4, dtype=np.uint8), 1, 4, "Mono8"), "")
     assert image[:, 0, 0].tolist() == [3, 2, 1, 0]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_frames_shared_among_threads_convert_in_a_forked_child(convert):
+    s = samples(600 * 800, 12)
+    want = convert(s, 800, 600, "BayerRG12")  # the parent's helper threads are running
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if np.array_equal(convert(s, 800, 600, "BayerRG12"), want) else 1)
+    deadline = time.monotonic() + 30
+    while (status := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if status[0] == 0:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        pytest.fail("the child hung")
+    assert os.waitstatus_to_exitcode(status[1]) == 0
 
 
 # --- rejections --------------------------------------------------------------------

@@ -1,4 +1,4 @@
-// sources: src/native/gentl_camera/pixel/format.cpp src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/expand.cpp
+// sources: src/native/gentl_camera/pixel/format.cpp
 #include <string_view>
 
 #include "check.hpp"

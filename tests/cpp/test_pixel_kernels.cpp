@@ -1,15 +1,18 @@
-// sources: src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp src/native/gentl_camera/pixel/expand.cpp
+// sources: src/native/gentl_camera/pixel/format.cpp src/native/gentl_camera/pixel/parallel.cpp src/native/gentl_camera/pixel/simd.cpp src/native/gentl_camera/pixel/simd_avx2.cpp src/native/gentl_camera/pixel/simd_sse41.cpp src/native/gentl_camera/pixel/simd_baseline.cpp src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp src/native/gentl_camera/pixel/demosaic.cpp
 // Every kernel against a reference written from the layout's definition,
 // with inputs and outputs allocated to their exact size so that the
 // sanitizer catches any access past either.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "check.hpp"
 #include "gentl_camera/pixel/kernels.hpp"
+#include "gentl_camera/pixel/simd.hpp"
 
 using namespace vantix::pixel;
 
@@ -73,6 +76,17 @@ std::vector<std::size_t> counts() {
 }
 
 }  // namespace
+
+TEST(the_best_table_the_cpu_runs_is_used) {
+#if defined(__x86_64__)
+    if (!std::getenv("VANTIX_PIXEL_ISA")) {
+        const char *best = __builtin_cpu_supports("avx2")     ? "avx2"
+                           : __builtin_cpu_supports("sse4.1") ? "sse41"
+                                                              : "baseline";
+        CHECK(std::string(simd().name) == best);
+    }
+#endif
+}
 
 TEST(packed_sizes_follow_the_layouts) {
     CHECK(need(Packing::lsb, 10, 4) == 5);
@@ -193,9 +207,9 @@ TEST(shift_saturates_and_reads_unaligned_words) {
     CHECK(shift8(words, 0, 4, out.data(), 0) == Status::ok);
 }
 
-TEST(large_outputs_stream_at_any_alignment) {
-    // Past the size where stores bypass the cache; every start offset of the
-    // output modulo the 32-byte store width is reached by one of the runs.
+TEST(large_frames_shared_among_threads_convert_whole) {
+    // Several parts of a frame, at output offsets that differ modulo the
+    // vector width.
     const std::size_t count = (std::size_t(4) << 20) + 4099;
     const auto grey = random_bytes(count, 11);
     const auto words = random_bytes(2 * count, 12);

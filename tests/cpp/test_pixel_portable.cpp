@@ -1,10 +1,25 @@
-// sources:
-// The kernel tests again, against the portable loops alone: no AVX2 clones
-// and no AVX2 paths, as on a CPU without AVX2.
-#define VANTIX_HOT
-#define VANTIX_NO_AVX2_PATH
-#include "gentl_camera/pixel/colour.cpp"
-#include "gentl_camera/pixel/expand.cpp"
-#include "gentl_camera/pixel/shift.cpp"
-#include "gentl_camera/pixel/unpack.cpp"
+// sources: src/native/gentl_camera/pixel/format.cpp src/native/gentl_camera/pixel/parallel.cpp src/native/gentl_camera/pixel/simd.cpp src/native/gentl_camera/pixel/simd_avx2.cpp src/native/gentl_camera/pixel/simd_sse41.cpp src/native/gentl_camera/pixel/simd_baseline.cpp src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp src/native/gentl_camera/pixel/demosaic.cpp
+// The kernel tests again, against the baseline table alone, as a CPU
+// without vector extensions runs them (or another table, as a file that
+// includes this one says).
+#include <cstdlib>
+#include <cstring>
+
+#include "gentl_camera/pixel/simd.hpp"
+
+#ifndef VANTIX_TEST_ISA
+#define VANTIX_TEST_ISA "baseline"
+#endif
+
+namespace {
+// Before any kernel runs: the table is chosen on first use.
+const int kTableSet = setenv("VANTIX_PIXEL_ISA", VANTIX_TEST_ISA, 1);
+}  // namespace
+
+#include "test_pixel_demosaic.cpp"
 #include "test_pixel_kernels.cpp"
+
+TEST(the_table_asked_for_is_the_one_used) {
+    CHECK(kTableSet == 0);
+    CHECK(std::strcmp(vantix::pixel::simd().name, VANTIX_TEST_ISA) == 0);
+}

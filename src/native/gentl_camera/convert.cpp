@@ -57,6 +57,17 @@ constexpr std::pair<const char *, const char *> kBayerMap[] = {
     {"BayerBG", "COLOR_BayerRG2BGR"},
 };
 
+// OpenCV's plain (bilinear) Bayer codes, by the mosaic each one reads.
+// These are demosaiced by px::demosaic_bgr, which repeats OpenCV's
+// arithmetic to the bit without first writing an 8-bit mosaic; the other
+// demosaics (_EA, _VNG) are left to OpenCV.
+constexpr std::pair<const char *, px::Mosaic> kBilinear[] = {
+    {"COLOR_BayerBG2BGR", px::Mosaic::rg},
+    {"COLOR_BayerGB2BGR", px::Mosaic::gr},
+    {"COLOR_BayerGR2BGR", px::Mosaic::gb},
+    {"COLOR_BayerRG2BGR", px::Mosaic::bg},
+};
+
 // Raw packed payloads may end in a few bytes of transfer padding after the
 // last sample; more than that is a payload of another format.
 constexpr std::size_t kPackedSlack = 8;
@@ -250,29 +261,35 @@ py::array_t<std::uint8_t> new_image(const Geometry &g, bool colour) {
     return py::array_t<std::uint8_t>({g.height, g.width});
 }
 
-// --- per layout ------------------------------------------------------------
-
-py::object mono_to_bgr(const Payload &p, const px::Format &f, const Geometry &g) {
-    const Form form = check_samples(p, f, g, g.pixels);
-    auto out = new_image(g, true);
+// A new image filled by kernel(dst), which returns a px::Status, with the
+// GIL released.
+template <class Kernel>
+py::array filled(const Geometry &g, bool colour, const Kernel &kernel) {
+    auto out = new_image(g, colour);
     std::uint8_t *dst = out.mutable_data();
     px::Status s;
     {
         py::gil_scoped_release unlocked;
-        switch (form) {
-        case Form::bytes:
-            s = px::to_bgr8(p.bytes(), p.byte_len(), px::Order::gray, dst, g.pixels);
-            break;
-        case Form::words:
-            s = px::shift_bgr(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels);
-            break;
-        default:
-            s = px::unpack_bgr(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
-            break;
-        }
+        s = kernel(dst);
     }
     check_status(s, g);
     return std::move(out);
+}
+
+// --- per layout ------------------------------------------------------------
+
+py::object mono_to_bgr(const Payload &p, const px::Format &f, const Geometry &g) {
+    const Form form = check_samples(p, f, g, g.pixels);
+    return filled(g, true, [&](std::uint8_t *dst) {
+        switch (form) {
+        case Form::bytes:
+            return px::to_bgr8(p.bytes(), p.byte_len(), px::Order::gray, dst, g.pixels);
+        case Form::words:
+            return px::shift_bgr(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels);
+        default:
+            return px::unpack_bgr(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
+        }
+    });
 }
 
 py::object colour_to_bgr(const Payload &p, const px::Format &f, const Geometry &g) {
@@ -291,15 +308,9 @@ py::object colour_to_bgr(const Payload &p, const px::Format &f, const Geometry &
     default:
         break;
     }
-    auto out = new_image(g, true);
-    std::uint8_t *dst = out.mutable_data();
-    px::Status s;
-    {
-        py::gil_scoped_release unlocked;
-        s = px::to_bgr8(p.bytes(), p.byte_len(), order, dst, g.pixels);
-    }
-    check_status(s, g);
-    return std::move(out);
+    return filled(g, true, [&](std::uint8_t *dst) {
+        return px::to_bgr8(p.bytes(), p.byte_len(), order, dst, g.pixels);
+    });
 }
 
 bool ends_with(std::string_view s, std::string_view suffix) {
@@ -336,7 +347,16 @@ py::object bayer_code(py::object self, py::object cv2, const px::Format &f,
     return code;
 }
 
-// Demosaics at 8 bits: deeper samples are shifted down first, because
+// The mosaic an OpenCV code reads when it is a plain bilinear one (under
+// any of its names).
+std::optional<px::Mosaic> bilinear_mosaic(py::object cv2, py::object code) {
+    for (const auto &[name, mosaic] : kBilinear)
+        if (py::hasattr(cv2, name) && code.equal(cv2.attr(name))) return mosaic;
+    return std::nullopt;
+}
+
+// Demosaics at 8 bits: deeper samples are shifted down first (fused into
+// the bilinear demosaic, a separate pass before OpenCV's others), because
 // OpenCV's 16-bit demosaic has no vector path.
 py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f,
                         const Geometry &g, const std::string &name) {
@@ -344,23 +364,27 @@ py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f,
     py::object cv2 = py::module_::import("cv2");
     py::object code = bayer_code(self, cv2, f, name);
 
+    if (const auto mosaic = bilinear_mosaic(cv2, code)) {
+        // Packed samples already unpacked to uint16 are read as words.
+        const px::Packing packing = form == Form::packed ? f.packing : px::Packing::none;
+        return filled(g, true, [&](std::uint8_t *dst) {
+            return px::demosaic_bgr(p.bytes(), p.byte_len(), packing, f.bits, *mosaic,
+                                    static_cast<std::size_t>(g.width),
+                                    static_cast<std::size_t>(g.height), dst);
+        });
+    }
+
     py::array mosaic;
     if (form == Form::bytes) {
         // A view of the payload: cvtColor writes a new image.
         mosaic = py::array_t<std::uint8_t>({g.height, g.width}, {g.width, py::ssize_t(1)},
                                            p.bytes(), p.array);
     } else {
-        auto m = new_image(g, false);
-        std::uint8_t *dst = m.mutable_data();
-        px::Status s;
-        {
-            py::gil_scoped_release unlocked;
-            s = form == Form::words
-                    ? px::shift8(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels)
-                    : px::unpack8(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
-        }
-        check_status(s, g);
-        mosaic = std::move(m);
+        mosaic = filled(g, false, [&](std::uint8_t *dst) {
+            return form == Form::words
+                       ? px::shift8(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels)
+                       : px::unpack8(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
+        });
     }
     return cv2.attr("cvtColor")(mosaic, code);
 }

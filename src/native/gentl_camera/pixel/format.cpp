@@ -1,5 +1,7 @@
 #include "format.hpp"
 
+#include <limits>
+
 namespace vantix::pixel {
 namespace {
 
@@ -36,6 +38,26 @@ bool has_digit(std::string_view s) {
 }
 
 }  // namespace
+
+bool can_unpack(Packing packing, int bits) {
+    switch (packing) {
+    case Packing::lsb:
+        return bits == 10 || bits == 12 || bits == 14;
+    case Packing::grouped:
+        return bits == 10 || bits == 12;
+    default:
+        return false;
+    }
+}
+
+bool packed_size(Packing packing, int bits, std::size_t count, std::size_t &bytes) {
+    if (!can_unpack(packing, bits)) return false;
+    // Grouped samples take 12 bits each whatever their depth.
+    const std::size_t width = packing == Packing::grouped ? 12 : static_cast<std::size_t>(bits);
+    if (count > std::numeric_limits<std::size_t>::max() / width) return false;
+    bytes = (count * width + 7) / 8;
+    return true;
+}
 
 int Format::channels() const {
     switch (layout) {

@@ -1,7 +1,9 @@
-// Pure pixel kernels: packed-sample unpacking, depth reduction and the copies
-// into interleaved 8-bit BGR. No Python types; every function is given the
-// length of its input and refuses (Status::too_small) rather than read past
-// it. Output buffers are the caller's and must hold what the function says.
+// Pure pixel kernels: packed-sample unpacking, depth reduction, the copies
+// into interleaved 8-bit BGR and demosaicing. No Python types; every
+// function is given the length of its input and refuses (Status::too_small)
+// rather than read past it. Output buffers are the caller's and must hold
+// what the function says. Large frames are shared among the CPU's threads
+// (parallel.hpp); the result does not depend on how.
 //
 // 16-bit samples are read in host byte order from any alignment.
 #pragma once
@@ -54,5 +56,21 @@ enum class Order { gray, rgb, bgr, rgba, bgra };
 // `count` pixels of 8-bit samples in the given order to BGR (3 * count bytes).
 Status to_bgr8(const std::uint8_t *src, std::size_t src_len, Order order, std::uint8_t *dst,
                std::size_t count);
+
+// Colour filter mosaics, named after their first row (PFNC spelling: rg is
+// BayerRG, red at the top-left pixel).
+enum class Mosaic { rg, gr, gb, bg };
+
+// Bilinear demosaic of a width x height mosaic to BGR (3 * width * height
+// bytes of dst) at 8 bits, the samples reduced as unpack8 (packed) or shift8
+// (Packing::none, 9..16 bits in 16-bit words) reduce them, or taken as they
+// are (Packing::none, 8 bits). Each inner pixel keeps its own sample and takes the mean of its
+// nearest neighbours of each other colour: the two of a green pixel's row or
+// column, the four beside (green) or diagonal to (red, blue) the others,
+// rounded half up. The outermost rows and columns repeat their inner
+// neighbours; a mosaic narrower or lower than 3 pixels is black. This is
+// OpenCV's COLOR_Bayer..2BGR to the bit.
+Status demosaic_bgr(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
+                    Mosaic mosaic, std::size_t width, std::size_t height, std::uint8_t *dst);
 
 }  // namespace vantix::pixel

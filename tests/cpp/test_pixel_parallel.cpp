@@ -1,0 +1,61 @@
+// sources: src/native/gentl_camera/pixel/parallel.cpp
+// The parts a frame is shared in: each item once, parts on whole grains,
+// worker numbers within the thread count, small frames on the caller alone,
+// frames shared from several threads at once.
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "check.hpp"
+#include "gentl_camera/pixel/parallel.hpp"
+
+using namespace vantix::pixel;
+
+namespace {
+
+bool covered_once(std::size_t n, std::size_t grain) {
+    std::unique_ptr<std::atomic<int>[]> seen(new std::atomic<int>[n]());
+    std::atomic<bool> ok{true};
+    parallel_parts(n, grain, 1, [&](std::size_t worker, std::size_t begin, std::size_t end) {
+        if (worker >= thread_count() || begin >= end || end > n ||
+            (end != n && (end - begin) % grain != 0))
+            ok = false;
+        for (std::size_t i = begin; i < end; ++i) seen[i]++;
+    });
+    for (std::size_t i = 0; i < n; ++i) ok = ok && seen[i] == 1;
+    return ok;
+}
+
+}  // namespace
+
+TEST(parts_cover_every_item_once) {
+    const std::size_t sizes[] = {1,  63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17,
+                                 40 * kPartBytes};
+    for (std::size_t n : sizes)
+        for (std::size_t grain : {1, 64}) CHECK(covered_once(n, grain));
+}
+
+TEST(frames_shared_from_several_threads_at_once) {
+    std::atomic<int> good{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&] {
+            for (int i = 0; i < 20; ++i) good += covered_once(5 * kPartBytes + 3, 64);
+        });
+    for (auto &c : callers) c.join();
+    CHECK(good == 80);
+}
+
+TEST(small_frames_stay_on_the_calling_thread) {
+    int calls = 0;
+    const std::size_t n = kThreadBytes / 3;
+    parallel_parts(n, 1, 3, [&](std::size_t worker, std::size_t begin, std::size_t end) {
+        ++calls;
+        CHECK(worker == 0 && begin == 0 && end == n);
+    });
+    CHECK(calls == 1);
+    parallel_parts(0, 1, 3, [&](std::size_t, std::size_t, std::size_t) { ++calls; });
+    CHECK(calls == 1);
+    CHECK(thread_count() >= 1);
+}
