@@ -186,7 +186,7 @@ class FakeAcquirer:
         self.remote_device = type("Remote", (), {"node_map": FakeNodeMap(**nodes)})()
         self.num_buffers, self.min_num_buffers = 0, 1
 
-    def try_fetch(self, *, timeout):
+    def try_fetch(self, *, timeout, is_raw=False):
         outcome = self.outcomes.pop(0)
         if isinstance(outcome, BaseException):
             raise outcome

@@ -1,4 +1,3 @@
-// sources: src/native/feature_bank/mean_std.cpp
 #include <cmath>
 #include <cstdint>
 #include <cstring>

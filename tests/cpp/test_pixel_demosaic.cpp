@@ -1,4 +1,3 @@
-// sources: src/native/gentl_camera/pixel/format.cpp src/native/gentl_camera/pixel/parallel.cpp src/native/gentl_camera/pixel/simd.cpp src/native/gentl_camera/pixel/simd_avx2.cpp src/native/gentl_camera/pixel/simd_sse41.cpp src/native/gentl_camera/pixel/simd_baseline.cpp src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp src/native/gentl_camera/pixel/demosaic.cpp
 // demosaic_bgr against a reference written from its definition, over sizes
 // around the vector width and every mosaic and sample form, with inputs and
 // outputs of their exact size so that the sanitizer catches any access past

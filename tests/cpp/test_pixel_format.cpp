@@ -1,4 +1,3 @@
-// sources: src/native/gentl_camera/pixel/format.cpp
 #include <string_view>
 
 #include "check.hpp"

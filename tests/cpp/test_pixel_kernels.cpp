@@ -1,4 +1,3 @@
-// sources: src/native/gentl_camera/pixel/format.cpp src/native/gentl_camera/pixel/parallel.cpp src/native/gentl_camera/pixel/simd.cpp src/native/gentl_camera/pixel/simd_avx2.cpp src/native/gentl_camera/pixel/simd_sse41.cpp src/native/gentl_camera/pixel/simd_baseline.cpp src/native/gentl_camera/pixel/unpack.cpp src/native/gentl_camera/pixel/shift.cpp src/native/gentl_camera/pixel/colour.cpp src/native/gentl_camera/pixel/demosaic.cpp
 // Every kernel against a reference written from the layout's definition,
 // with inputs and outputs allocated to their exact size so that the
 // sanitizer catches any access past either.

@@ -1,4 +1,3 @@
-// sources: src/native/gentl_camera/pixel/parallel.cpp
 // The parts a frame is shared in: each item once, parts on whole grains,
 // worker numbers within the thread count, small frames on the caller alone,
 // frames shared from several threads at once.

@@ -1,4 +1,3 @@
-// sources: src/native/plc_link/crc32.cpp src/native/plc_link/encoding.cpp
 #include <cmath>
 #include <cstdint>
 #include <limits>

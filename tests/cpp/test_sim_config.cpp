@@ -1,4 +1,3 @@
-// sources: src/native/sim_producer/config.cpp src/native/sim_producer/json.cpp src/native/sim_producer/pixel_formats.cpp
 #include <set>
 #include <string>
 

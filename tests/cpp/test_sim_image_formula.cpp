@@ -1,4 +1,3 @@
-// sources: src/native/sim_producer/image_formula.cpp src/native/sim_producer/packing.cpp src/native/sim_producer/pixel_formats.cpp
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,4 +1,3 @@
-// sources: src/native/sim_producer/register_map.cpp
 #include <cstdint>
 #include <cstring>
 #include <string>

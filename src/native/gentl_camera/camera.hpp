@@ -78,6 +78,12 @@ bool try_set_node(py::object self, const char *name, py::object value, bool opti
 void set_trigger_mode(py::object self, py::object mode);
 void apply_trigger_mode(py::object self, py::object mode);
 
+// --- buffer_image.cpp ----------------------------------------------------------
+// The image of a raw GenTL buffer as a component for _to_bgr, or None when
+// harvesters' own payload must describe it.
+py::object buffer_image(py::handle raw);
+void add_buffer_image(py::module_ &m);
+
 // --- receive.cpp -------------------------------------------------------------
 py::object receive(py::object self, py::object timeout_s);
 bool is_timeout(py::object exc);

@@ -403,7 +403,10 @@ std::string format_name(py::handle component, py::handle pixel_format) {
 
 py::object to_bgr(py::object self, py::object component, py::object pixel_format) {
     const std::string name = format_name(component, pixel_format);
-    const auto array = as_array(attribute(component, "data"));
+    // A component read from the raw buffer carries the bytes as sent, which
+    // are unpacked here in the same pass as the expansion to BGR.
+    py::object raw = attribute(component, "raw_data");
+    const auto array = as_array(raw.is_none() ? attribute(component, "data") : raw);
     if (!array || array->size() == 0) fail(kEmptyPayload);
     const px::Format f = parse(name);
     const Geometry g = geometry(component, name);

@@ -96,6 +96,7 @@ PYBIND11_MODULE(gentl_camera, m) {
     m.def("_is_timeout", &cam::is_timeout, py::arg("exc"),
           "fetch 예외가 시간 초과인지 (클래스 이름 또는 메시지로) 판정한다.");
     cam::add_module_events(m);
+    cam::add_buffer_image(m);
 
     glue::ClassBuilder builder("GentlCamera", py::make_tuple(m.attr("TriggerCoupledCamera")),
                                kClassDoc);

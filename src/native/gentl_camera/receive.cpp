@@ -50,7 +50,8 @@ py::object fetch_complete(py::object ia, py::object timeout_s) {
     py::object timeout = timeout_s;
     long incomplete = 0;
     for (;;) {
-        py::object buffer = ia.attr("try_fetch")(py::arg("timeout") = timeout);
+        py::object buffer =
+            ia.attr("try_fetch")(py::arg("timeout") = timeout, py::arg("is_raw") = true);
         if (!buffer.is_none()) return buffer;
         const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
         if (seconds > 0 && left <= 0) break;  // the wait timed out
@@ -59,6 +60,37 @@ py::object fetch_complete(py::object ia, py::object timeout_s) {
     }
     if (incomplete > 0) glue::log(logger(), "warning", kLogIncomplete, timeout_s, incomplete);
     return py::none();
+}
+
+// Runs `body` while the raw buffer is out of the stream and queues it again
+// on every exit; when `body` failed, its error is the one that counts.
+template <typename F>
+py::object holding(py::handle raw, F &&body) {
+    py::object result;
+    try {
+        result = body();
+    } catch (py::error_already_set &) {
+        try {
+            raw.attr("parent").attr("queue_buffer")(raw);
+        } catch (py::error_already_set &err) {
+            if (!glue::is_exception(err)) throw;
+        }
+        throw;
+    }
+    raw.attr("parent").attr("queue_buffer")(raw);
+    return result;
+}
+
+// The fetched buffer as harvesters hands it out, payload included (what a
+// fetch without is_raw returns); a buffer object that has a payload is used
+// as it is.
+py::object wrapped(py::object self, py::object fetched) {
+    if (py::hasattr(fetched, "payload")) return fetched;
+    py::object ia = self.attr("_ia");
+    return py::module_::import("harvesters.core")
+        .attr("Buffer")(py::arg("module") = fetched,
+                        py::arg("node_map") = ia.attr("remote_device").attr("node_map"),
+                        py::arg("acquire") = ia);
 }
 
 // Trigger, fetch, conversion and metadata of one frame, under _fetch_lock.
@@ -77,13 +109,19 @@ py::object receive_frame(py::object self, py::object timeout_s) {
         camera_error(kAcquisitionFailed + glue::str(err.value()), err);
     }
 
-    // Leaving the buffer's context gives it back to the acquirer, on every
-    // exit.
-    return with_context(fetched, [&](py::object buffer) -> py::object {
-        py::object component = buffer.attr("payload").attr("components")[py::int_(0)];
+    auto convert = [&](py::handle buffer, py::object component) -> py::object {
         py::object image = self.attr("_to_bgr")(component, node_format);
         py::dict info = frame_info(self, buffer, component, node_format);
         return py::make_tuple(image, info);
+    };
+    py::object image = buffer_image(fetched);
+    if (!image.is_none()) return holding(fetched, [&] { return convert(fetched, image); });
+
+    // harvesters' own buffer and payload; leaving the buffer's context gives
+    // it back to the acquirer, on every exit.
+    py::object buffer = wrapped(self, fetched);
+    return with_context(buffer, [&](py::object entered) -> py::object {
+        return convert(entered, entered.attr("payload").attr("components")[py::int_(0)]);
     });
 }
 

@@ -26,15 +26,17 @@ inline const u8 *mosaic_row(const MosaicFrame &f, std::size_t r, u8 *buf) {
 // for the other colour. `red`: the row holds red samples.
 VANTIX_INLINE void demosaic_pixel(const u8 *a, const u8 *b, const u8 *c, std::size_t x,
                                   bool green, bool red, u8 *out) {
+    // Sums of bytes in unsigned arithmetic: a byte would promote to int.
+    auto at = [](const u8 *row, std::size_t i) { return unsigned{row[i]}; };
     unsigned g, row_colour, other;
     if (green) {
-        g = b[x];
-        row_colour = (b[x - 1] + b[x + 1] + 1) >> 1;
-        other = (a[x] + c[x] + 1) >> 1;
+        g = at(b, x);
+        row_colour = (at(b, x - 1) + at(b, x + 1) + 1) >> 1;
+        other = (at(a, x) + at(c, x) + 1) >> 1;
     } else {
-        g = (a[x] + c[x] + b[x - 1] + b[x + 1] + 2) >> 2;
-        row_colour = b[x];
-        other = (a[x - 1] + a[x + 1] + c[x - 1] + c[x + 1] + 2) >> 2;
+        g = (at(a, x) + at(c, x) + at(b, x - 1) + at(b, x + 1) + 2) >> 2;
+        row_colour = at(b, x);
+        other = (at(a, x - 1) + at(a, x + 1) + at(c, x - 1) + at(c, x + 1) + 2) >> 2;
     }
     out[0] = static_cast<u8>(red ? other : row_colour);
     out[1] = static_cast<u8>(g);
