@@ -44,12 +44,12 @@ def sim_config(devices: list[dict]) -> Iterator[str]:
 
 
 def camera(serial: str = MONO12_SERIAL, mode: TriggerMode = TriggerMode.SOFTWARE,
-           **params) -> GentlCamera:
-    """A camera on the simulator, not opened yet: 2448x2048 Mono12p unless
-    `params` say otherwise."""
+           cls: type = GentlCamera, **params) -> GentlCamera:
+    """A camera (of class `cls`) on the simulator, not opened yet: 2448x2048
+    Mono12p unless `params` say otherwise."""
     settings = {"cti_path": sim.producer_path(), "serial": serial, "pixel_format": "Mono12p",
                 "num_buffers": 5, "exposure_us": 1000, **params}
-    cam = GentlCamera(settings)
+    cam = cls(settings)
     cam.set_trigger_mode(mode)
     return cam
 
