@@ -142,13 +142,45 @@ def child(mode_name: str, losses: int, seed: int) -> None:
         if more != 0:
             calls.emit(fault=f"loss {loss}: no call failed within 60 s")
         timed("close", cam.close)
-        if timed("companion read", lambda: companion.read(2.0)) != "frame":
+        if timed("companion read", lambda: companion.read(READ_WAIT_S)) != "frame":
             calls.emit(fault=f"loss {loss}: the other camera stopped delivering")
         calls.emit(loss=loss, reopened_s=round(reopened, 3))
     companion.close()
 
 
 # --- parent: children under a watchdog, figures ----------------------------------
+
+
+def pump(stream, lines: queue.Queue) -> None:
+    """Hands a child's output over line by line; None at its end."""
+    for line in stream:
+        lines.put(line)
+    lines.put(None)
+
+
+def watch(proc: subprocess.Popen, mode: str, records: list, faults: list) -> tuple[int, str]:
+    """Collects a child's records until it ends or goes quiet (then kills
+    it): the losses it finished and its last record."""
+    lines: queue.Queue = queue.Queue()
+    threading.Thread(target=pump, args=(proc.stdout, lines), daemon=True).start()
+    finished, last = 0, ""
+    while True:
+        try:
+            line = lines.get(timeout=STALL_S)
+        except queue.Empty:
+            proc.kill()
+            faults.append(f"{mode}: hang, nothing for {STALL_S:.0f} s after {last.strip()}")
+            return finished, last
+        if line is None:
+            return finished, last
+        if not line.startswith("{"):
+            continue  # not a record: the editable install's rebuild check
+        last = line
+        record = json.loads(line)
+        records.append(record)
+        finished += "loss" in record
+        if "fault" in record:
+            faults.append(f"{mode}: {record['fault']}")
 
 
 def run_children(mode: str, losses: int, batch: int, seed: int) -> tuple[list, list]:
@@ -160,33 +192,12 @@ def run_children(mode: str, losses: int, batch: int, seed: int) -> tuple[list, l
             proc = subprocess.Popen([sys.executable, __file__, "--child", mode, str(count),
                                      str(seed + done)], stdout=subprocess.PIPE, stderr=errors,
                                     text=True, cwd=os.path.dirname(os.path.abspath(__file__)))
-            lines: queue.Queue = queue.Queue()
-            threading.Thread(target=lambda: [lines.put(line) for line in proc.stdout] + [lines.put(None)],
-                             daemon=True).start()
-            finished, last = 0, ""
-            while True:
-                try:
-                    line = lines.get(timeout=STALL_S)
-                except queue.Empty:
-                    proc.kill()
-                    faults.append(f"{mode}: hang, nothing for {STALL_S:.0f} s after {last.strip()}")
-                    break
-                if line is None:
-                    break
-                if not line.startswith("{"):
-                    continue  # not a record: the editable install's rebuild check
-                last = line
-                record = json.loads(line)
-                records.append(record)
-                if "loss" in record:
-                    finished += 1
-                if "fault" in record:
-                    faults.append(f"{mode}: {record['fault']}")
+            finished, last = watch(proc, mode, records, faults)
             code = proc.wait()
             if code != 0:
                 errors.seek(0)
-                tail = errors.read()[-800:]
-                faults.append(f"{mode}: child exited with {code} after {last.strip()}\n{tail}")
+                faults.append(f"{mode}: child exited with {code} after {last.strip()}\n"
+                              f"{errors.read()[-800:]}")
         # A loss that killed its child counts as done (and as a fault).
         done += finished if code == 0 and finished == count else finished + 1
     return records, faults

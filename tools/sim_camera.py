@@ -92,22 +92,22 @@ def malloc_in_use_mib() -> float:
 
 
 def settled() -> dict:
-    """fds, RSS and malloc in use once Python's cycles are collected; and
-    RSS once the allocator has given its free pages back to the system
-    (malloc_trim), which tells memory in use from free memory that a live
-    block above it keeps in the heap."""
+    """fds, RSS and malloc in use once Python's cycles are collected."""
     gc.collect()
-    figures = {"fds": open_fds(), "rss": rss_mib(), "malloc": malloc_in_use_mib()}
+    return {"fds": open_fds(), "rss": rss_mib(), "malloc": malloc_in_use_mib()}
+
+
+def trimmed_rss_mib() -> float:
+    """RSS once the allocator has given its free pages back to the system
+    (malloc_trim): what is left is memory in use, not free memory that a
+    live block above it keeps in the heap."""
+    gc.collect()
     if _LIBC is not None:
         _LIBC.malloc_trim(0)
-    figures["trimmed"] = rss_mib()
-    return figures
+    return rss_mib()
 
 
 def change(before: dict, after: dict) -> str:
-    def moved(key: str) -> str:
-        return f"{before[key]:.1f} -> {after[key]:.1f} MiB ({after[key] - before[key]:+.2f})"
-
-    return (f"open fds {before['fds']} -> {after['fds']}; RSS {moved('rss')}, "
-            f"with free heap pages given back {moved('trimmed')}; "
+    return (f"open fds {before['fds']} -> {after['fds']}; "
+            f"RSS {before['rss']:.1f} -> {after['rss']:.1f} MiB ({after['rss'] - before['rss']:+.2f}); "
             f"malloc in use {after['malloc'] - before['malloc']:+.2f} MiB")
