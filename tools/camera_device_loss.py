@@ -58,7 +58,7 @@ REOPEN_LIMIT_S = 10.0
 class Calls:
     """Runs calls, timing each and printing its outcome as a JSON line."""
 
-    def __init__(self, camera_error: type) -> None:
+    def __init__(self, camera_error: type[Exception]) -> None:
         self.camera_error = camera_error
         self.last_failure = 0.0  # when a call last raised CameraError
 
@@ -184,7 +184,8 @@ def watch(proc: subprocess.Popen, mode: str, records: list, faults: list) -> tup
 
 
 def run_children(mode: str, losses: int, batch: int, seed: int) -> tuple[list, list]:
-    records, faults = [], []
+    records: list[dict] = []
+    faults: list[str] = []
     done = 0
     while done < losses:
         count = min(batch, losses - done)
@@ -205,14 +206,15 @@ def run_children(mode: str, losses: int, batch: int, seed: int) -> tuple[list, l
 
 def summary(mode: str, records: list) -> tuple[list, list]:
     """Lines of figures, and the faults that the call records show."""
-    lines, faults = [], []
+    lines: list[str] = []
+    faults: list[str] = []
     losses = [r["reopened_s"] for r in records if "loss" in r]
     if losses:
         after = sorted(losses[1:] or [0.0])  # the first open is no reopen
         lines.append(f"{mode}: {len(losses)} losses; open again after a loss within "
                      f"{after[-1]:.2f} s (median {after[len(after) // 2]:.2f} s)")
-    calls = collections.defaultdict(collections.Counter)
-    worst = collections.defaultdict(float)
+    calls: dict[str, collections.Counter] = collections.defaultdict(collections.Counter)
+    worst: dict[str, float] = collections.defaultdict(float)
     for r in records:
         if "call" not in r:
             continue
@@ -240,7 +242,7 @@ def main() -> None:
 
     from sim_camera import sim_config
 
-    devices = [{"preset": "mono12", "serial": LOST, "return_after_ms": RETURN_AFTER_MS},
+    devices: list[dict] = [{"preset": "mono12", "serial": LOST, "return_after_ms": RETURN_AFTER_MS},
                {"preset": "mono12", "serial": COMPANION}]
     all_faults = 0
     with sim_config(devices):

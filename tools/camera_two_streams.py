@@ -21,6 +21,7 @@ from __future__ import annotations
 import argparse
 import threading
 import time
+from typing import cast
 
 from sim_camera import camera, sim_config
 
@@ -88,8 +89,9 @@ def main() -> None:
 
     devices = [{"preset": "mono12", "serial": serial} for serial in SERIALS]
     with sim_config(devices):
-        cams = [camera(serial, TriggerMode.CONTINUOUS, TimedConversion, fps=RATE,
-                       num_buffers=args.buffers) for serial in SERIALS]
+        cams = [cast(TimedConversion, camera(serial, TriggerMode.CONTINUOUS, TimedConversion,
+                                             fps=RATE, num_buffers=args.buffers))
+                for serial in SERIALS]
         for cam in cams:
             cam.open()
         streams = [Stream(cam) for cam in cams]
