@@ -6,8 +6,9 @@ Mono12p, is lost LOSSES times. After each open the camera is told to drop
 off the link after a random number (3 to 10) of delivered frames
 (SimulationLoseAfterFrames), so the loss lands at a moment that nothing in
 the consumer chooses: in the middle of a reception, a trigger-mode change,
-a close or an open; it comes back 300 ms later (return_after_ms) as a new
-connection. Meanwhile the run calls read(), _receive(0.5),
+a close or an open (under software trigger frames, and so losses, come
+only during receptions and the moments switched to another mode); it comes
+back 300 ms later (return_after_ms) as a new connection. Meanwhile the run calls read(), _receive(0.5),
 set_trigger_mode() and close()+open() in random order, goes on for a few
 calls past the first failure, closes, and opens again until the camera is
 back. A second camera (VXS-LOSS-B) stays open all along, so the cameras
