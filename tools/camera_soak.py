@@ -27,7 +27,9 @@ from __future__ import annotations
 import argparse
 import time
 
-from sim_camera import MONO12_SERIAL, camera, change, settled, trimmed_rss_mib
+from sim_camera import MONO12_SERIAL, camera, change, settled, sim_config, trimmed_rss_mib
+
+from vantix import sim
 
 
 def receptions(count: int) -> str:
@@ -58,8 +60,6 @@ def cycles(count: int, frames: int = 3) -> str:
 
 def harvesters_cycles(count: int, frames: int = 3) -> str:
     from harvesters.core import Harvester
-
-    from vantix import sim
 
     for _ in range(count):
         harvester = Harvester()
@@ -94,15 +94,16 @@ def main() -> None:
     parser.add_argument("--cycles", type=int, default=100)
     args = parser.parse_args()
 
-    receptions(300)  # warm-up
-    cycles(60)
-    harvesters_cycles(3)
-    start = settled()["rss"]
-    measured(lambda: receptions(args.receptions))
-    measured(lambda: cycles(args.cycles))
-    print(f"after both phases, RSS with the allocator's free pages given back: "
-          f"{trimmed_rss_mib():.1f} MiB (before them: {start:.1f} MiB)")
-    measured(lambda: harvesters_cycles(args.cycles))
+    with sim_config([{"preset": "mono12"}]):
+        receptions(300)  # warm-up
+        cycles(60)
+        harvesters_cycles(3)
+        start = settled()["rss"]
+        measured(lambda: receptions(args.receptions))
+        measured(lambda: cycles(args.cycles))
+        print(f"after both phases, RSS with the allocator's free pages given back: "
+              f"{trimmed_rss_mib():.1f} MiB (before them: {start:.1f} MiB)")
+        measured(lambda: harvesters_cycles(args.cycles))
 
 
 if __name__ == "__main__":
