@@ -4,11 +4,13 @@ itself must fail or be missing."""
 
 from __future__ import annotations
 
+import gc as collector
 import math
 import shutil
 import signal
 import subprocess
 import sys
+import weakref
 
 import pytest
 
@@ -275,6 +277,19 @@ def test_close_goes_on_past_failing_steps(camera, camlog):
               for r in camlog.records if "실패(무시)" in r.getMessage()]
     assert ("ImageAcquirer.stop 실패(무시)", "DEBUG", True) in failed
     assert (cam._ia, cam._harvester, cam._opened) == (None, None, False)
+
+
+@pytest.mark.parametrize("beside", [None, RGB8])
+def test_close_lets_the_acquirer_and_its_node_map_be_freed(camera, beside):
+    # Beside another open camera the shared harvester is not reset, so it
+    # must not keep the closed camera's acquirer in its list either.
+    cam = camera(serial=LEGACY)
+    if beside:
+        camera(serial=beside)
+    held = [weakref.ref(cam._ia), weakref.ref(cam._ia.remote_device.node_map)]
+    cam.close()
+    collector.collect()
+    assert [ref() for ref in held] == [None, None]
 
 
 def test_close_on_a_never_opened_camera(gc):

@@ -224,6 +224,10 @@ void Camera::lose(Clock::time_point now) {
     lost_at = now;
     ++generation;
     open = false;
+    // The consumer locks the transport parameters while it streams and
+    // unlocks them when it stops, which a lost connection never does: the
+    // camera returns unlocked, its format free to change.
+    nodes.registers().set_int(params_locked_, 0);
     end_acquisition();
 }
 
