@@ -11,7 +11,8 @@ each going first in half the rounds, so that drift of the machine's load
 hits both alike. Printed per format: frames per second of each loop (from
 its median round), their ratio (target >= 0.95) and the share of the
 conversion in the bare loop's time (the rest is harvesters' fetch, which
-unpacks the 12p samples to 16 bits in numpy, and the simulator).
+unpacks the 12p samples to 16 bits in numpy, and the simulator; _receive
+reads the raw buffer and leaves the unpacking to the conversion).
 
     python benchmarks/bench_receive.py [--frames 50] [--rounds 8]
 """
