@@ -54,18 +54,20 @@ inline py::object from_import(const char *module, const char *name) {
     throw py::error_already_set();
 }
 
-// Builds a class the way a `class` statement would: the namespace carries the
-// module, qualified name and docstring, and the metaclass is the base's.
+// Builds a class the way a `class` statement would, in the module it is
+// published to: the namespace carries the module, qualified name and
+// docstring, and the metaclass is the base's. Every member goes through the
+// builder, so finish() sees the whole class.
 class ClassBuilder {
 public:
-    ClassBuilder(const char *name, py::tuple bases, const char *doc) : name_(name) {
+    ClassBuilder(py::module_ &module, const char *name, py::tuple bases, const char *doc)
+        : module_(module), name_(name) {
         py::dict ns;
-        ns["__module__"] = this_module().attr("__name__");
+        ns["__module__"] = module.attr("__name__");
         ns["__qualname__"] = name;
         ns["__doc__"] = doc;
-        py::object metaclass = py::type::of(bases.size() ? bases[0] : py::handle(
-                                                                          (PyObject *)&PyBaseObject_Type));
-        cls_ = metaclass(name, bases, ns);
+        py::handle base = bases.size() ? py::handle(bases[0]) : py::handle((PyObject *)&PyBaseObject_Type);
+        cls_ = py::type::of(base)(name, bases, ns);
     }
 
     const py::object &cls() const { return cls_; }
@@ -88,11 +90,12 @@ public:
         return *this;
     }
 
-    // A class method; `f` takes the class (py::object) first, named by the
-    // caller's first py::arg.
+    // A class method; `f` takes the class (py::object) first, as a method
+    // takes the instance.
     template <typename F, typename... Extra>
     ClassBuilder &classmethod(const char *name, F &&f, const Extra &...extra) {
-        py::cpp_function fn(std::forward<F>(f), py::name(name), py::scope(cls_), extra...);
+        py::cpp_function fn(std::forward<F>(f), py::name(name), py::scope(cls_), py::arg("cls"),
+                            extra...);
         cls_.attr(name) = py::reinterpret_steal<py::object>(PyClassMethod_New(fn.ptr()));
         return *this;
     }
@@ -106,15 +109,22 @@ public:
         return *this;
     }
 
+    // A class attribute.
+    ClassBuilder &attr(const char *name, py::object value) {
+        cls_.attr(name) = std::move(value);
+        return *this;
+    }
+
     // Publishes the class on the module. Abstract methods of an abc base that
     // were implemented after creation are recomputed first.
     py::object finish() {
         py::module_::import("abc").attr("update_abstractmethods")(cls_);
-        this_module().attr(name_) = cls_;
+        module_.attr(name_) = cls_;
         return cls_;
     }
 
 private:
+    py::module_ &module_;
     const char *name_;
     py::object cls_;
 };

@@ -173,14 +173,13 @@ PYBIND11_MODULE(feature_bank, m) {
     m.attr("_EPS") = kEps;
     m.attr("_STD_FLOOR") = kStdFloor;
 
-    glue::ClassBuilder(
-        "FeatureBank", py::make_tuple(), kClassDoc)
+    glue::ClassBuilder(m, "FeatureBank", py::make_tuple(), kClassDoc)
         .init(&init, py::arg("mean"), py::arg("std"))
-        .classmethod("build", &build, py::arg("cls"), py::arg("features"),
+        .classmethod("build", &build, py::arg("features"),
                      py::arg("std_floor") = kStdFloor,
                      "양품 특징 배열 목록에서 요소별 평균과 (하한을 둔) 표준편차로 만든다.")
         .method("to_arrays", &to_arrays, "{\"mean\": 평균, \"std\": 표준편차} 사전 (배열은 복사하지 않음).")
-        .classmethod("from_arrays", &from_arrays, py::arg("cls"), py::arg("arrays"),
+        .classmethod("from_arrays", &from_arrays, py::arg("arrays"),
                      "to_arrays() 의 사전에서 복원한다 (배열은 float32 로 복사).")
         .finish();
 }

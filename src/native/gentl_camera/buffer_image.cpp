@@ -95,8 +95,8 @@ py::object buffer_image(py::handle raw) {
     }
 }
 
-void add_buffer_image(py::module_ &) {
-    glue::ClassBuilder("_BufferImage", py::make_tuple(),
+void add_buffer_image(py::module_ &m) {
+    glue::ClassBuilder(m, "_BufferImage", py::make_tuple(),
                        "The image of a GenTL buffer: width, height, data_format, raw_data (the "
                        "bytes as sent) and data (the samples, unpacked).")
         .property("data", &image_data, "The samples, as harvesters gives them.")

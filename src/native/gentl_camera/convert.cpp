@@ -401,6 +401,8 @@ std::string format_name(py::handle component, py::handle pixel_format) {
     return name;
 }
 
+}  // namespace
+
 py::object to_bgr(py::object self, py::object component, py::object pixel_format) {
     const std::string name = format_name(component, pixel_format);
     // A component read from the raw buffer carries the bytes as sent, which
@@ -424,6 +426,8 @@ py::object to_bgr(py::object self, py::object component, py::object pixel_format
         return colour_to_bgr(p, f, g);
     }
 }
+
+namespace {
 
 std::size_t count_of(py::handle count) {
     const auto c = dimension(count);
@@ -515,7 +519,7 @@ py::array bit_shift(py::object data, py::object bits) {
 
 }  // namespace
 
-void add_conversion(py::module_ &m, py::object cls) {
+void add_conversion(py::module_ &m) {
     py::dict bayer_map;
     for (const auto &[pattern, code] : kBayerMap) bayer_map[pattern] = code;
     m.attr("_BAYER_MAP") = bayer_map;
@@ -527,11 +531,6 @@ void add_conversion(py::module_ &m, py::object cls) {
     m.def("_bit_shift", &bit_shift, py::arg("data"), py::arg("bits"),
           "samples of `bits` significant bits (8..16) reduced to a new uint8 array by a right "
           "shift of bits - 8, saturating at 255.");
-    cls.attr("_to_bgr") = py::cpp_function(
-        &to_bgr, py::name("_to_bgr"), py::is_method(cls), py::arg("component"),
-        py::arg("pixel_format"),
-        "the component's image as a new BGR uint8 array of shape (height, width, 3); raises "
-        "CameraError when it cannot be converted.");
 }
 
 }  // namespace vantix::camera

@@ -5,9 +5,14 @@
 
 namespace vantix::camera {
 
-// Adds the conversion names to the camera module and class: the module table
-// _BAYER_MAP, the module functions _unpack and _bit_shift, and the method
-// GentlCamera._to_bgr(component, pixel_format).
-void add_conversion(pybind11::module_ &m, pybind11::object cls);
+// Adds the conversion names to the camera module: the table _BAYER_MAP and
+// the functions _unpack and _bit_shift.
+void add_conversion(pybind11::module_ &m);
+
+// GentlCamera._to_bgr(component, pixel_format): the component's image as a
+// new BGR uint8 array of shape (height, width, 3); CameraError when it
+// cannot be converted.
+pybind11::object to_bgr(pybind11::object self, pybind11::object component,
+                        pybind11::object pixel_format);
 
 }  // namespace vantix::camera

@@ -97,43 +97,43 @@ PYBIND11_MODULE(gentl_camera, m) {
           "fetch 예외가 시간 초과인지 (클래스 이름 또는 메시지로) 판정한다.");
     cam::add_module_events(m);
     cam::add_buffer_image(m);
+    cam::add_conversion(m);
 
-    glue::ClassBuilder builder("GentlCamera", py::make_tuple(m.attr("TriggerCoupledCamera")),
-                               kClassDoc);
-    builder.init(&cam::init, py::arg("params") = py::none())
-            .method("open", &cam::open, "프로듀서 등록, 장치 선택, 설정 적용 후 취득을 시작한다.")
-            .method("close", &cam::close, kCloseDoc)
-            .method("__del__", &cam::finalize,
-                    "close() 없이 버려진 열린 카메라는 경고를 남기고 장치를 놓는다.")
-            .method("_select_device", &cam::select_device, py::arg("devices"),
-                    "serial/model/vendor/index 로 고른 장치의 device_info_list 위치.")
-            .method("_apply_features", &cam::apply_features,
-                    "편의 설정(수동 모드 포함)을 적용한 뒤 params.features 를 적용한다.")
-            .method("_find_node", &cam::find_node, py::arg("name"),
-                    "이름의 GenICam 노드, 없으면 None.")
-            .method("_set_node", &cam::set_node, py::arg("name"), py::arg("value"),
-                    "노드에 값을 쓴다. 없거나 쓸 수 없으면 CameraError.")
-            .method("_read_node", &cam::read_node, py::arg("name"),
-                    "노드의 현재 값, 없거나 읽을 수 없으면 None.")
-            .method("_node_pixel_format", &cam::node_pixel_format,
-                    "PixelFormat 노드의 현재 값, 없으면 빈 문자열.")
-            .method("_execute_node", &cam::execute_node, py::arg("name"),
-                    "명령 노드를 실행한다. 없거나 실패하면 CameraError.")
-            .method("set_trigger_mode", &cam::set_trigger_mode, py::arg("mode"),
-                    "트리거 모드를 바꾼다 (취득 중이면 진행 중인 수신이 끝나기를 기다린 뒤\n"
-                    "멈췄다가 다시 시작). TriggerMode 멤버, 값 또는 이름을 받는다.")
-            .method("_apply_trigger_mode", &cam::apply_trigger_mode, py::arg("mode"),
-                    "트리거 노드(선택자, 모드, 소스, 에지)를 모드에 맞게 쓴다.")
-            .method("_receive", &cam::receive, py::arg("timeout_s"),
-                    "프레임 하나: (BGR 이미지, 메타데이터), 시간 초과면 None.");
-    py::object cls = builder.cls();
-    cls.attr("IMAGE_FORMAT_NODES") = image_format_nodes();
-    cls.attr("CONTINUOUS_CONVENIENCE_NODES") = continuous_convenience_nodes();
-    cls.attr("AUTO_NODES") = auto_nodes();
-    cls.attr("FRAME_RATE_ENABLE_NODES") =
-        py::make_tuple("AcquisitionFrameRateEnable", "AcquisitionFrameRateEnabled");
-    cls.attr("TRIGGER_SELECTOR_CANDIDATES") =
-        py::make_tuple("FrameStart", "ExposureStart", "AcquisitionStart", "ExposureActive");
-    builder.finish();
-    vantix::camera::add_conversion(m, cls);
+    glue::ClassBuilder(m, "GentlCamera", py::make_tuple(m.attr("TriggerCoupledCamera")), kClassDoc)
+        .init(&cam::init, py::arg("params") = py::none())
+        .method("open", &cam::open, "프로듀서 등록, 장치 선택, 설정 적용 후 취득을 시작한다.")
+        .method("close", &cam::close, kCloseDoc)
+        .method("__del__", &cam::finalize,
+                "close() 없이 버려진 열린 카메라는 경고를 남기고 장치를 놓는다.")
+        .method("_select_device", &cam::select_device, py::arg("devices"),
+                "serial/model/vendor/index 로 고른 장치의 device_info_list 위치.")
+        .method("_apply_features", &cam::apply_features,
+                "편의 설정(수동 모드 포함)을 적용한 뒤 params.features 를 적용한다.")
+        .method("_find_node", &cam::find_node, py::arg("name"), "이름의 GenICam 노드, 없으면 None.")
+        .method("_set_node", &cam::set_node, py::arg("name"), py::arg("value"),
+                "노드에 값을 쓴다. 없거나 쓸 수 없으면 CameraError.")
+        .method("_read_node", &cam::read_node, py::arg("name"),
+                "노드의 현재 값, 없거나 읽을 수 없으면 None.")
+        .method("_node_pixel_format", &cam::node_pixel_format,
+                "PixelFormat 노드의 현재 값, 없으면 빈 문자열.")
+        .method("_execute_node", &cam::execute_node, py::arg("name"),
+                "명령 노드를 실행한다. 없거나 실패하면 CameraError.")
+        .method("set_trigger_mode", &cam::set_trigger_mode, py::arg("mode"),
+                "트리거 모드를 바꾼다 (취득 중이면 진행 중인 수신이 끝나기를 기다린 뒤\n"
+                "멈췄다가 다시 시작). TriggerMode 멤버, 값 또는 이름을 받는다.")
+        .method("_apply_trigger_mode", &cam::apply_trigger_mode, py::arg("mode"),
+                "트리거 노드(선택자, 모드, 소스, 에지)를 모드에 맞게 쓴다.")
+        .method("_receive", &cam::receive, py::arg("timeout_s"),
+                "프레임 하나: (BGR 이미지, 메타데이터), 시간 초과면 None.")
+        .method("_to_bgr", &cam::to_bgr, py::arg("component"), py::arg("pixel_format"),
+                "성분의 이미지를 새 BGR uint8 배열 (height, width, 3) 로. 변환할 수 없으면 "
+                "CameraError.")
+        .attr("IMAGE_FORMAT_NODES", image_format_nodes())
+        .attr("CONTINUOUS_CONVENIENCE_NODES", continuous_convenience_nodes())
+        .attr("AUTO_NODES", auto_nodes())
+        .attr("FRAME_RATE_ENABLE_NODES",
+              py::make_tuple("AcquisitionFrameRateEnable", "AcquisitionFrameRateEnabled"))
+        .attr("TRIGGER_SELECTOR_CANDIDATES",
+              py::make_tuple("FrameStart", "ExposureStart", "AcquisitionStart", "ExposureActive"))
+        .finish();
 }

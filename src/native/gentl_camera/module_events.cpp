@@ -78,8 +78,8 @@ py::object tolerate_unsupported_module_events() {
     return glue::global("_ModuleEventTolerance")();
 }
 
-void add_module_events(py::module_ &) {
-    glue::ClassBuilder("_ModuleEventTolerance", py::make_tuple(),
+void add_module_events(py::module_ &m) {
+    glue::ClassBuilder(m, "_ModuleEventTolerance", py::make_tuple(),
                        "Context manager of _tolerate_unsupported_module_events().")
         .method("__enter__", &enter_block)
         .method("__exit__", &exit_block)

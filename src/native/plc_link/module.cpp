@@ -29,7 +29,7 @@ PYBIND11_MODULE(plc_link, m) {
     m.attr("_VERDICT_CODE") = codes;
     m.attr("logger") = m.attr("logging").attr("getLogger")(plc::kLoggerName);
 
-    glue::ClassBuilder builder("PlcLinkSink", py::make_tuple(m.attr("ResultSink")), plc::kClassDoc);
+    glue::ClassBuilder builder(m, "PlcLinkSink", py::make_tuple(m.attr("ResultSink")), plc::kClassDoc);
     plc::sink_class = builder.cls().inc_ref();
     builder.init(&plc::init, py::arg("params") = py::none())
         .property("host", &plc::host, "PLC 주소: str(params[\"host\"]), 기본 \"127.0.0.1\".")
