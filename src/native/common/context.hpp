@@ -46,6 +46,31 @@ auto with_context(py::object cm, F &&body) {
     if constexpr (!std::is_void_v<Result>) return std::move(*result);
 }
 
+// try:
+//     return body()
+// except Exception as err:
+//     return on_error(err)
+// Other errors (KeyboardInterrupt, SystemExit) pass on, as `except
+// Exception` lets them; `on_error` may raise instead of returning.
+template <typename Body, typename OnError>
+auto try_except(Body &&body, OnError &&on_error) -> decltype(body()) {
+    try {
+        return body();
+    } catch (py::error_already_set &err) {
+        if (!err.matches(PyExc_Exception)) throw;
+        if constexpr (std::is_void_v<decltype(body())>)
+            on_error(err);
+        else
+            return on_error(err);
+    }
+}
+
+// try: body()  except Exception: pass
+template <typename Body>
+void ignoring_exceptions(Body &&body) {
+    try_except(std::forward<Body>(body), [](const py::error_already_set &) {});
+}
+
 // Runs `body` while `handled` is being handled: an error escaping it gets
 // `handled` as its __context__, as a raise inside an except block would.
 template <typename F>

@@ -87,12 +87,9 @@ py::object image_data(py::object self) {
 }  // namespace
 
 py::object buffer_image(py::handle raw) {
-    try {
-        return read_image(raw);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        return py::none();  // an info the producer does not give: harvesters decides
-    }
+    // An info the producer does not give: harvesters decides.
+    return glue::try_except([&] { return read_image(raw); },
+                            [](const py::error_already_set &) { return py::none(); });
 }
 
 void add_buffer_image(py::module_ &m) {

@@ -114,13 +114,12 @@ std::optional<py::array> as_array(py::handle data) {
     if (py::isinstance<py::array>(data)) return py::reinterpret_borrow<py::array>(data);
     if (!PyObject_CheckBuffer(data.ptr())) return std::nullopt;
     py::object np = py::module_::import("numpy");
-    try {
-        return py::array(np.attr("frombuffer")(data, py::arg("dtype") = np.attr("uint8")));
-    } catch (py::error_already_set &err) {
-        // A buffer numpy cannot take as bytes (not contiguous, say).
-        if (!glue::is_exception(err)) throw;
-        return std::nullopt;
-    }
+    // A buffer numpy cannot take as bytes (not contiguous, say) is unusable.
+    return glue::try_except(
+        [&]() -> std::optional<py::array> {
+            return py::array(np.attr("frombuffer")(data, py::arg("dtype") = np.attr("uint8")));
+        },
+        [](const py::error_already_set &) -> std::optional<py::array> { return std::nullopt; });
 }
 
 // getattr(obj, name, None), letting errors other than AttributeError through.

@@ -87,19 +87,20 @@ Registered register_producers(py::object h, py::handle producers, Registration p
     with_context(glue::global("quiet_gentl_chatter")(), [&] {
         for (py::handle p : producers) {
             py::object path = p["path"];
-            try {
-                glue::global("_check_producer")(path);
-                h.attr("add_file")(path, py::arg("check_existence") = true,
-                                   py::arg("check_validity") = true);
-                ++result.loaded;
-            } catch (py::error_already_set &err) {
-                if (!glue::is_exception(err)) throw;
-                result.failures.append(glue::str(err.value()));
-                if (purpose == Registration::enumeration)
-                    glue::log_exc(logger(), "debug", err, kLogEnumRegisterFailed, path);
-                else
-                    glue::log(logger(), "warning", kLogOpenRegisterFailed, path, err.value());
-            }
+            glue::try_except(
+                [&] {
+                    glue::global("_check_producer")(path);
+                    h.attr("add_file")(path, py::arg("check_existence") = true,
+                                       py::arg("check_validity") = true);
+                    ++result.loaded;
+                },
+                [&](const py::error_already_set &err) {
+                    result.failures.append(glue::str(err.value()));
+                    if (purpose == Registration::enumeration)
+                        glue::log_exc(logger(), "debug", err, kLogEnumRegisterFailed, path);
+                    else
+                        glue::log(logger(), "warning", kLogOpenRegisterFailed, path, err.value());
+                });
         }
         h.attr("update")();
     });
@@ -193,11 +194,7 @@ SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
     try {
         registered = register_producers(h, producers, purpose);
     } catch (py::error_already_set &) {
-        try {
-            h.attr("reset")();
-        } catch (py::error_already_set &reset_err) {
-            if (!glue::is_exception(reset_err)) throw;
-        }
+        glue::ignoring_exceptions([&] { h.attr("reset")(); });
         throw;
     }
     py::dict entry;
@@ -232,26 +229,20 @@ py::dict enumerate_devices(py::object cti_path) {
     result["available"] = false;
     result["reason"] = py::none();
 
-    py::object harvester_cls;
-    try {
-        harvester_cls = py::module_::import("harvesters.core").attr("Harvester");
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        // A package that is there but fails to load is a failure like any other.
-        result["reason"] = err.matches(PyExc_ImportError)
-                               ? py::str(kEnumNotInstalled)
-                               : py::str(std::string(kEnumFailed) + glue::str(err.value()));
-        return result;
-    }
+    py::object harvester_cls = glue::try_except(
+        []() -> py::object { return py::module_::import("harvesters.core").attr("Harvester"); },
+        [&](const py::error_already_set &err) -> py::object {
+            // A package that is there but fails to load is a failure like any other.
+            result["reason"] = err.matches(PyExc_ImportError)
+                                   ? py::str(kEnumNotInstalled)
+                                   : py::str(std::string(kEnumFailed) + glue::str(err.value()));
+            return py::none();
+        });
+    if (harvester_cls.is_none()) return result;
 
     py::object h;
     auto give_back = [&] {
-        if (!h) return;
-        try {
-            release_harvester(h);
-        } catch (py::error_already_set &err) {
-            if (!glue::is_exception(err)) throw;
-        }
+        if (h) glue::ignoring_exceptions([&] { release_harvester(h); });
     };
     try {
         py::object producers = glue::global("discover_producers")(cti_path);

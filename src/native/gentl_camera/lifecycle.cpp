@@ -60,12 +60,18 @@ void guarded(const char *prefix, Step &&step, Undo &&undo) {
 }
 
 void release_quietly(py::handle harvester) {
-    try {
-        release_harvester(harvester);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        glue::log_exc(logger(), "debug", err, kLogResetFailed);
-    }
+    glue::try_except([&] { release_harvester(harvester); },
+                     [](const py::error_already_set &err) {
+                         glue::log_exc(logger(), "debug", err, kLogResetFailed);
+                     });
+}
+
+// ia.<step>(); a failure is logged, so that the next release step still runs.
+void release_step(py::handle ia, const char *step) {
+    glue::try_except([&] { ia.attr(step)(); },
+                     [&](const py::error_already_set &err) {
+                         glue::log_exc(logger(), "debug", err, kLogStopFailed, step);
+                     });
 }
 
 // Producer registration, device check and selection, and the acquirer
@@ -80,13 +86,7 @@ void connect(py::object self, py::object harvester_cls) {
         py::object ia = self.attr("_ia");
         self.attr("_ia") = py::none();
         self.attr("_privilege") = py::none();
-        if (!ia.is_none()) {
-            try {
-                ia.attr("destroy")();
-            } catch (py::error_already_set &err) {
-                if (!glue::is_exception(err)) throw;
-            }
-        }
+        if (!ia.is_none()) glue::ignoring_exceptions([&] { ia.attr("destroy")(); });
         release_quietly(h);
     };
     guarded(kOpenFailed, [&] {
@@ -158,13 +158,7 @@ void start_acquisition(py::object self) {
 void let_go(py::handle harvester, py::handle ia, py::handle chunk_adapter) {
     for (py::handle owner : {ia, chunk_adapter}) {
         py::object finalizer = glue::getattr_or(owner, "_finalizer", py::none());
-        if (!PyCallable_Check(finalizer.ptr())) continue;
-        try {
-            finalizer();
-        } catch (py::error_already_set &err) {
-            if (!glue::is_exception(err)) throw;
-            glue::log_exc(logger(), "debug", err, kLogStopFailed, "_finalizer");
-        }
+        if (PyCallable_Check(finalizer.ptr())) release_step(owner, "_finalizer");
     }
     py::object made = glue::getattr_or(harvester, "image_acquirers", py::none());
     if (PyList_Check(made.ptr()) && truthy(made.attr("__contains__")(ia))) made.attr("remove")(ia);
@@ -194,14 +188,12 @@ void open(py::object self) {
     }
     buffer_count(self);  // checked before anything is allocated
 
-    py::object harvester_cls;
-    try {
-        harvester_cls = py::module_::import("harvesters.core").attr("Harvester");
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        if (err.matches(PyExc_ImportError)) camera_error(kNotInstalled, err);
-        camera_error(kOpenFailed + glue::str(err.value()), err);
-    }
+    py::object harvester_cls = glue::try_except(
+        []() -> py::object { return py::module_::import("harvesters.core").attr("Harvester"); },
+        [](const py::error_already_set &err) -> py::object {
+            if (err.matches(PyExc_ImportError)) camera_error(kNotInstalled, err);
+            camera_error(kOpenFailed + glue::str(err.value()), err);
+        });
     guarded(kOpenFailed, [&] { connect(self, harvester_cls); }, [] {});
 
     guarded(kInitFailed, [&] {
@@ -221,14 +213,7 @@ void release_resources(py::object self) {
     if (!ia.is_none()) {
         // destroy() drops the acquirer's chunk adapter: taken first.
         py::object chunk_adapter = glue::getattr_or(ia, "_chunk_adapter", py::none());
-        for (const char *step : kAcquirerReleaseSteps) {
-            try {
-                ia.attr(step)();
-            } catch (py::error_already_set &err) {
-                if (!glue::is_exception(err)) throw;
-                glue::log_exc(logger(), "debug", err, kLogStopFailed, step);
-            }
-        }
+        for (const char *step : kAcquirerReleaseSteps) release_step(ia, step);
         let_go(self.attr("_harvester"), ia, chunk_adapter);
         self.attr("_ia") = py::none();
     }

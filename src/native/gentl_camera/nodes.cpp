@@ -36,12 +36,8 @@ bool is_writable(py::handle node, py::object &mode) {
 }
 
 std::string access_mode_name(py::handle mode) {
-    try {
-        return glue::str(access_modes()(mode).attr("name"));
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        return glue::str(mode);
-    }
+    return glue::try_except([&] { return glue::str(access_modes()(mode).attr("name")); },
+                            [&](const py::error_already_set &) { return glue::str(mode); });
 }
 
 // Writes a value in the form the node's interface takes. Text goes through
@@ -120,12 +116,9 @@ py::object find_node(py::object self, const std::string &name) {
     py::object ia = self.attr("_ia");
     if (ia.is_none()) camera_error(kCallOpenFirst);
     py::object node_map = ia.attr("remote_device").attr("node_map");
-    try {
-        return node_map.attr("get_node")(name);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        return py::none();  // genapi reports an unknown name as a logical error
-    }
+    // genapi reports an unknown name as a logical error.
+    return glue::try_except([&] { return node_map.attr("get_node")(name); },
+                            [](const py::error_already_set &) { return py::none(); });
 }
 
 void set_node(py::object self, const std::string &name, py::object value) {
@@ -135,12 +128,10 @@ void set_node(py::object self, const std::string &name, py::object value) {
     py::object mode;
     if (!is_writable(node, mode))
         camera_error(shown + "not writable (access mode " + access_mode_name(mode) + ")");
-    try {
-        write_value(node, value);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        camera_error(shown + glue::str(err.value()), err);
-    }
+    glue::try_except([&] { write_value(node, value); },
+                     [&](const py::error_already_set &err) {
+                         camera_error(shown + glue::str(err.value()), err);
+                     });
     glue::log(logger(), "debug", "node %s=%s", name, value);
 }
 
@@ -148,12 +139,8 @@ py::object read_node(py::object self, const std::string &name) {
     if (self.attr("_ia").is_none()) return py::none();
     py::object node = self.attr("_find_node")(name);
     if (node.is_none()) return py::none();
-    try {
-        return node.attr("value");
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        return py::none();
-    }
+    return glue::try_except([&] { return py::object(node.attr("value")); },
+                            [](const py::error_already_set &) { return py::none(); });
 }
 
 std::string node_pixel_format(py::object self) {
@@ -164,12 +151,10 @@ std::string node_pixel_format(py::object self) {
 void execute_node(py::object self, const std::string &name) {
     py::object node = self.attr("_find_node")(name);
     if (node.is_none()) camera_error(kNoCommand + name);
-    try {
-        node.attr("execute")();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        camera_error(kCommandFailed + name + ": " + glue::str(err.value()), err);
-    }
+    glue::try_except([&] { node.attr("execute")(); },
+                     [&](const py::error_already_set &err) {
+                         camera_error(kCommandFailed + name + ": " + glue::str(err.value()), err);
+                     });
 }
 
 bool try_set_node(py::object self, const char *name, py::object value, bool optional) {

@@ -70,11 +70,7 @@ py::object holding(py::handle raw, F &&body) {
     try {
         result = body();
     } catch (py::error_already_set &) {
-        try {
-            raw.attr("parent").attr("queue_buffer")(raw);
-        } catch (py::error_already_set &err) {
-            if (!glue::is_exception(err)) throw;
-        }
+        glue::ignoring_exceptions([&] { raw.attr("parent").attr("queue_buffer")(raw); });
         throw;
     }
     raw.attr("parent").attr("queue_buffer")(raw);
@@ -99,15 +95,13 @@ py::object receive_frame(py::object self, py::object timeout_s) {
         self.attr("_execute_node")(kTriggerCommand);
     py::object node_format = self.attr("_node_pixel_format")();
 
-    py::object fetched;
-    try {
-        fetched = fetch_complete(self.attr("_ia"), timeout_s);
-        if (fetched.is_none()) return py::none();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        if (truthy(glue::global("_is_timeout")(err.value()))) return py::none();
-        camera_error(kAcquisitionFailed + glue::str(err.value()), err);
-    }
+    py::object fetched = glue::try_except(
+        [&] { return fetch_complete(self.attr("_ia"), timeout_s); },
+        [](const py::error_already_set &err) -> py::object {
+            if (truthy(glue::global("_is_timeout")(err.value()))) return py::none();
+            camera_error(kAcquisitionFailed + glue::str(err.value()), err);
+        });
+    if (fetched.is_none()) return py::none();
 
     auto convert = [&](py::handle buffer, py::object component) -> py::object {
         py::object image = self.attr("_to_bgr")(component, node_format);
@@ -131,14 +125,15 @@ py::object receive_frame(py::object self, py::object timeout_s) {
 // again, and a few such interrupts leave the stream without buffers.
 void restart_acquisition(py::object self) {
     glue::DeferredInterrupt held_back;  // a second Ctrl+C must not stop it halfway
-    try {
-        py::object ia = self.attr("_ia");
-        ia.attr("stop")();
-        ia.attr("start")();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        glue::log_exc(logger(), "warning", err, kLogRestartFailed);
-    }
+    glue::try_except(
+        [&] {
+            py::object ia = self.attr("_ia");
+            ia.attr("stop")();
+            ia.attr("start")();
+        },
+        [](const py::error_already_set &err) {
+            glue::log_exc(logger(), "warning", err, kLogRestartFailed);
+        });
 }
 
 // Ends a reception, still under _fetch_lock. When the camera was closed

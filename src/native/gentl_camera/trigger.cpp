@@ -27,12 +27,16 @@ py::object coerce_mode(py::object mode) {
 }
 
 py::list supported_selectors(py::handle node) {
-    try {
-        return py::list(node.attr("symbolics"));
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        return py::list();
-    }
+    return glue::try_except([&] { return py::list(node.attr("symbolics")); },
+                            [](const py::error_already_set &) { return py::list(); });
+}
+
+// ia.<step>(), a failure raised as "failed to switch the trigger mode: ...".
+void switch_step(py::handle ia, const char *step) {
+    glue::try_except([&] { ia.attr(step)(); },
+                     [](const py::error_already_set &err) {
+                         camera_error(kSwitchFailed + glue::str(err.value()), err);
+                     });
 }
 
 // Tries the selector candidates in order; for each one the camera takes,
@@ -98,30 +102,19 @@ void set_trigger_mode(py::object self, py::object mode) {
         return;
     }
     // Trigger nodes are locked while the device streams.
-    try {
-        ia.attr("stop")();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        camera_error(kSwitchFailed + glue::str(err.value()), err);
-    }
+    switch_step(ia, "stop");
     try {
         self.attr("_apply_trigger_mode")(mode);
     } catch (py::error_already_set &) {
-        try {
-            ia.attr("start")();
-        } catch (py::error_already_set &restart) {
-            if (!glue::is_exception(restart)) throw;
-            glue::log_exc(logger(), "warning", restart, "acquisition restart failed");
-        }
+        glue::try_except([&] { ia.attr("start")(); },
+                         [](const py::error_already_set &restart) {
+                             glue::log_exc(logger(), "warning", restart,
+                                           "acquisition restart failed");
+                         });
         throw;
     }
     self.attr("_trigger_mode") = mode;
-    try {
-        ia.attr("start")();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        camera_error(kSwitchFailed + glue::str(err.value()), err);
-    }
+    switch_step(ia, "start");
     glue::log(logger(), "info", "trigger mode: %s", mode);
 }
 

@@ -1,5 +1,6 @@
 // The sink's own state as the methods read it, and the calls on the
 // pymodbus client.
+#include "../common/context.hpp"
 #include "sink.hpp"
 
 namespace vantix::plc {
@@ -50,11 +51,7 @@ py::object write_register(const py::handle &client, const py::handle &address,
 }
 
 void close_quietly(const py::handle &client) {
-    try {
-        client.attr("close")();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-    }
+    glue::ignoring_exceptions([&] { client.attr("close")(); });
 }
 
 }  // namespace vantix::plc

@@ -1,62 +1,72 @@
 // The connection test: reaches the PLC on a client of its own and reports
 // how far it got, in words for the operator. It never raises for network or
 // device trouble and leaves the sink's own connection alone.
+#include <optional>
 #include <string>
 
+#include "../common/context.hpp"
 #include "sink.hpp"
 
 namespace vantix::plc {
 
 namespace {
 
-// The test on its own client, from connect on; `report` is filled in place.
-void probe(py::object self, py::object client, py::dict report) {
-    const std::string host_text = glue::str(report["host"]);
-    const std::string port_text = glue::str(report["port"]);
-    const std::string unit_text = glue::str(report["unit_id"]);
+// "host:port" as the report holds them.
+std::string reported_endpoint(const py::dict &report) {
+    return glue::str(report["host"]) + ":" + glue::str(report["port"]);
+}
 
-    py::object connected;
-    try {
-        connected = client.attr("connect")();
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        report["message"] = kTestConnectError + glue::str(err.value());
-        return;
-    }
-    report["connected"] = py::bool_(truthy(connected));
-    if (!truthy(report["connected"])) {
-        report["message"] =
-            kTestCannotReach + host_text + ":" + port_text + kTestCannotReachHint;
-        return;
-    }
+// Connects the test's client; false when the test ends here.
+bool connect_step(const py::object &client, py::dict report) {
+    return glue::try_except(
+        [&] {
+            report["connected"] = py::bool_(truthy(client.attr("connect")()));
+            if (truthy(report["connected"])) return true;
+            report["message"] = kTestCannotReach + reported_endpoint(report) + kTestCannotReachHint;
+            return false;
+        },
+        [&](const py::error_already_set &err) {
+            report["message"] = kTestConnectError + glue::str(err.value());
+            return false;
+        });
+}
 
+// Reads one holding register (the verdict register, or 0 when that is off);
+// nothing when the test ends here.
+std::optional<py::object> read_step(const py::object &self, const py::object &client,
+                                    py::dict report) {
     py::object address = self.attr("_reg")("verdict_register", 100);
     if (address.is_none() || !truthy(address)) address = py::int_(0);
+    return glue::try_except(
+        [&]() -> std::optional<py::object> {
+            return client.attr("read_holding_registers")(address, py::arg("count") = 1,
+                                                         **unit_kwargs(self));
+        },
+        [&](const py::error_already_set &err) -> std::optional<py::object> {
+            report["message"] = kTestNoReadHead + reported_endpoint(report) + kTestNoReadTail +
+                                glue::str(err.value());
+            return std::nullopt;
+        });
+}
 
-    py::object response;
-    try {
-        response = client.attr("read_holding_registers")(address, py::arg("count") = 1,
-                                                           **unit_kwargs(self));
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        report["message"] = kTestNoReadHead + host_text + ":" + port_text + kTestNoReadTail +
-                            glue::str(err.value());
-        return;
-    }
-    if (is_error_response(response)) {
+// The test on its own client, from connect on; `report` is filled in place.
+void probe(const py::object &self, const py::object &client, py::dict report) {
+    if (!connect_step(client, report)) return;
+    const std::optional<py::object> response = read_step(self, client, report);
+    if (!response) return;
+    const std::string unit_text = glue::str(report["unit_id"]);
+    if (is_error_response(*response)) {
         report["message"] =
-            kTestErrorHead + unit_text + "): " + glue::str(response) + kTestErrorTail;
+            kTestErrorHead + unit_text + "): " + glue::str(*response) + kTestErrorTail;
         return;
     }
     report["responding"] = true;
     report["ok"] = true;
-    try {
-        report["read_value"] = glue::to_int(response.attr("registers")[py::int_(0)]);
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-    }
-    report["message"] =
-        kTestPassed + host_text + ":" + port_text + " (unit " + unit_text + ")";
+    // A response without a first register value still passes the test.
+    glue::ignoring_exceptions([&] {
+        report["read_value"] = glue::to_int(response->attr("registers")[py::int_(0)]);
+    });
+    report["message"] = kTestPassed + reported_endpoint(report) + " (unit " + unit_text + ")";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "../common/context.hpp"
 #include "sink.hpp"
 
 namespace vantix::plc {
@@ -83,13 +84,11 @@ py::object make_client(py::object self) {
 py::bool_ try_connect(py::object self) {
     py::object client = self.attr("_client");
     if (client.is_none()) return py::bool_(false);
-    try {
-        return py::bool_(truthy(client.attr("connect")()));
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        glue::log(logger(), "debug", kLogConnectException, err.value());
-        return py::bool_(false);
-    }
+    return glue::try_except([&] { return py::bool_(truthy(client.attr("connect")())); },
+                            [](const py::error_already_set &err) {
+                                glue::log(logger(), "debug", kLogConnectException, err.value());
+                                return py::bool_(false);
+                            });
 }
 
 py::object reconnect(py::object self) {

@@ -62,11 +62,7 @@ void send(py::object self, py::object result, py::object context) {
         else
             write_all(self, writes);
     };
-    try {
-        write_all_of();
-        return;
-    } catch (py::error_already_set &exc) {
-        if (!glue::is_exception(exc)) throw;
+    glue::try_except(write_all_of, [&](const py::error_already_set &exc) {
         glue::log(logger(), "warning", kLogWriteFailed, exc.value());
         self.attr("_connected") = false;
         const bool reconnected =
@@ -74,14 +70,11 @@ void send(py::object self, py::object result, py::object context) {
         if (!reconnected)
             glue::raise_from(glue::global("SinkError"), kReconnectFailed + endpoint(self), exc);
         // The whole list again: pairs written before the failure are repeated.
-        try {
-            write_all_of();
-        } catch (py::error_already_set &exc2) {
-            if (!glue::is_exception(exc2)) throw;
+        glue::try_except(write_all_of, [](const py::error_already_set &exc2) {
             glue::raise_from(glue::global("SinkError"), kWriteFailed + glue::str(exc2.value()),
                              exc2);
-        }
-    }
+        });
+    });
 }
 
 void write_all(py::object self, py::object writes) {
@@ -106,13 +99,12 @@ void write_heartbeat(py::object self, py::object value) {
     if (address_out_of_range(hb) || unit_out_of_range(unit_id_of(self))) return;
     // The heartbeat never raises: any failure, a value that is no number
     // included, counts as a failed write and the next send reconnects.
-    try {
-        py::object masked = glue::to_int(value) & glue::global("_U16_MAX");
-        write_register(self.attr("_client"), hb, masked, unit_kwargs(self));
-    } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) throw;
-        self.attr("_connected") = false;
-    }
+    glue::try_except(
+        [&] {
+            py::object masked = glue::to_int(value) & glue::global("_U16_MAX");
+            write_register(self.attr("_client"), hb, masked, unit_kwargs(self));
+        },
+        [&](const py::error_already_set &) { self.attr("_connected") = false; });
 }
 
 }  // namespace vantix::plc
