@@ -43,3 +43,9 @@ def test_kernel(built: Path, name: str) -> None:
     env.pop("VANTIX_PIXEL_ISA", None)  # the tests choose their own table
     run = subprocess.run([str(exe)], capture_output=True, text=True, timeout=300, env=env)
     assert run.returncode == 0, run.stdout + run.stderr
+
+
+def test_an_unknown_module_name_stops_the_configuration(tmp_path):
+    done = subprocess.run(["cmake", "-S", str(ROOT), "-B", str(tmp_path), "-DVANTIX_KERNEL_TESTS=ON",
+                           "-DVANTIX_MODULES=feature_bank;plc_lnk"], capture_output=True, text=True)
+    assert done.returncode != 0 and "no module 'plc_lnk'" in done.stderr

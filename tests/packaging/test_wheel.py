@@ -1,7 +1,7 @@
-"""A wheel built from the source tree installs into a fresh virtual
-environment without the optional extras, and there the modules degrade as
-they should: all import, the camera names its install hint, the sink runs in
-simulation mode."""
+"""A wheel built from the source tree (warnings as errors) installs into a
+fresh virtual environment without the optional extras, and there the modules
+degrade as they should: all import, the camera names its install hint, the
+sink runs in simulation mode."""
 
 import subprocess
 import sys
@@ -42,8 +42,10 @@ print("producer", ctypes.CDLL(sim.producer_path()).GCInitLib())
 @pytest.mark.skipif(sys.platform != "linux", reason="builds a Linux wheel")
 def test_wheel_installs_and_runs_without_extras(tmp_path):
     wheels = tmp_path / "wheels"
+    # Every native source compiles without a warning.
     build = subprocess.run([sys.executable, "-m", "pip", "wheel", "--no-deps", "-q", "-w", str(wheels),
-                            "-Cbuild-dir=" + str(tmp_path / "build"), str(ROOT)],
+                            "-Cbuild-dir=" + str(tmp_path / "build"),
+                            "-Ccmake.define.VANTIX_WERROR=ON", str(ROOT)],
                            capture_output=True, text=True, timeout=1800)
     assert build.returncode == 0, build.stderr
     (wheel,) = wheels.glob("vantix-*.whl")
