@@ -1,5 +1,5 @@
-"""Pixel conversion to BGR beside straightforward numpy + OpenCV code, and
-frame reception on the simulated producer beside a raw harvesters fetch loop.
+"""Pixel conversion to BGR beside straightforward numpy + OpenCV code (frame
+reception is benchmarks/bench_receive.py's).
 
 Conversion cases use 2448x2048 frames and print the best wall time of each
 contender, the ratio of the two in this run and whether the result is
@@ -23,11 +23,7 @@ warm-up, the contenders taking turns block by block. The conversion shares
 a frame among as many threads as the process may run on; OpenCV is set to
 the same count.
 
-Reception: frames per second of GentlCamera._receive beside a loop that
-fetches from the same acquirer with harvesters directly and applies the same
-conversion (target >= 0.95x), on the Mono8 and the RGB8 simulator.
-
-    python benchmarks/bench_pixel_convert.py [--repeats N] [--rounds N] [--frames N]
+    python benchmarks/bench_pixel_convert.py [--repeats N] [--rounds N]
 """
 
 from __future__ import annotations
@@ -39,7 +35,6 @@ import os
 import statistics
 import time
 from dataclasses import dataclass
-from pathlib import Path
 
 import cv2
 import numpy as np
@@ -139,11 +134,11 @@ def case_mono12p(cam, samples, repeats: int, rounds: int) -> None:
     grey8 = (samples >> 4).astype(np.uint8).reshape(H, W)
     packed = Component(raw, W, H, "Mono12p")
     t = best({"ours": lambda: cam._to_bgr(packed, ""), "numpy": lambda: numpy_mono12p(raw),
-              "gray": lambda: cv2.cvtColor(grey8, cv2.COLOR_GRAY2BGR)}, repeats, rounds)
+              "grey": lambda: cv2.cvtColor(grey8, cv2.COLOR_GRAY2BGR)}, repeats, rounds)
     same = np.array_equal(cam._to_bgr(packed, ""), numpy_mono12p(raw))
     report("Mono12p raw bytes -> BGR", t, "numpy", "numpy unpack+shift+GRAY2BGR", ">= 5x",
            lambda x: x >= 5, same)
-    report("Mono12p raw bytes -> BGR", t, "gray", "cv2 GRAY2BGR alone (8-bit)", "<= 1.5x",
+    report("Mono12p raw bytes -> BGR", t, "grey", "cv2 GRAY2BGR alone (8-bit)", "<= 1.5x",
            lambda x: 1 / x <= 1.5)
 
 
@@ -183,56 +178,12 @@ def conversions(repeats: int, rounds: int) -> None:
         case(cam, samples, repeats, rounds)
 
 
-# --- reception on the simulator ------------------------------------------------------
-
-
-def reception(frames: int) -> None:
-    import genicam
-
-    folder = Path(genicam.__file__).parent
-    for serial, label in (("SN_InterfaceA_0", "Mono8 512x512"), ("SN_InterfaceA_1", "RGB8 768x572")):
-        cam = gentl_camera.GentlCamera({"cti_path": str(folder), "serial": serial})
-        cam.open()
-        try:
-            fmt = cam._node_pixel_format()
-
-            def receive():
-                for _ in range(frames):
-                    assert cam._receive(5.0) is not None
-
-            def raw_loop():
-                ia = cam._ia
-                for _ in range(frames):
-                    with ia.fetch(timeout=5.0) as buffer:
-                        cam._to_bgr(buffer.payload.components[0], fmt)
-
-            # Interleaved rounds, so that drift of the simulator's pace hits both.
-            t_recv = t_raw = 0.0
-            for _ in range(3):
-                start = time.perf_counter()
-                raw_loop()
-                t_raw += time.perf_counter() - start
-                start = time.perf_counter()
-                receive()
-                t_recv += time.perf_counter() - start
-        finally:
-            cam.close()
-        fps_recv, fps_raw = 3 * frames / t_recv, 3 * frames / t_raw
-        ratio = fps_recv / fps_raw
-        print(f"  {label:<16} _receive {fps_recv:8.1f} fps   raw harvesters fetch + same "
-              f"conversion {fps_raw:8.1f} fps   ratio {ratio:.3f}   target >= 0.95: "
-              f"{'met' if ratio >= 0.95 else 'MISSED'}")
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeats", type=int, default=15)
     parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--frames", type=int, default=300, help="frames per reception round")
     args = parser.parse_args()
     conversions(args.repeats, args.rounds)
-    print(f"reception on the simulated producer, 3 rounds of {args.frames} frames each")
-    reception(args.frames)
 
 
 if __name__ == "__main__":

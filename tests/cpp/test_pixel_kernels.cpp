@@ -216,7 +216,7 @@ TEST(large_frames_shared_among_threads_convert_whole) {
     for (std::size_t offset : {0, 1, 5, 31}) {
         std::vector<std::uint8_t> buf(3 * count + offset);
         std::uint8_t *dst = buf.data() + offset;
-        CHECK(to_bgr8(grey.data(), grey.size(), Order::gray, dst, count) == Status::ok);
+        CHECK(to_bgr8(grey.data(), grey.size(), Order::grey, dst, count) == Status::ok);
         bool same = true;
         for (std::size_t i = 0; i < count; i += 97)
             same = same && dst[3 * i] == grey[i] && dst[3 * i + 2] == grey[i];
@@ -256,7 +256,7 @@ TEST(eight_bit_orders_to_bgr) {
     struct {
         Order order;
         std::size_t n, b, g, r;
-    } orders[] = {{Order::gray, 1, 0, 0, 0}, {Order::rgb, 3, 2, 1, 0}, {Order::bgr, 3, 0, 1, 2},
+    } orders[] = {{Order::grey, 1, 0, 0, 0}, {Order::rgb, 3, 2, 1, 0}, {Order::bgr, 3, 0, 1, 2},
                   {Order::rgba, 4, 2, 1, 0}, {Order::bgra, 4, 0, 1, 2}};
     for (const auto &o : orders) {
         const auto src = random_bytes(o.n * count, 5 + o.n);

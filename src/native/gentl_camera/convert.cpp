@@ -282,7 +282,7 @@ py::object mono_to_bgr(const Payload &p, const px::Format &f, const Geometry &g)
     return filled(g, true, [&](std::uint8_t *dst) {
         switch (form) {
         case Form::bytes:
-            return px::to_bgr8(p.bytes(), p.byte_len(), px::Order::gray, dst, g.pixels);
+            return px::to_bgr8(p.bytes(), p.byte_len(), px::Order::grey, dst, g.pixels);
         case Form::words:
             return px::shift_bgr(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels);
         default:

@@ -10,7 +10,7 @@ namespace {
 
 std::size_t bytes_per_pixel(Order order) {
     switch (order) {
-    case Order::gray:
+    case Order::grey:
         return 1;
     case Order::rgb:
     case Order::bgr:

@@ -13,7 +13,7 @@ void reorder(const u8 *__restrict src, std::size_t count, u8 *__restrict dst) {
 
 void to_bgr8(const u8 *src, Order order, u8 *dst, std::size_t count) {
     switch (order) {
-    case Order::gray:
+    case Order::grey:
         expand_bgr(src, count, dst);
         break;
     case Order::rgb:

@@ -51,7 +51,7 @@ Status shift_bgr(const std::uint8_t *src, std::size_t src_len, int shift, std::u
                  std::size_t count);
 
 // Channel order of an interleaved 8-bit source.
-enum class Order { gray, rgb, bgr, rgba, bgra };
+enum class Order { grey, rgb, bgr, rgba, bgra };
 
 // `count` pixels of 8-bit samples in the given order to BGR (3 * count bytes).
 Status to_bgr8(const std::uint8_t *src, std::size_t src_len, Order order, std::uint8_t *dst,
