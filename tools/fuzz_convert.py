@@ -12,8 +12,8 @@ GRAY2BGR or the demosaic the camera's code names. Run it against the sanitizer b
 read or write outside a buffer aborts the process:
 
     python3 -m venv .venv-asan
-    .venv-asan/bin/pip install numpy pybind11 scikit-build-core harvesters \\
-        "genicam==1.5.0" opencv-python-headless
+    .venv-asan/bin/pip install numpy pybind11 scikit-build-core harvesters genicam \\
+        opencv-python-headless
     .venv-asan/bin/pip install --no-build-isolation -e . -Cbuild-dir=build/asan \\
         -Ccmake.define.VANTIX_SANITIZE=ON -Ccmake.define.VANTIX_MODULES=gentl_camera
     LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \\

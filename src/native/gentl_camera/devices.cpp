@@ -141,6 +141,43 @@ py::object create_acquirer(py::object h, const py::int_ &index, py::object confi
     }
 }
 
+// Positions of the devices that every given criterion selects: the serial
+// exactly, model and vendor as case-insensitive parts.
+std::vector<long> matching_devices(const py::object &params, const py::object &devices) {
+    py::object serial = params.attr("get")("serial");
+    py::object model = params.attr("get")("model");
+    py::object vendor = params.attr("get")("vendor");
+    const bool by_serial = truthy(serial), by_model = truthy(model), by_vendor = truthy(vendor);
+    auto contains_folded = [](py::handle haystack, py::handle needle) {
+        py::object h = py::str(haystack).attr("lower")(), n = py::str(needle).attr("lower")();
+        return truthy(h.attr("__contains__")(n));
+    };
+    auto selects = [&](py::handle d) {
+        if (by_serial && !py::str(read_or(d, "serial_number", py::str(""))).equal(py::str(serial)))
+            return false;
+        if (by_model && !contains_folded(read_or(d, "model", py::str("")), model)) return false;
+        return !(by_vendor && !contains_folded(read_or(d, "vendor", py::str("")), vendor));
+    };
+    std::vector<long> matches;
+    long position = 0;
+    for (py::handle d : devices) {
+        if (selects(d)) matches.push_back(position);
+        ++position;
+    }
+    return matches;
+}
+
+// "vendor/model(sn=serial)" of every device, for the operator.
+py::list device_list(const py::object &devices) {
+    py::list listed;
+    py::str unknown("?");
+    for (py::handle d : devices)
+        listed.append(glue::str(read_or(d, "vendor", unknown)) + "/" +
+                      glue::str(read_or(d, "model", unknown)) + "(sn=" +
+                      glue::str(read_or(d, "serial_number", unknown)) + ")");
+    return listed;
+}
+
 // "available", "devices" and "reason" of an enumeration, from a harvester
 // with the producers registered.
 void describe_devices(const SharedHarvester &shared, std::size_t producer_count,
@@ -267,37 +304,8 @@ py::dict enumerate_devices(py::object cti_path) {
 
 py::int_ select_device(py::object self, py::object devices) {
     py::object params = self.attr("params");
-    py::object serial = params.attr("get")("serial");
-    py::object model = params.attr("get")("model");
-    py::object vendor = params.attr("get")("vendor");
-    const bool by_serial = truthy(serial), by_model = truthy(model), by_vendor = truthy(vendor);
-
-    auto contains_folded = [](py::handle haystack, py::handle needle) {
-        py::object h = py::str(haystack).attr("lower")(), n = py::str(needle).attr("lower")();
-        return truthy(h.attr("__contains__")(n));
-    };
-
-    py::list matches;
-    long i = 0;
-    for (py::handle d : devices) {
-        const long position = i++;
-        if (by_serial && !py::str(read_or(d, "serial_number", py::str(""))).equal(py::str(serial)))
-            continue;
-        if (by_model && !contains_folded(read_or(d, "model", py::str("")), model)) continue;
-        if (by_vendor && !contains_folded(read_or(d, "vendor", py::str("")), vendor)) continue;
-        matches.append(position);
-    }
-
-    if (matches.empty()) {
-        py::list listed;
-        for (py::handle d : devices) {
-            py::str unknown("?");
-            listed.append(glue::str(read_or(d, "vendor", unknown)) + "/" +
-                          glue::str(read_or(d, "model", unknown)) + "(sn=" +
-                          glue::str(read_or(d, "serial_number", unknown)) + ")");
-        }
-        camera_error(kNoMatch + glue::str(listed));
-    }
+    const std::vector<long> matches = matching_devices(params, devices);
+    if (matches.empty()) camera_error(kNoMatch + glue::str(device_list(devices)));
 
     // An explicit None means "not given", as an absent key does. Negative
     // positions count from the end, as list indices do; past either end, or
@@ -310,13 +318,13 @@ py::int_ select_device(py::object self, py::object devices) {
                      " was requested but only " + std::to_string(count) + " device(s) matched");
 
     const long position = idx->cast<long>();
-    py::int_ chosen = matches[static_cast<std::size_t>(position < 0 ? position + count : position)];
-    py::handle d = devices[chosen];
+    const long chosen = matches[static_cast<std::size_t>(position < 0 ? position + count : position)];
+    py::handle d = devices[py::int_(chosen)];
     py::dict info;
     for (const char *field : {"vendor", "model", "serial_number", "tl_type"})
         info[field] = safe_info(d, field);
     self.attr("_device_info") = info;
-    return chosen;
+    return py::int_(chosen);
 }
 
 py::tuple open_acquirer(py::object h, py::object index) {

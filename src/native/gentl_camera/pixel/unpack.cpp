@@ -38,33 +38,33 @@ Status in_parts(const std::uint8_t *src, std::size_t src_len, Packing packing, i
     return Status::ok;
 }
 
+// The table's unpacking `entry` over the frame's parts; `per_sample` output
+// values per sample.
+template <class Out, class Entry>
+Status unpack_with(Entry entry, const std::uint8_t *src, std::size_t src_len, Packing packing,
+                   int bits, Out *dst, std::size_t count, std::size_t per_sample) {
+    return in_parts(src, src_len, packing, bits, count, per_sample * sizeof(Out),
+                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
+                        std::size_t n) {
+                        (simd().*entry)(part, len, packing, bits, dst + per_sample * first, n);
+                    });
+}
+
 }  // namespace
 
 Status unpack16(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
                 std::uint16_t *dst, std::size_t count) {
-    return in_parts(src, src_len, packing, bits, count, 2,
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
-                        std::size_t n) {
-                        simd().unpack16(part, len, packing, bits, dst + first, n);
-                    });
+    return unpack_with(&Simd::unpack16, src, src_len, packing, bits, dst, count, 1);
 }
 
 Status unpack8(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
                std::uint8_t *dst, std::size_t count) {
-    return in_parts(src, src_len, packing, bits, count, 1,
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
-                        std::size_t n) {
-                        simd().unpack8(part, len, packing, bits, dst + first, n);
-                    });
+    return unpack_with(&Simd::unpack8, src, src_len, packing, bits, dst, count, 1);
 }
 
 Status unpack_bgr(const std::uint8_t *src, std::size_t src_len, Packing packing, int bits,
                   std::uint8_t *dst, std::size_t count) {
-    return in_parts(src, src_len, packing, bits, count, 3,
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
-                        std::size_t n) {
-                        simd().unpack_bgr(part, len, packing, bits, dst + 3 * first, n);
-                    });
+    return unpack_with(&Simd::unpack_bgr, src, src_len, packing, bits, dst, count, 3);
 }
 
 }  // namespace vantix::pixel
