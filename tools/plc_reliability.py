@@ -52,69 +52,51 @@ def contains_run(log: list[tuple[int, int]], run: list[tuple[int, int]],
     return False
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--sends", type=int, default=2000)
-    parser.add_argument("--restarts", type=int, default=30)
-    parser.add_argument("--seed", type=int, default=1)
-    args = parser.parse_args()
-    assert args.sends < 65535, "sequence numbers must stay unique"
-    rng = random.Random(args.seed)
-    logging.getLogger("vantix.sink.modbus").setLevel(logging.ERROR)
-    logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
+def chaos(server: ModbusServer, restarts: int, rng: random.Random, sending: threading.Event,
+          events: list[tuple[float, str]]) -> None:
+    """Stops the server at random moments and starts it again after a random
+    pause, noting each (time, "stop" | "start") in `events`."""
+    for _ in range(restarts):
+        time.sleep(rng.uniform(0.05, 0.35))
+        if not sending.is_set():
+            return
+        server.stop()
+        events.append((time.monotonic(), "stop"))
+        time.sleep(rng.uniform(0.01, 0.15))
+        server.start()
+        events.append((time.monotonic(), "start"))
 
-    server = ModbusServer()
-    server.start()
-    sink = PlcLinkSink({"host": "127.0.0.1", "port": server.port, "timeout_s": 1.0,
-                        "score_scale": 1})
-    sink.open()
 
-    events: list[tuple[float, str]] = []  # (time, "stop" | "start")
-    sending = threading.Event()
-    sending.set()
-
-    def chaos() -> None:
-        for _ in range(args.restarts):
-            time.sleep(rng.uniform(0.05, 0.35))
-            if not sending.is_set():
-                return
-            server.stop()
-            events.append((time.monotonic(), "stop"))
-            time.sleep(rng.uniform(0.01, 0.15))
-            server.start()
-            events.append((time.monotonic(), "start"))
-
-    # Spread the sends over the expected length of the chaos run.
-    span = args.restarts * (0.20 + 0.08)
-    outcomes: list[tuple[float, bool]] = []  # (start time, returned normally)
-    chaos_thread = threading.Thread(target=chaos)
+def send_all(sink: PlcLinkSink, sends: int, span: float) -> list[tuple[float, bool]]:
+    """Sends number 1..sends spread over `span` seconds; per send its start
+    time and whether it returned normally."""
+    outcomes: list[tuple[float, bool]] = []
     began = time.monotonic()
-    chaos_thread.start()
-    for i in range(1, args.sends + 1):
-        verdict = VERDICTS[i % 3]
+    for i in range(1, sends + 1):
         started = time.monotonic()
         try:
-            sink.send(InspectionResult(verdict, float(i)), {"product_id": f"P-{i:05d}"})
+            sink.send(InspectionResult(VERDICTS[i % 3], float(i)), {"product_id": f"P-{i:05d}"})
             outcomes.append((started, True))
         except SinkError:
             outcomes.append((started, False))
-        time.sleep(max(0.0, began + i * span / args.sends - time.monotonic()))
-    elapsed = time.monotonic() - began
-    sending.clear()
-    chaos_thread.join()
-    sink.close()
-    server.close()
+        time.sleep(max(0.0, began + i * span / sends - time.monotonic()))
+    return outcomes
 
-    log = [(address, value) for _, address, value in server.recorder.writes]
+
+def lost_sends(log: list[tuple[int, int]], outcomes: list[tuple[float, bool]]) -> tuple[list[int], list[int]]:
+    """The sends that returned normally, and those of them whose registers
+    never all reached the server."""
     index = collections.defaultdict(list)
     for n, entry in enumerate(log):
         index[entry].append(n)
     returned = [i for i, (_, ok) in enumerate(outcomes, 1) if ok]
-    lost = [i for i in returned
-            if not contains_run(log, expected_writes(i, f"P-{i:05d}"), index)]
+    lost = [i for i in returned if not contains_run(log, expected_writes(i, f"P-{i:05d}"), index)]
+    return returned, lost
 
-    # For each restart: sends started after it until the first that landed,
-    # unless the server was stopped again (or the run ended) before one did.
+
+def sends_to_land(events: list[tuple[float, str]], outcomes: list[tuple[float, bool]]) -> list[int | str]:
+    """For each restart: sends started after it until the first that landed,
+    unless the server was stopped again (or the run ended) before one did."""
     to_land: list[int | str] = []
     for k, (t, kind) in enumerate(events):
         if kind != "start":
@@ -127,14 +109,47 @@ def main() -> None:
             to_land.append("run ended first")
         else:
             to_land.append("stopped again first")
-    restarts_during = sum(1 for t, kind in events if kind == "start")
+    return to_land
 
-    print(f"sends: {args.sends} in {elapsed:.1f} s; server restarts: {restarts_during} "
-          f"(seed {args.seed})")
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--sends", type=int, default=2000)
+    parser.add_argument("--restarts", type=int, default=30)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    assert args.sends < 65535, "sequence numbers must stay unique"
+    logging.getLogger("vantix.sink.modbus").setLevel(logging.ERROR)
+    logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
+
+    server = ModbusServer()
+    server.start()
+    sink = PlcLinkSink({"host": "127.0.0.1", "port": server.port, "timeout_s": 1.0,
+                        "score_scale": 1})
+    sink.open()
+    events: list[tuple[float, str]] = []
+    sending = threading.Event()
+    sending.set()
+    chaos_thread = threading.Thread(target=chaos, args=(server, args.restarts,
+                                                       random.Random(args.seed), sending, events))
+    began = time.monotonic()
+    chaos_thread.start()
+    # The sends are spread over the expected length of the chaos run.
+    outcomes = send_all(sink, args.sends, span=args.restarts * (0.20 + 0.08))
+    elapsed = time.monotonic() - began
+    sending.clear()
+    chaos_thread.join()
+    sink.close()
+    server.close()
+
+    log = [(address, value) for _, address, value in server.recorder.writes]
+    returned, lost = lost_sends(log, outcomes)
+    counts = collections.Counter(sends_to_land(events, outcomes))
+    restarts = sum(1 for _, kind in events if kind == "start")
+    print(f"sends: {args.sends} in {elapsed:.1f} s; server restarts: {restarts} (seed {args.seed})")
     print(f"returned normally:                         {len(returned)}")
     print(f"raised SinkError:                          {args.sends - len(returned)}")
     print(f"returned normally but not on the server:   {len(lost)} {lost[:10] if lost else ''}")
-    counts = collections.Counter(to_land)
     print("sends after each restart until one landed: "
           + ", ".join(f"{n}: {c}×" for n, c in sorted(counts.items(), key=str)))
     print(f"register writes recorded by the server:    {len(log)}")
