@@ -30,14 +30,6 @@ SERIALS = (MONO12, BAYER12, RGB8, LEGACY)
 LOGGER = "vantix.camera.harvester"
 
 
-@pytest.fixture(scope="session")
-def producer() -> str:
-    """The simulated camera's producer file."""
-    pytest.importorskip("harvesters.core")
-    pytest.importorskip("genicam")
-    return sim.producer_path()
-
-
 @pytest.fixture
 def sim_config(monkeypatch, tmp_path) -> Callable[..., str]:
     """sim_config(devices=[...], **system) writes a simulator configuration
@@ -313,6 +305,11 @@ def convert() -> Callable[..., np.ndarray]:
         return cam._to_bgr(FakeComponent(data, width, height, fmt), node_format)
 
     return run
+
+
+def random_samples(n: int, bits: int, seed: int = 0) -> np.ndarray:
+    """n random samples of `bits` significant bits, as uint16."""
+    return np.random.default_rng(seed).integers(0, 1 << bits, size=n, dtype=np.uint16)
 
 
 # --- independent packers: numpy bit arithmetic, one sample at a time in bits ---

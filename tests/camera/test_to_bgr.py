@@ -14,6 +14,8 @@ import pytest
 from vantix.io.camera import gentl_camera
 from vantix.io.camera.base import CameraError
 
+from .conftest import random_samples
+
 SIZES = [(1, 1), (1, 7), (3, 5), (5, 3), (7, 13), (32, 48)]  # (height, width)
 PATTERNS = ["BayerRG", "BayerGR", "BayerGB", "BayerBG"]
 PACKED = [(10, "p"), (12, "p"), (14, "p"), (10, "Packed"), (12, "Packed")]
@@ -31,10 +33,6 @@ TOO_LARGE = (
     "페이로드가 예상보다 큽니다: {}. 카메라에서 Mono8/BayerXX8/RGB8/BGR8 중 하나로 "
     "설정하거나 params.pixel_format 를 지정하세요."
 )
-
-
-def samples(n: int, bits: int, seed: int = 0) -> np.ndarray:
-    return np.random.default_rng(seed).integers(0, 1 << bits, size=n, dtype=np.uint16)
 
 
 def grey8(s: np.ndarray, bits: int, h: int, w: int) -> np.ndarray:
@@ -57,7 +55,7 @@ def payload(s: np.ndarray, bits: int, form: str, pack) -> np.ndarray:
 @pytest.mark.parametrize("bits", [8, 10, 12, 14, 16])
 @pytest.mark.parametrize("form", ["uint16", "le-bytes"])
 def test_mono_unpacked(convert, pack, h, w, bits, form):
-    s = samples(h * w, bits, seed=bits)
+    s = random_samples(h * w, bits, seed=bits)
     data = s.astype(np.uint8) if bits == 8 else payload(s, bits, form, pack)
     image = convert(data, w, h, f"Mono{bits}")
     want = cv2.cvtColor(grey8(s, bits, h, w), cv2.COLOR_GRAY2BGR)
@@ -69,7 +67,7 @@ def test_mono_unpacked(convert, pack, h, w, bits, form):
 @pytest.mark.parametrize("bits,kind", PACKED)
 @pytest.mark.parametrize("expanded", [True, False], ids=["uint16", "raw"])
 def test_mono_packed(convert, pack, h, w, bits, kind, expanded):
-    s = samples(h * w, bits, seed=h * w)
+    s = random_samples(h * w, bits, seed=h * w)
     data = s if expanded else pack(s, bits, kind)
     image = convert(data, w, h, f"Mono{bits}{kind}")
     np.testing.assert_array_equal(image, cv2.cvtColor(grey8(s, bits, h, w), cv2.COLOR_GRAY2BGR))
@@ -85,7 +83,7 @@ BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (14, ""
 @pytest.mark.parametrize("pattern", PATTERNS)
 @pytest.mark.parametrize("bits,kind,form", BAYER_FORMS)
 def test_bayer(convert, pack, h, w, pattern, bits, kind, form):
-    s = samples(h * w, bits, seed=bits + w)
+    s = random_samples(h * w, bits, seed=bits + w)
     data = s.astype(np.uint8) if form == "uint8" else payload(s, bits, form, pack)
     image = convert(data, w, h, f"{pattern}{bits}{kind}")
     code = getattr(cv2, gentl_camera._BAYER_MAP[pattern])
@@ -99,7 +97,7 @@ def test_bayer(convert, pack, h, w, pattern, bits, kind, form):
      ("BGRa8", 4, cv2.COLOR_BGRA2BGR), ("RGB8Packed", 3, cv2.COLOR_RGB2BGR),
      ("BGRA8Packed", 4, cv2.COLOR_BGRA2BGR)])
 def test_eight_bit_colour(convert, h, w, fmt, channels, code):
-    data = samples(h * w * channels, 8, seed=channels).astype(np.uint8)
+    data = random_samples(h * w * channels, 8, seed=channels).astype(np.uint8)
     image = convert(data, w, h, fmt)
     pixels = data.reshape(h, w, channels)
     want = pixels if code is None else cv2.cvtColor(pixels, code)
@@ -114,7 +112,7 @@ BAYER_SIZES = [(h, w) for h in range(1, 6) for w in range(1, 6)] + [
 @pytest.mark.parametrize("h,w", BAYER_SIZES)
 @pytest.mark.parametrize("pattern", PATTERNS)
 def test_bayer_is_opencv_at_every_size(convert, h, w, pattern):
-    s = samples(h * w, 12, seed=1000 * h + w)
+    s = random_samples(h * w, 12, seed=1000 * h + w)
     code = getattr(cv2, gentl_camera._BAYER_MAP[pattern])
     mosaic8 = grey8(s, 12, h, w)
     np.testing.assert_array_equal(convert(s, w, h, f"{pattern}12"), cv2.cvtColor(mosaic8, code))
@@ -127,7 +125,7 @@ def test_bayer_is_opencv_at_every_size(convert, h, w, pattern):
 def test_forced_codes_under_any_name(convert, code):
     if not hasattr(cv2, code):
         pytest.skip(f"this OpenCV has no {code}")
-    mosaic = samples(7 * 9, 12)
+    mosaic = random_samples(7 * 9, 12)
     image = convert(mosaic, 9, 7, "BayerRG12", bayer_cv_code=code)
     np.testing.assert_array_equal(image, cv2.cvtColor(grey8(mosaic, 12, 7, 9), getattr(cv2, code)))
 
@@ -168,7 +166,7 @@ def test_forced_code_replaces_the_table(convert):
 def test_forced_demosaic_variants(convert, code):
     if not hasattr(cv2, code):
         pytest.skip(f"this OpenCV has no {code}")
-    mosaic = samples(6 * 8, 8).astype(np.uint8)
+    mosaic = random_samples(6 * 8, 8).astype(np.uint8)
     image = convert(mosaic, 8, 6, "BayerRG8", bayer_cv_code=code)
     np.testing.assert_array_equal(image, cv2.cvtColor(mosaic.reshape(6, 8), getattr(cv2, code)))
 
@@ -213,13 +211,13 @@ def test_samples_above_the_depth_saturate(convert):
     lambda s: s.astype(">u2"),                          # big-endian words
 ])
 def test_any_array_layout_of_the_samples(convert, make):
-    s = samples(24, 12)
+    s = random_samples(24, 12)
     image = convert(make(s), 6, 4, "Mono12")
     np.testing.assert_array_equal(image[..., 1], grey8(s, 12, 4, 6))
 
 
 def test_bytes_objects_are_raw_payloads(convert):
-    s = samples(24, 8).astype(np.uint8)
+    s = random_samples(24, 8).astype(np.uint8)
     np.testing.assert_array_equal(convert(s.tobytes(), 6, 4, "Mono8")[..., 0], s.reshape(4, 6))
     np.testing.assert_array_equal(convert(memoryview(bytearray(s)), 6, 4, "Mono8")[..., 2],
                                   s.reshape(4, 6))
@@ -227,14 +225,14 @@ def test_bytes_objects_are_raw_payloads(convert):
 
 def test_component_format_wins_over_the_node_format(convert):
     # The simulator reports "BayerRG12" on the node and delivers Mono8 buffers.
-    s = samples(12, 8).astype(np.uint8)
+    s = random_samples(12, 8).astype(np.uint8)
     image = convert(s, 4, 3, "Mono8", node_format="BayerRG12")
     np.testing.assert_array_equal(image[..., 0], s.reshape(3, 4))
 
 
 @pytest.mark.parametrize("component_format", ["", None])
 def test_node_format_when_the_component_has_none(pack, component, component_format):
-    s = samples(12, 12)
+    s = random_samples(12, 12)
     formats = () if component_format is None else (component_format,)
     image = gentl_camera.GentlCamera()._to_bgr(component(pack(s, 12, "p"), 4, 3, *formats),
                                                "Mono12p")
@@ -252,7 +250,7 @@ def test_conversion_is_a_method_a_subclass_can_wrap(component):
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_frames_shared_among_threads_convert_in_a_forked_child(convert):
-    s = samples(600 * 800, 12)
+    s = random_samples(600 * 800, 12)
     want = convert(s, 800, 600, "BayerRG12")  # the parent's helper threads are running
     pid = os.fork()
     if pid == 0:
@@ -365,7 +363,7 @@ def test_size_errors(convert, fmt, data, message):
 
 
 def test_packed_payload_may_end_in_transfer_padding(convert, pack):
-    s = samples(8, 12)
+    s = random_samples(8, 12)
     data = np.concatenate([pack(s, 12, "p"), np.full(7, 0xAB, np.uint8)])
     np.testing.assert_array_equal(convert(data, 4, 2, "Mono12p")[..., 0], grey8(s, 12, 2, 4))
 

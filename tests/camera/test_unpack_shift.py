@@ -8,17 +8,15 @@ import pytest
 from vantix.io.camera import gentl_camera
 from vantix.io.camera.base import CameraError
 
+from .conftest import random_samples
+
 PACKED = [(10, "p"), (12, "p"), (14, "p"), (10, "Packed"), (12, "Packed")]
-
-
-def samples(n: int, bits: int, seed: int = 1) -> np.ndarray:
-    return np.random.default_rng(seed).integers(0, 1 << bits, size=n, dtype=np.uint16)
 
 
 @pytest.mark.parametrize("bits,kind", PACKED)
 @pytest.mark.parametrize("count", [0, 1, 2, 3, 4, 5, 7, 8, 9, 1001])
 def test_unpack_recovers_the_samples(pack, bits, kind, count):
-    s = samples(count, bits, seed=count)
+    s = random_samples(count, bits, seed=count)
     out = gentl_camera._unpack(pack(s, bits, kind), bits, kind, count)
     assert out.dtype == np.uint16 and out.shape == (count,)
     np.testing.assert_array_equal(out, s)
@@ -34,14 +32,14 @@ def test_unpack_reads_the_documented_layouts():
 
 
 def test_unpack_copies_samples_that_are_already_unpacked():
-    s = samples(6, 12)
+    s = random_samples(6, 12)
     out = gentl_camera._unpack(s, 12, "p", 6)
     np.testing.assert_array_equal(out, s)
     assert not np.shares_memory(out, s)
 
 
 def test_unpack_output_owns_its_memory(pack):
-    raw = pack(samples(8, 12), 12, "p")
+    raw = pack(random_samples(8, 12), 12, "p")
     out = gentl_camera._unpack(raw, 12, "p", 8)
     assert out.flags.owndata and not np.shares_memory(out, raw)
 

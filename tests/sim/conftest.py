@@ -19,11 +19,6 @@ harvesters_core = pytest.importorskip("harvesters.core")
 SERIALS = {"mono12": "VXS-M12-001", "bayer12": "VXS-B12-002", "rgb8": "VXS-RGB-003", "legacy": "VXS-L08-004"}
 
 
-@pytest.fixture(scope="session")
-def producer() -> str:
-    return sim.producer_path()
-
-
 @pytest.fixture
 def harvester(producer, monkeypatch, tmp_path) -> Iterator[Callable[..., object]]:
     """Makes a Harvester on the simulator, optionally with a configuration
