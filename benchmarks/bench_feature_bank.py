@@ -14,7 +14,10 @@ import numpy as np
 
 from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
 
-CASES = [("64 x (1536, 28, 28) float32", 64, (1536, 28, 28)), ("1000 x (512,) float32", 1000, (512,))]
+CASES = [
+    ("64 x (1536, 28, 28) float32", 64, (1536, 28, 28)),
+    ("1000 x (512,) float32", 1000, (512,)),
+]
 REPEATS = 5
 
 
@@ -57,9 +60,18 @@ def main():
             np.array_equal(getattr(bank, k).view(np.uint32), getattr(ref, k).view(np.uint32))
             for k in ("mean", "std")
         )
-        print(f"{label}: input {n * np.prod(shape) * 4 / 2**20:.1f} MiB, output {output / 2**20:.2f} MiB")
-        print(f"  numpy reference  {t_ref * 1e3:9.2f} ms   peak extra {m_ref / 2**20:8.2f} MiB ({m_ref / output:.2f}x output)")
-        print(f"  FeatureBank.build{t_bank * 1e3:9.2f} ms   peak extra {m_bank / 2**20:8.2f} MiB ({m_bank / output:.2f}x output)")
+        print(
+            f"{label}: input {n * np.prod(shape) * 4 / 2**20:.1f} MiB, output "
+            f"{output / 2**20:.2f} MiB"
+        )
+        print(
+            f"  numpy reference  {t_ref * 1e3:9.2f} ms   peak extra {m_ref / 2**20:8.2f} MiB "
+            f"({m_ref / output:.2f}x output)"
+        )
+        print(
+            f"  FeatureBank.build{t_bank * 1e3:9.2f} ms   peak extra {m_bank / 2**20:8.2f} MiB "
+            f"({m_bank / output:.2f}x output)"
+        )
         print(f"  speed-up {t_ref / t_bank:.1f}x, bit-identical: {identical}")
 
 

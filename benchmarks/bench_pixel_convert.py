@@ -114,14 +114,23 @@ def pack12p(samples: np.ndarray) -> np.ndarray:
     return out.ravel()
 
 
-def report(label: str, times: dict, base: str, base_label: str, target: str | None = None,
-           ok=None, same: bool | None = None) -> None:
+def report(
+    label: str,
+    times: dict,
+    base: str,
+    base_label: str,
+    target: str | None = None,
+    ok=None,
+    same: bool | None = None,
+) -> None:
     """One line: best times, the median speed-up of ours over `base` and
     whether ok(speed-up) holds."""
     speedup = statistics.median(b / o for o, b in zip(times["ours"], times[base]))
     ratio = f"{speedup:5.2f}x faster" if speedup >= 1 else f"{1 / speedup:5.2f}x the time"
-    line = (f"  {label:<28} {min(times['ours']) * 1e3:7.2f} ms   {base_label:<30} "
-            f"{min(times[base]) * 1e3:7.2f} ms   ratio {ratio}")
+    line = (
+        f"  {label:<28} {min(times['ours']) * 1e3:7.2f} ms   {base_label:<30} "
+        f"{min(times[base]) * 1e3:7.2f} ms   ratio {ratio}"
+    )
     if target:
         line += f"   target {target}: {'met' if ok(speedup) else 'MISSED'}"
     if same is not None:
@@ -133,34 +142,71 @@ def case_mono12p(cam, samples, repeats: int, rounds: int) -> None:
     raw = pack12p(samples)
     grey8 = (samples >> 4).astype(np.uint8).reshape(H, W)
     packed = Component(raw, W, H, "Mono12p")
-    t = best({"ours": lambda: cam._to_bgr(packed, ""), "numpy": lambda: numpy_mono12p(raw),
-              "grey": lambda: cv2.cvtColor(grey8, cv2.COLOR_GRAY2BGR)}, repeats, rounds)
+    t = best(
+        {
+            "ours": lambda: cam._to_bgr(packed, ""),
+            "numpy": lambda: numpy_mono12p(raw),
+            "grey": lambda: cv2.cvtColor(grey8, cv2.COLOR_GRAY2BGR),
+        },
+        repeats,
+        rounds,
+    )
     same = np.array_equal(cam._to_bgr(packed, ""), numpy_mono12p(raw))
-    report("Mono12p raw bytes -> BGR", t, "numpy", "numpy unpack+shift+GRAY2BGR", ">= 5x",
-           lambda x: x >= 5, same)
-    report("Mono12p raw bytes -> BGR", t, "grey", "cv2 GRAY2BGR alone (8-bit)", "<= 1.5x",
-           lambda x: 1 / x <= 1.5)
+    report(
+        "Mono12p raw bytes -> BGR",
+        t,
+        "numpy",
+        "numpy unpack+shift+GRAY2BGR",
+        ">= 5x",
+        lambda x: x >= 5,
+        same,
+    )
+    report(
+        "Mono12p raw bytes -> BGR",
+        t,
+        "grey",
+        "cv2 GRAY2BGR alone (8-bit)",
+        "<= 1.5x",
+        lambda x: 1 / x <= 1.5,
+    )
 
 
 def case_mono12(cam, samples, repeats: int, rounds: int) -> None:
     words = Component(samples, W, H, "Mono12")
-    t = best({"ours": lambda: cam._to_bgr(words, ""), "numpy": lambda: numpy_mono12(samples)},
-             repeats, rounds)
+    t = best(
+        {"ours": lambda: cam._to_bgr(words, ""), "numpy": lambda: numpy_mono12(samples)},
+        repeats,
+        rounds,
+    )
     same = np.array_equal(cam._to_bgr(words, ""), numpy_mono12(samples))
-    report("Mono12 uint16 -> BGR", t, "numpy", "numpy shift+GRAY2BGR", ">= 3x",
-           lambda x: x >= 3, same)
+    report(
+        "Mono12 uint16 -> BGR", t, "numpy", "numpy shift+GRAY2BGR", ">= 3x", lambda x: x >= 3, same
+    )
 
 
 def case_bayer12(cam, samples, repeats: int, rounds: int) -> None:
     bayer = Component(samples, W, H, "BayerRG12")
     code = getattr(cv2, gentl_camera._BAYER_MAP["BayerRG"])
     mosaic8 = (samples >> 4).astype(np.uint8).reshape(H, W)
-    t = best({"ours": lambda: cam._to_bgr(bayer, ""),
-              "numpy": lambda: numpy_bayer12(samples, code),
-              "demosaic": lambda: cv2.cvtColor(mosaic8, code)}, repeats, rounds)
+    t = best(
+        {
+            "ours": lambda: cam._to_bgr(bayer, ""),
+            "numpy": lambda: numpy_bayer12(samples, code),
+            "demosaic": lambda: cv2.cvtColor(mosaic8, code),
+        },
+        repeats,
+        rounds,
+    )
     same = np.array_equal(cam._to_bgr(bayer, ""), numpy_bayer12(samples, code))
-    report("BayerRG12 uint16 -> BGR", t, "numpy", "numpy shift + 8-bit demosaic", ">= 2x",
-           lambda x: x >= 2, same)
+    report(
+        "BayerRG12 uint16 -> BGR",
+        t,
+        "numpy",
+        "numpy shift + 8-bit demosaic",
+        ">= 2x",
+        lambda x: x >= 2,
+        same,
+    )
     report("BayerRG12 uint16 -> BGR", t, "demosaic", "the 8-bit demosaic alone (for scale)")
 
 
@@ -169,9 +215,11 @@ def conversions(repeats: int, rounds: int) -> None:
     threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     opencv_default = cv2.getNumThreads()
     cv2.setNumThreads(threads)
-    print(f"conversion, {W}x{H} frames ({H * W / 1e6:.1f} Mpixel), {rounds} rounds of {repeats}, "
-          f"{allocator}; {threads} threads for the conversion, OpenCV {cv2.__version__} "
-          f"with {cv2.getNumThreads()} (its default: {opencv_default})")
+    print(
+        f"conversion, {W}x{H} frames ({H * W / 1e6:.1f} Mpixel), {rounds} rounds of {repeats}, "
+        f"{allocator}; {threads} threads for the conversion, OpenCV {cv2.__version__} "
+        f"with {cv2.getNumThreads()} (its default: {opencv_default})"
+    )
     samples = np.random.default_rng(0).integers(0, 4096, size=H * W, dtype=np.uint16)
     cam = gentl_camera.GentlCamera()
     for case in (case_mono12p, case_mono12, case_bayer12):

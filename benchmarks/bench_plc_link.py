@@ -33,8 +33,9 @@ def serve(port: int) -> None:
     from pymodbus.simulator import DataType, SimData, SimDevice
 
     async def run() -> None:
-        device = SimDevice(id=0, simdata=[
-            SimData(0, count=200, values=0, datatype=DataType.REGISTERS)])
+        device = SimDevice(
+            id=0, simdata=[SimData(0, count=200, values=0, datatype=DataType.REGISTERS)]
+        )
         await ModbusTcpServer([device], address=("127.0.0.1", port)).serve_forever()
 
     logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
@@ -139,14 +140,18 @@ def main() -> None:
         child.wait(10)
 
     raw, sent = max(raw_rates), max(sink_rates)
-    print(f"loopback server in a child process; {args.rounds} alternating rounds of "
-          f"{args.results} results, best round shown")
+    print(
+        f"loopback server in a child process; {args.rounds} alternating rounds of "
+        f"{args.results} results, best round shown"
+    )
     print(f"raw 4 x write_register per result:  {raw:8.0f} results/s")
     print(f"PlcLinkSink.send:                   {sent:8.0f} results/s")
     print(f"ratio sink / raw:                   {sent / raw:8.3f}   (target >= 0.95)")
     sim, floor = simulation(args.results * 10, args.rounds)
-    print(f"simulation mode send:               {sim:8.0f} results/s "
-          f"({args.results * 10} results per round)")
+    print(
+        f"simulation mode send:               {sim:8.0f} results/s "
+        f"({args.results * 10} results per round)"
+    )
     print(f"  its floor, one logger.info call:  {floor:8.0f} calls/s  (ratio {sim / floor:.3f})")
 
 

@@ -69,8 +69,15 @@ def receive_loop(cam: GentlCamera, frames: int) -> float:
 
 
 def case(serial: str, pixel_format: str, frames: int, rounds: int) -> None:
-    cam = GentlCamera({"cti_path": sim.producer_path(), "serial": serial,
-                       "pixel_format": pixel_format, "exposure_us": 10, "num_buffers": 4})
+    cam = GentlCamera(
+        {
+            "cti_path": sim.producer_path(),
+            "serial": serial,
+            "pixel_format": pixel_format,
+            "exposure_us": 10,
+            "num_buffers": 4,
+        }
+    )
     cam.open()
     try:
         cam._ia.stop()  # the frame rate enable is locked while acquiring
@@ -90,10 +97,13 @@ def case(serial: str, pixel_format: str, frames: int, rounds: int) -> None:
         cam.close()
     bare_s, receiving_s = statistics.median(bare) / frames, statistics.median(receiving) / frames
     ratio = bare_s / receiving_s
-    print(f"  {pixel_format:<11} _receive {1 / receiving_s:6.1f} frames/s   bare harvesters fetch + "
-          f"same conversion {1 / bare_s:6.1f} frames/s   ratio {ratio:.3f} (target >= 0.95: "
-          f"{'met' if ratio >= 0.95 else 'MISSED'})   conversion {converting / frames / rounds * 1e3:.1f} "
-          f"ms a frame, {converting / sum(bare):.0%} of the bare loop")
+    print(
+        f"  {pixel_format:<11} _receive {1 / receiving_s:6.1f} frames/s   bare harvesters fetch + "
+        f"same conversion {1 / bare_s:6.1f} frames/s   ratio {ratio:.3f} (target >= 0.95: "
+        f"{'met' if ratio >= 0.95 else 'MISSED'})   conversion "
+        f"{converting / frames / rounds * 1e3:.1f} "
+        f"ms a frame, {converting / sum(bare):.0%} of the bare loop"
+    )
 
 
 def main() -> None:
@@ -101,15 +111,16 @@ def main() -> None:
     parser.add_argument("--frames", type=int, default=50, help="frames per loop and round")
     parser.add_argument("--rounds", type=int, default=8)
     args = parser.parse_args()
-    devices = [{"preset": "mono12"},
-               {"preset": "bayer12", "serial": CASES[1][0], **SIZE}]
+    devices = [{"preset": "mono12"}, {"preset": "bayer12", "serial": CASES[1][0], **SIZE}]
     with tempfile.TemporaryDirectory() as folder:
         config = os.path.join(folder, "bench.json")
         with open(config, "w") as file:
             json.dump({"devices": devices}, file)
         os.environ[sim.CONFIG_VARIABLE] = config
-        print(f"reception at {SIZE['width']}x{SIZE['height']}, {args.rounds} rounds of "
-              f"{args.frames} frames per loop")
+        print(
+            f"reception at {SIZE['width']}x{SIZE['height']}, {args.rounds} rounds of "
+            f"{args.frames} frames per loop"
+        )
         for serial, pixel_format in CASES:
             case(serial, pixel_format, args.frames, args.rounds)
 

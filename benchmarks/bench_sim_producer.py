@@ -105,11 +105,17 @@ def timing(h: Harvester, seconds: float) -> dict:
     device = [abs((b - a) / 1e9 - period) * 1e3 for a, b in zip(stamps, stamps[1:])]
     # Device timestamps count nanoseconds of the same monotonic clock.
     latency = [a * 1e3 - t / 1e6 for a, t in zip(arrivals, stamps)]
-    return {"frames": len(ids), "missed": ids[-1] - ids[0] + 1 - len(ids),
-            "late": sum(j > 2 for j in host), "latency_max_ms": max(latency),
-            "latency_median_ms": statistics.median(latency),
-            "host_max_ms": max(host), "host_p99_ms": sorted(host)[int(0.99 * (len(host) - 1))],
-            "host_mean_ms": statistics.fmean(host), "device_max_ms": max(device)}
+    return {
+        "frames": len(ids),
+        "missed": ids[-1] - ids[0] + 1 - len(ids),
+        "late": sum(j > 2 for j in host),
+        "latency_max_ms": max(latency),
+        "latency_median_ms": statistics.median(latency),
+        "host_max_ms": max(host),
+        "host_p99_ms": sorted(host)[int(0.99 * (len(host) - 1))],
+        "host_mean_ms": statistics.fmean(host),
+        "device_max_ms": max(device),
+    }
 
 
 def harvesters_growth(cti: str, cycles: int) -> float:
@@ -117,6 +123,7 @@ def harvesters_growth(cti: str, cycles: int) -> float:
     h = Harvester()
     h.add_file(cti)
     h.update()
+
     def cycle() -> None:
         ia = h.create(0)
         ia.start()
@@ -142,6 +149,7 @@ class Producer:
 
         def call(*args) -> None:
             assert function(*args) == 0, name
+
         return call
 
     def handle(self, name: str, *args) -> ctypes.c_void_p:
@@ -174,12 +182,25 @@ def producer_growth(cycles: int) -> tuple[float, float]:
             _, address, length = url.value.decode().split(";")
             xml = ctypes.create_string_buffer(int(length, 16))
             p.GCReadPort(port, u64(int(address, 16)), xml, ctypes.byref(size(len(xml))))
+
         def address_of(feature: str) -> int:
-            return int(xml.raw.decode().split(f'Name="{feature}Reg"><Address>')[1].split("<")[0], 16)
+            return int(
+                xml.raw.decode().split(f'Name="{feature}Reg"><Address>')[1].split("<")[0], 16
+            )
 
         one = ctypes.byref(ctypes.c_uint32(1))
-        p.GCWritePort(remote, u64(address_of("Width")), ctypes.byref(ctypes.c_uint32(640)), ctypes.byref(size(4)))
-        p.GCWritePort(remote, u64(address_of("Height")), ctypes.byref(ctypes.c_uint32(480)), ctypes.byref(size(4)))
+        p.GCWritePort(
+            remote,
+            u64(address_of("Width")),
+            ctypes.byref(ctypes.c_uint32(640)),
+            ctypes.byref(size(4)),
+        )
+        p.GCWritePort(
+            remote,
+            u64(address_of("Height")),
+            ctypes.byref(ctypes.c_uint32(480)),
+            ctypes.byref(size(4)),
+        )
         ds = p.handle("DevOpenDataStream", dev, b"Stream0")
         event = p.handle("GCRegisterEvent", ds, 1)
         for block in memory:
@@ -217,23 +238,36 @@ def main() -> None:
     h.update()
     rate = fetch_rate(h, args.seconds)
     ceiling = copy_rate(2.0)
-    print(f"2448x2048 Mono8, unlimited rate: {rate:.0f} frames/s (target 300: {rate / 300:.2f}x); "
-          f"baseline numpy copy of one frame: {ceiling:.0f}/s (simulator / copy: {rate / ceiling:.2f})")
+    print(
+        f"2448x2048 Mono8, unlimited rate: {rate:.0f} frames/s (target 300: {rate / 300:.2f}x); "
+        f"baseline numpy copy of one frame: {ceiling:.0f}/s (simulator / copy: "
+        f"{rate / ceiling:.2f})"
+    )
     t = timing(h, 10.0)
-    print(f"2448x2048 Mono12p at 30 frames/s for 10 s: {t['frames']} frames, {t['missed']} missed; "
-          f"arrival spacing off the period by max {t['host_max_ms']:.2f} ms, p99 {t['host_p99_ms']:.2f} ms, "
-          f"mean {t['host_mean_ms']:.2f} ms ({t['late']} spacings off by more than 2 ms); arrival after the "
-          f"frame's time: median {t['latency_median_ms']:.2f} ms, max {t['latency_max_ms']:.2f} ms; "
-          f"device timestamps off by max {t['device_max_ms']:.3f} ms")
+    print(
+        f"2448x2048 Mono12p at 30 frames/s for 10 s: {t['frames']} frames, {t['missed']} missed; "
+        f"arrival spacing off the period by max {t['host_max_ms']:.2f} ms, p99 "
+        f"{t['host_p99_ms']:.2f} ms, "
+        f"mean {t['host_mean_ms']:.2f} ms ({t['late']} spacings off by more than 2 ms); "
+        f"arrival after the "
+        f"frame's time: median {t['latency_median_ms']:.2f} ms, max {t['latency_max_ms']:.2f} ms; "
+        f"device timestamps off by max {t['device_max_ms']:.3f} ms"
+    )
     h.reset()
     devices, libraries = producer_growth(args.cycles)
-    print(f"producer alone, {args.cycles} device open/acquire/close cycles: resident memory {devices:+.2f} MiB; "
-          f"{args.cycles} library init/close cycles: {libraries:+.2f} MiB")
+    print(
+        f"producer alone, {args.cycles} device open/acquire/close cycles: resident memory "
+        f"{devices:+.2f} MiB; "
+        f"{args.cycles} library init/close cycles: {libraries:+.2f} MiB"
+    )
     ours = harvesters_growth(sim.producer_path(), args.cycles)
-    line = f"through harvesters, {args.cycles} create/start/fetch/stop/destroy cycles: {ours:+.2f} MiB"
+    line = (
+        f"through harvesters, {args.cycles} create/start/fetch/stop/destroy cycles: {ours:+.2f} MiB"
+    )
     tlsimu = Path(genicam.__file__).parent / "TLSimu.cti"
     if tlsimu.is_file():  # genicam <= 1.5.0: the same cycles on its own simulator
-        line += f" (baseline, genicam's TLSimu.cti: {harvesters_growth(str(tlsimu), args.cycles):+.2f} MiB)"
+        baseline = harvesters_growth(str(tlsimu), args.cycles)
+        line += f" (baseline, genicam's TLSimu.cti: {baseline:+.2f} MiB)"
     print(line)
 
 

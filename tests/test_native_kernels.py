@@ -19,9 +19,18 @@ pytestmark = pytest.mark.skipif(shutil.which("cmake") is None, reason="needs CMa
 
 @pytest.fixture(scope="module")
 def built() -> Path:
-    configure = ["cmake", "-S", str(ROOT), "-B", str(BUILD), "-DCMAKE_BUILD_TYPE=Debug",
-                 "-DVANTIX_KERNEL_TESTS=ON", "-DVANTIX_SANITIZE=ON", "-DVANTIX_WERROR=ON",
-                 "-DCMAKE_CXX_FLAGS=-O1"]
+    configure = [
+        "cmake",
+        "-S",
+        str(ROOT),
+        "-B",
+        str(BUILD),
+        "-DCMAKE_BUILD_TYPE=Debug",
+        "-DVANTIX_KERNEL_TESTS=ON",
+        "-DVANTIX_SANITIZE=ON",
+        "-DVANTIX_WERROR=ON",
+        "-DCMAKE_CXX_FLAGS=-O1",
+    ]
     if shutil.which("ninja"):
         configure += ["-G", "Ninja"] if not (BUILD / "CMakeCache.txt").exists() else []
     for step in (configure, ["cmake", "--build", str(BUILD), "-j", "2"]):
@@ -46,6 +55,17 @@ def test_kernel(built: Path, name: str) -> None:
 
 
 def test_an_unknown_module_name_stops_the_configuration(tmp_path):
-    done = subprocess.run(["cmake", "-S", str(ROOT), "-B", str(tmp_path), "-DVANTIX_KERNEL_TESTS=ON",
-                           "-DVANTIX_MODULES=feature_bank;plc_lnk"], capture_output=True, text=True)
+    done = subprocess.run(
+        [
+            "cmake",
+            "-S",
+            str(ROOT),
+            "-B",
+            str(tmp_path),
+            "-DVANTIX_KERNEL_TESTS=ON",
+            "-DVANTIX_MODULES=feature_bank;plc_lnk",
+        ],
+        capture_output=True,
+        text=True,
+    )
     assert done.returncode != 0 and "no module 'plc_lnk'" in done.stderr

@@ -8,8 +8,9 @@ off the link after a random number (3 to 10) of delivered frames
 the consumer chooses: in the middle of a reception, a trigger-mode change,
 a close or an open (under software trigger frames, and so losses, come
 only during receptions and the moments switched to another mode); it comes
-back 300 ms later (return_after_ms) as a new connection. Meanwhile the run calls read(), _receive(0.5),
-set_trigger_mode() and close()+open() in random order, goes on for a few
+back 300 ms later (return_after_ms) as a new connection. Meanwhile the run
+calls read(), _receive(0.5), set_trigger_mode() and close()+open() in random
+order, goes on for a few
 calls past the first failure, closes, and opens again until the camera is
 back. A second camera (VXS-LOSS-B) stays open all along, so the cameras
 share one harvester (the producer is not reloaded between losses, as with
@@ -47,8 +48,13 @@ import time
 LOST, COMPANION = "VXS-LOSS-A", "VXS-LOSS-B"
 RETURN_AFTER_MS = 300
 READ_WAIT_S = 1.0
-BOUNDS_S = {"read": READ_WAIT_S + 1.0, "_receive": 1.5, "set_trigger_mode": 2.0, "close": 2.0,
-            "open": 3.0}
+BOUNDS_S = {
+    "read": READ_WAIT_S + 1.0,
+    "_receive": 1.5,
+    "set_trigger_mode": 2.0,
+    "close": 2.0,
+    "open": 3.0,
+}
 STALL_S = 30.0
 REOPEN_LIMIT_S = 10.0
 
@@ -126,7 +132,9 @@ def child(mode_name: str, losses: int, seed: int) -> None:
     for loss in range(losses):
         started = time.monotonic()
         if not reopen():
-            calls.emit(fault=f"loss {loss}: the camera did not open again within {REOPEN_LIMIT_S} s")
+            calls.emit(
+                fault=f"loss {loss}: the camera did not open again within {REOPEN_LIMIT_S} s"
+            )
             continue
         reopened = time.monotonic() - started
         first = timed("read", cam.read)
@@ -191,15 +199,20 @@ def run_children(mode: str, losses: int, batch: int, seed: int) -> tuple[list, l
     while done < losses:
         count = min(batch, losses - done)
         with tempfile.TemporaryFile("w+") as errors:
-            proc = subprocess.Popen([sys.executable, __file__, "--child", mode, str(count),
-                                     str(seed + done)], stdout=subprocess.PIPE, stderr=errors,
-                                    text=True, cwd=os.path.dirname(os.path.abspath(__file__)))
+            proc = subprocess.Popen(
+                [sys.executable, __file__, "--child", mode, str(count), str(seed + done)],
+                stdout=subprocess.PIPE,
+                stderr=errors,
+                text=True,
+                cwd=os.path.dirname(os.path.abspath(__file__)),
+            )
             finished, last = watch(proc, mode, records, faults)
             code = proc.wait()
             if code != 0:
                 errors.seek(0)
-                faults.append(f"{mode}: child exited with {code} after {last.strip()}\n"
-                              f"{errors.read()[-800:]}")
+                faults.append(
+                    f"{mode}: child exited with {code} after {last.strip()}\n{errors.read()[-800:]}"
+                )
         # A loss that killed its child counts as done (and as a fault).
         done += finished if code == 0 and finished == count else finished + 1
     return records, faults
@@ -212,8 +225,10 @@ def summary(mode: str, records: list) -> tuple[list, list]:
     losses = [r["reopened_s"] for r in records if "loss" in r]
     if losses:
         after = sorted(losses[1:] or [0.0])  # the first open is no reopen
-        lines.append(f"{mode}: {len(losses)} losses; open again after a loss within "
-                     f"{after[-1]:.2f} s (median {after[len(after) // 2]:.2f} s)")
+        lines.append(
+            f"{mode}: {len(losses)} losses; open again after a loss within "
+            f"{after[-1]:.2f} s (median {after[len(after) // 2]:.2f} s)"
+        )
     calls: dict[str, collections.Counter] = collections.defaultdict(collections.Counter)
     worst: dict[str, float] = collections.defaultdict(float)
     for r in records:
@@ -228,8 +243,10 @@ def summary(mode: str, records: list) -> tuple[list, list]:
             faults.append(f"{mode}: {r['call']} raised {r['outcome']}")
     for kind in sorted(calls):
         outcomes = ", ".join(f"{name} {n}" for name, n in calls[kind].most_common())
-        lines.append(f"  {kind:<17} {sum(calls[kind].values()):5d} calls: {outcomes}; "
-                     f"worst {worst[kind]:.3f} s")
+        lines.append(
+            f"  {kind:<17} {sum(calls[kind].values()):5d} calls: {outcomes}; "
+            f"worst {worst[kind]:.3f} s"
+        )
     return lines, faults
 
 
@@ -243,8 +260,10 @@ def main() -> None:
 
     from sim_camera import sim_config
 
-    devices: list[dict] = [{"preset": "mono12", "serial": LOST, "return_after_ms": RETURN_AFTER_MS},
-               {"preset": "mono12", "serial": COMPANION}]
+    devices: list[dict] = [
+        {"preset": "mono12", "serial": LOST, "return_after_ms": RETURN_AFTER_MS},
+        {"preset": "mono12", "serial": COMPANION},
+    ]
     all_faults = 0
     with sim_config(devices):
         for mode in args.modes.split(","):

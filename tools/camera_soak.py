@@ -101,8 +101,10 @@ def main() -> None:
         start = settled()["rss"]
         measured(lambda: receptions(args.receptions))
         measured(lambda: cycles(args.cycles))
-        print(f"after both phases, RSS with the allocator's free pages given back: "
-              f"{trimmed_rss_mib():.1f} MiB (before them: {start:.1f} MiB)")
+        print(
+            f"after both phases, RSS with the allocator's free pages given back: "
+            f"{trimmed_rss_mib():.1f} MiB (before them: {start:.1f} MiB)"
+        )
         measured(lambda: harvesters_cycles(args.cycles))
 
 

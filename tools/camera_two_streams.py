@@ -75,10 +75,12 @@ class Stream:
     def report(self, serial: str) -> str:
         n = max(len(self.ids), 1)
         conversion = self.cam.conversion_s
-        return (f"{serial}: {len(self.ids)} frames (ids {self.ids[0]}..{self.ids[-1]}), "
-                f"{self.lost()} lost, {self.timeouts} time-outs; thread CPU per frame "
-                f"{self.cpu_s / n * 1e3:.1f} ms, of which conversion to BGR "
-                f"{conversion / n * 1e3:.1f} ms ({conversion / max(self.cpu_s, 1e-9):.0%})")
+        return (
+            f"{serial}: {len(self.ids)} frames (ids {self.ids[0]}..{self.ids[-1]}), "
+            f"{self.lost()} lost, {self.timeouts} time-outs; thread CPU per frame "
+            f"{self.cpu_s / n * 1e3:.1f} ms, of which conversion to BGR "
+            f"{conversion / n * 1e3:.1f} ms ({conversion / max(self.cpu_s, 1e-9):.0%})"
+        )
 
 
 def main() -> None:
@@ -89,9 +91,19 @@ def main() -> None:
 
     devices = [{"preset": "mono12", "serial": serial} for serial in SERIALS]
     with sim_config(devices):
-        cams = [cast(TimedConversion, camera(serial, TriggerMode.CONTINUOUS, TimedConversion,
-                                             fps=RATE, num_buffers=args.buffers))
-                for serial in SERIALS]
+        cams = [
+            cast(
+                TimedConversion,
+                camera(
+                    serial,
+                    TriggerMode.CONTINUOUS,
+                    TimedConversion,
+                    fps=RATE,
+                    num_buffers=args.buffers,
+                ),
+            )
+            for serial in SERIALS
+        ]
         for cam in cams:
             cam.open()
         streams = [Stream(cam) for cam in cams]
@@ -105,15 +117,19 @@ def main() -> None:
         for cam in cams:
             cam.close()
 
-    print(f"two cameras, 2448x2048 Mono12p at {RATE:.0f} frames/s each, {args.buffers} buffers, "
-          f"{wall:.0f} s")
+    print(
+        f"two cameras, 2448x2048 Mono12p at {RATE:.0f} frames/s each, {args.buffers} buffers, "
+        f"{wall:.0f} s"
+    )
     for serial, stream in zip(SERIALS, streams):
         if stream.error is not None:
             raise SystemExit(f"{serial}: reception failed: {stream.error!r}")
         print("  " + stream.report(serial))
     frames = sum(len(s.ids) for s in streams)
-    print(f"  process CPU {cpu:.1f} s for {frames} frames: {cpu / max(frames, 1) * 1e3:.1f} ms "
-          f"per frame ({cpu / wall:.2f} cores); frames lost in all: {sum(s.lost() for s in streams)}")
+    print(
+        f"  process CPU {cpu:.1f} s for {frames} frames: {cpu / max(frames, 1) * 1e3:.1f} ms "
+        f"per frame ({cpu / wall:.2f} cores); frames lost in all: {sum(s.lost() for s in streams)}"
+    )
 
 
 if __name__ == "__main__":

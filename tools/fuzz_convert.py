@@ -41,20 +41,81 @@ from vantix.io.camera import gentl_camera
 from vantix.io.camera.base import CameraError
 
 FORMATS = [
-    "Mono8", "Mono10", "Mono12", "Mono14", "Mono16", "Mono10p", "Mono12p", "Mono14p",
-    "Mono10Packed", "Mono12Packed", "RGB8", "BGR8", "RGBa8", "BGRa8", "RGB8Packed",
-    "BGRA8Packed", "Mono8Signed", "YUV422Packed", "RGB10Packed", "Coord3D_C16",
-] + [f"Bayer{p}{d}" for p in ("RG", "GR", "GB", "BG") for d in
-     ("8", "10", "12", "16", "10p", "12p", "14p", "10Packed", "12Packed")]
-PREFIXES = ["Mono", "Bayer", "BayerRG", "BayerXY", "RGB", "BGR", "RGBa", "BGRA", "", "YUV",
-            "Coord3D_A", "Mono10c3p", "Bayer RG", "모노"]
+    "Mono8",
+    "Mono10",
+    "Mono12",
+    "Mono14",
+    "Mono16",
+    "Mono10p",
+    "Mono12p",
+    "Mono14p",
+    "Mono10Packed",
+    "Mono12Packed",
+    "RGB8",
+    "BGR8",
+    "RGBa8",
+    "BGRa8",
+    "RGB8Packed",
+    "BGRA8Packed",
+    "Mono8Signed",
+    "YUV422Packed",
+    "RGB10Packed",
+    "Coord3D_C16",
+] + [
+    f"Bayer{p}{d}"
+    for p in ("RG", "GR", "GB", "BG")
+    for d in ("8", "10", "12", "16", "10p", "12p", "14p", "10Packed", "12Packed")
+]
+PREFIXES = [
+    "Mono",
+    "Bayer",
+    "BayerRG",
+    "BayerXY",
+    "RGB",
+    "BGR",
+    "RGBa",
+    "BGRA",
+    "",
+    "YUV",
+    "Coord3D_A",
+    "Mono10c3p",
+    "Bayer RG",
+    "모노",
+]
 SUFFIXES = ["", "p", "Packed", "packed", "P", "Planar", "s", "p32", "Packedp"]
-CODES = [None, None, None, "", "COLOR_BayerRG2BGR", "COLOR_BayerBG2BGR_EA",
-         "COLOR_BayerGB2BGR_VNG", "COLOR_BayerRGGB2BGR", "COLOR_BGR2GRAY", "COLOR_BayerRG2GRAY",
-         "COLOR_Nope", "cv2.COLOR_BayerRG2BGR", 46, 3.5, b"COLOR_BayerRG2BGR"]
-DTYPES = [np.uint8] * 6 + [np.uint16] * 4 + [
-    np.dtype(">u2"), np.int8, np.int16, np.uint32, np.float32, np.float64, np.bool_,
-    np.dtype("V2"), np.dtype([("a", np.uint8), ("b", np.uint8)]), object]
+CODES = [
+    None,
+    None,
+    None,
+    "",
+    "COLOR_BayerRG2BGR",
+    "COLOR_BayerBG2BGR_EA",
+    "COLOR_BayerGB2BGR_VNG",
+    "COLOR_BayerRGGB2BGR",
+    "COLOR_BGR2GRAY",
+    "COLOR_BayerRG2GRAY",
+    "COLOR_Nope",
+    "cv2.COLOR_BayerRG2BGR",
+    46,
+    3.5,
+    b"COLOR_BayerRG2BGR",
+]
+DTYPES = (
+    [np.uint8] * 6
+    + [np.uint16] * 4
+    + [
+        np.dtype(">u2"),
+        np.int8,
+        np.int16,
+        np.uint32,
+        np.float32,
+        np.float64,
+        np.bool_,
+        np.dtype("V2"),
+        np.dtype([("a", np.uint8), ("b", np.uint8)]),
+        object,
+    ]
+)
 # Samples per pixel a payload could have been made for: 8/16-bit mono,
 # 10/12/14-bit packed, 3 and 4 channels.
 PER_PIXEL = [1, 1, 1.25, 1.5, 1.75, 2, 3, 4]
@@ -72,8 +133,24 @@ def format_name(rng: random.Random) -> str:
     if r < 0.55:
         return rng.choice(FORMATS)
     if r < 0.9:
-        depth = rng.choice(["", "0", "1", "4", "8", "9", "10", "12", "14", "16", "17", "32",
-                            "008", "99999999999999999999"])
+        depth = rng.choice(
+            [
+                "",
+                "0",
+                "1",
+                "4",
+                "8",
+                "9",
+                "10",
+                "12",
+                "14",
+                "16",
+                "17",
+                "32",
+                "008",
+                "99999999999999999999",
+            ]
+        )
         return rng.choice(PREFIXES) + depth + rng.choice(SUFFIXES)
     alphabet = "MonoBayerRGBap0123456789Packed_ \x00é가"
     return "".join(rng.choice(alphabet) for _ in range(rng.randrange(0, 24)))
@@ -83,8 +160,23 @@ def dimension(rng: random.Random):
     r = rng.random()
     if r < 0.85:
         return rng.choice([1, 1, 2, 3, 4, 5, 7, 8, 13, 16, 31, 64])
-    return rng.choice([0, -1, -7, 2**31, 2**62, 2**64 + 3, -2**70, None, 3.0, True, "4",
-                       np.int64(6), np.uint8(5)])
+    return rng.choice(
+        [
+            0,
+            -1,
+            -7,
+            2**31,
+            2**62,
+            2**64 + 3,
+            -(2**70),
+            None,
+            3.0,
+            True,
+            "4",
+            np.int64(6),
+            np.uint8(5),
+        ]
+    )
 
 
 def length(rng: random.Random, pixels: int) -> int:
@@ -98,14 +190,24 @@ def length(rng: random.Random, pixels: int) -> int:
 def payload(rng: random.Random, n: int, np_rng: np.random.Generator):
     dtype = rng.choice(DTYPES)
     if dtype is object:
-        return rng.choice([None, b"\x01" * n, bytearray(n), memoryview(bytearray(2 * n))[::2],
-                           "Mono8", [1] * n, 7, np.zeros(n, object)])
+        return rng.choice(
+            [
+                None,
+                b"\x01" * n,
+                bytearray(n),
+                memoryview(bytearray(2 * n))[::2],
+                "Mono8",
+                [1] * n,
+                7,
+                np.zeros(n, object),
+            ]
+        )
     raw = np_rng.integers(0, 256, size=n * np.dtype(dtype).itemsize + 2, dtype=np.uint8)
     arr = raw[: n * np.dtype(dtype).itemsize].view(dtype)
     r = rng.random()
     if r < 0.1 and n:
         # Unaligned: the same bytes one byte further on.
-        arr = raw[1: 1 + n * np.dtype(dtype).itemsize].view(dtype)
+        arr = raw[1 : 1 + n * np.dtype(dtype).itemsize].view(dtype)
     elif r < 0.2:
         arr = np.repeat(arr, 2)[::2]  # strided
     elif r < 0.3 and n % 2 == 0 and n:
@@ -126,8 +228,13 @@ def check_image(image, width, height) -> str | None:
 
 # Well-formed payloads: format -> [(dtype, samples per pixel)], the packed
 # forms given by their depth and packing.
-WELL_FORMED = {"Mono8": [(np.uint8, 1)], "RGB8": [(np.uint8, 3)], "BGR8": [(np.uint8, 3)],
-               "RGBa8": [(np.uint8, 4)], "BGRa8": [(np.uint8, 4)]}
+WELL_FORMED = {
+    "Mono8": [(np.uint8, 1)],
+    "RGB8": [(np.uint8, 3)],
+    "BGR8": [(np.uint8, 3)],
+    "RGBa8": [(np.uint8, 4)],
+    "BGRa8": [(np.uint8, 4)],
+}
 for _d in (10, 12, 14, 16):
     WELL_FORMED[f"Mono{_d}"] = [(np.uint16, 1), (np.uint8, 2)]
 for _p in ("RG", "GR", "GB", "BG"):
@@ -136,7 +243,10 @@ for _p in ("RG", "GR", "GB", "BG"):
         WELL_FORMED[f"Bayer{_p}{_d}"] = [(np.uint16, 1), (np.uint8, 2)]
 for _prefix in ("Mono", "BayerRG", "BayerGR", "BayerGB", "BayerBG"):
     for _d, _k in ((10, "p"), (12, "p"), (14, "p"), (10, "Packed"), (12, "Packed")):
-        WELL_FORMED[f"{_prefix}{_d}{_k}"] = [(np.uint16, 1), (np.uint8, 12 if _k == "Packed" else _d)]
+        WELL_FORMED[f"{_prefix}{_d}{_k}"] = [
+            (np.uint16, 1),
+            (np.uint8, 12 if _k == "Packed" else _d),
+        ]
 
 
 def well_formed(rng, np_rng):
@@ -173,7 +283,9 @@ def straightforward(fmt: str, data: np.ndarray, width: int, height: int, code) -
         s = gentl_camera._unpack(s, bits, kind, width * height)
     elif bits > 8 and s.dtype == np.uint8:
         s = s.view("<u2")
-    grey = np.minimum(s.astype(np.uint32) >> (bits - 8), 255).astype(np.uint8).reshape(height, width)
+    grey = (
+        np.minimum(s.astype(np.uint32) >> (bits - 8), 255).astype(np.uint8).reshape(height, width)
+    )
     if layout == "Mono":
         return cv2.cvtColor(grey, cv2.COLOR_GRAY2BGR)
     name = code or gentl_camera._BAYER_MAP[f"Bayer{pattern}"]
@@ -184,8 +296,9 @@ def one_to_bgr(rng, np_rng, cam_for):
     if rng.random() < 0.4:
         fmt, width, height, data = well_formed(rng, np_rng)
         code = rng.choice(CODES[:6])
-        image = cam_for(code)._to_bgr(Fake(data=data, width=width, height=height,
-                                           data_format=fmt), "")
+        image = cam_for(code)._to_bgr(
+            Fake(data=data, width=width, height=height, data_format=fmt), ""
+        )
         problem = check_image(image, width, height)
         want = None if problem else straightforward(fmt, data, width, height, code)
         if want is not None and not np.array_equal(image, want):
@@ -193,10 +306,20 @@ def one_to_bgr(rng, np_rng, cam_for):
         return problem
     fmt = format_name(rng)
     width, height = dimension(rng), dimension(rng)
-    pixels = width * height if isinstance(width, int) and isinstance(height, int) \
-        and 0 <= width < 2**16 and 0 <= height < 2**16 else rng.randrange(0, 64)
-    attrs = {"data": payload(rng, length(rng, pixels), np_rng), "width": width,
-             "height": height, "data_format": fmt}
+    pixels = (
+        width * height
+        if isinstance(width, int)
+        and isinstance(height, int)
+        and 0 <= width < 2**16
+        and 0 <= height < 2**16
+        else rng.randrange(0, 64)
+    )
+    attrs = {
+        "data": payload(rng, length(rng, pixels), np_rng),
+        "width": width,
+        "height": height,
+        "data_format": fmt,
+    }
     if rng.random() < 0.05:
         del attrs[rng.choice(list(attrs))]
     if rng.random() < 0.1:
@@ -287,8 +410,10 @@ def main() -> int:
             print(f"{i} inputs, {findings} findings, {time.monotonic() - start:.0f} s", flush=True)
 
     total = sum(outcomes.values()) + findings
-    print(f"\n{total} inputs (seed {args.seed}) in {time.monotonic() - start:.0f} s, "
-          f"{findings} findings")
+    print(
+        f"\n{total} inputs (seed {args.seed}) in {time.monotonic() - start:.0f} s, "
+        f"{findings} findings"
+    )
     for key, n in sorted(outcomes.items()):
         print(f"  {n:8d}  {key}")
     return 1 if findings else 0

@@ -23,14 +23,30 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 SOURCES = sorted((ROOT / "src" / "native" / "sim_producer").glob("*.cpp"))
-FLAGS = ["-std=c++17", "-O1", "-g", "-pthread", "-fsanitize=address,undefined",
-         "-fno-sanitize-recover=undefined", "-fno-omit-frame-pointer"]
-FAULTY = {"devices": [
-    {"preset": "mono12", "width": 64, "height": 32, "incomplete_every": 2},
-    {"preset": "bayer12", "width": 64, "height": 32, "lose_after_frames": 3, "return_after_ms": 1},
-    {"preset": "rgb8", "width": 32, "height": 16, "frame_delay_ms": 1, "frame_jitter_ms": 1},
-    {"preset": "legacy", "width": 48, "height": 16, "access": "control"}],
-    "refuse_module_events": True}
+FLAGS = [
+    "-std=c++17",
+    "-O1",
+    "-g",
+    "-pthread",
+    "-fsanitize=address,undefined",
+    "-fno-sanitize-recover=undefined",
+    "-fno-omit-frame-pointer",
+]
+FAULTY = {
+    "devices": [
+        {"preset": "mono12", "width": 64, "height": 32, "incomplete_every": 2},
+        {
+            "preset": "bayer12",
+            "width": 64,
+            "height": 32,
+            "lose_after_frames": 3,
+            "return_after_ms": 1,
+        },
+        {"preset": "rgb8", "width": 32, "height": 16, "frame_delay_ms": 1, "frame_jitter_ms": 1},
+        {"preset": "legacy", "width": 48, "height": 16, "access": "control"},
+    ],
+    "refuse_module_events": True,
+}
 
 
 def build(out: Path) -> None:
@@ -38,8 +54,10 @@ def build(out: Path) -> None:
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in sources):
         return
     print(f"building {out.name} (ASan + UBSan) ...", flush=True)
-    subprocess.run(["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), "-ldl", "-o", str(out)],
-                   check=True)
+    subprocess.run(
+        ["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), "-ldl", "-o", str(out)],
+        check=True,
+    )
 
 
 def main() -> int:
@@ -58,7 +76,11 @@ def main() -> int:
 
     runs = 2 * args.jobs
     share = [args.sequences // runs + (i < args.sequences % runs) for i in range(runs)]
-    env = {**os.environ, "ASAN_OPTIONS": "detect_leaks=1:abort_on_error=1", "UBSAN_OPTIONS": "print_stacktrace=1"}
+    env = {
+        **os.environ,
+        "ASAN_OPTIONS": "detect_leaks=1:abort_on_error=1",
+        "UBSAN_OPTIONS": "print_stacktrace=1",
+    }
     started = time.monotonic()
     pending = []
     for i, count in enumerate(share):
@@ -67,8 +89,15 @@ def main() -> int:
             run_env["VANTIX_SIM_CONFIG"] = str(config)
         else:
             run_env.pop("VANTIX_SIM_CONFIG", None)
-        pending.append(subprocess.Popen([str(exe), str(count), str(args.seed + i)], env=run_env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True))
+        pending.append(
+            subprocess.Popen(
+                [str(exe), str(count), str(args.seed + i)],
+                env=run_env,
+                stdout=subprocess.PIPE,
+                stderr=subprocess.STDOUT,
+                text=True,
+            )
+        )
         if len(pending) == args.jobs or i == runs - 1:
             for run in pending:
                 output, _ = run.communicate()
@@ -77,7 +106,10 @@ def main() -> int:
                     print(f"FAILED: exit {run.returncode}", file=sys.stderr)
                     return 1
             pending = []
-    print(f"{args.sequences} sequences in {time.monotonic() - started:.0f} s: 0 crashes, 0 sanitizer reports")
+    print(
+        f"{args.sequences} sequences in {time.monotonic() - started:.0f} s: 0 crashes, 0 "
+        f"sanitizer reports"
+    )
     return 0
 
 

@@ -27,10 +27,10 @@ import threading
 import time
 import zlib
 
-from vantix.sim.modbus import ModbusServer
 from vantix.io.sink.base import SinkError
 from vantix.io.sink.plc_link import PlcLinkSink
 from vantix.schemas.common import InspectionResult, Verdict
+from vantix.sim.modbus import ModbusServer
 
 VERDICTS = (Verdict.OK, Verdict.NG, Verdict.ERROR)
 CODES = {Verdict.OK: 1, Verdict.NG: 2, Verdict.ERROR: 3}
@@ -39,21 +39,31 @@ CODES = {Verdict.OK: 1, Verdict.NG: 2, Verdict.ERROR: 3}
 def expected_writes(i: int, product_id: str) -> list[tuple[int, int]]:
     """What send number i (1-based) writes: each send is unique through its
     score (i at scale 1), sequence number and product hash."""
-    return [(100, CODES[VERDICTS[i % 3]]), (101, i), (102, i),
-            (103, zlib.crc32(product_id.encode()) & 0xFFFF)]
+    return [
+        (100, CODES[VERDICTS[i % 3]]),
+        (101, i),
+        (102, i),
+        (103, zlib.crc32(product_id.encode()) & 0xFFFF),
+    ]
 
 
-def contains_run(log: list[tuple[int, int]], run: list[tuple[int, int]],
-                 index: dict[tuple[int, int], list[int]]) -> bool:
+def contains_run(
+    log: list[tuple[int, int]], run: list[tuple[int, int]], index: dict[tuple[int, int], list[int]]
+) -> bool:
     """True when `run` occurs as consecutive entries of `log`."""
     for start in index.get(run[1], []):  # (101, i) is unique to one send
-        if log[start - 1:start + 3] == run:
+        if log[start - 1 : start + 3] == run:
             return True
     return False
 
 
-def chaos(server: ModbusServer, restarts: int, rng: random.Random, sending: threading.Event,
-          events: list[tuple[float, str]]) -> None:
+def chaos(
+    server: ModbusServer,
+    restarts: int,
+    rng: random.Random,
+    sending: threading.Event,
+    events: list[tuple[float, str]],
+) -> None:
     """Stops the server at random moments and starts it again after a random
     pause, noting each (time, "stop" | "start") in `events`."""
     for _ in range(restarts):
@@ -83,7 +93,9 @@ def send_all(sink: PlcLinkSink, sends: int, span: float) -> list[tuple[float, bo
     return outcomes
 
 
-def lost_sends(log: list[tuple[int, int]], outcomes: list[tuple[float, bool]]) -> tuple[list[int], list[int]]:
+def lost_sends(
+    log: list[tuple[int, int]], outcomes: list[tuple[float, bool]]
+) -> tuple[list[int], list[int]]:
     """The sends that returned normally, and those of them whose registers
     never all reached the server."""
     index = collections.defaultdict(list)
@@ -94,14 +106,16 @@ def lost_sends(log: list[tuple[int, int]], outcomes: list[tuple[float, bool]]) -
     return returned, lost
 
 
-def sends_to_land(events: list[tuple[float, str]], outcomes: list[tuple[float, bool]]) -> list[int | str]:
+def sends_to_land(
+    events: list[tuple[float, str]], outcomes: list[tuple[float, bool]]
+) -> list[int | str]:
     """For each restart: sends started after it until the first that landed,
     unless the server was stopped again (or the run ended) before one did."""
     to_land: list[int | str] = []
     for k, (t, kind) in enumerate(events):
         if kind != "start":
             continue
-        next_stop = next((s for s, what in events[k + 1:] if what == "stop"), float("inf"))
+        next_stop = next((s for s, what in events[k + 1 :] if what == "stop"), float("inf"))
         after = [ok for started, ok in outcomes if t <= started < next_stop]
         if True in after:
             to_land.append(after.index(True) + 1)
@@ -124,14 +138,16 @@ def main() -> None:
 
     server = ModbusServer()
     server.start()
-    sink = PlcLinkSink({"host": "127.0.0.1", "port": server.port, "timeout_s": 1.0,
-                        "score_scale": 1})
+    sink = PlcLinkSink(
+        {"host": "127.0.0.1", "port": server.port, "timeout_s": 1.0, "score_scale": 1}
+    )
     sink.open()
     events: list[tuple[float, str]] = []
     sending = threading.Event()
     sending.set()
-    chaos_thread = threading.Thread(target=chaos, args=(server, args.restarts,
-                                                       random.Random(args.seed), sending, events))
+    chaos_thread = threading.Thread(
+        target=chaos, args=(server, args.restarts, random.Random(args.seed), sending, events)
+    )
     began = time.monotonic()
     chaos_thread.start()
     # The sends are spread over the expected length of the chaos run.
@@ -150,8 +166,10 @@ def main() -> None:
     print(f"returned normally:                         {len(returned)}")
     print(f"raised SinkError:                          {args.sends - len(returned)}")
     print(f"returned normally but not on the server:   {len(lost)} {lost[:10] if lost else ''}")
-    print("sends after each restart until one landed: "
-          + ", ".join(f"{n}: {c}×" for n, c in sorted(counts.items(), key=str)))
+    print(
+        "sends after each restart until one landed: "
+        + ", ".join(f"{n}: {c}×" for n, c in sorted(counts.items(), key=str))
+    )
     print(f"register writes recorded by the server:    {len(log)}")
 
 

@@ -13,7 +13,7 @@ import gc
 import json
 import os
 import tempfile
-from typing import Iterator
+from collections.abc import Iterator
 
 from vantix import sim
 from vantix.io.camera.base import TriggerMode
@@ -43,12 +43,22 @@ def sim_config(devices: list[dict]) -> Iterator[str]:
                 os.environ[sim.CONFIG_VARIABLE] = previous
 
 
-def camera(serial: str = MONO12_SERIAL, mode: TriggerMode = TriggerMode.SOFTWARE,
-           cls: type = GentlCamera, **params) -> GentlCamera:
+def camera(
+    serial: str = MONO12_SERIAL,
+    mode: TriggerMode = TriggerMode.SOFTWARE,
+    cls: type = GentlCamera,
+    **params,
+) -> GentlCamera:
     """A camera (of class `cls`) on the simulator, not opened yet: 2448x2048
     Mono12p unless `params` say otherwise."""
-    settings = {"cti_path": sim.producer_path(), "serial": serial, "pixel_format": "Mono12p",
-                "num_buffers": 5, "exposure_us": 1000, **params}
+    settings = {
+        "cti_path": sim.producer_path(),
+        "serial": serial,
+        "pixel_format": "Mono12p",
+        "num_buffers": 5,
+        "exposure_us": 1000,
+        **params,
+    }
     cam = cls(settings)
     cam.set_trigger_mode(mode)
     return cam
@@ -58,9 +68,21 @@ def camera(serial: str = MONO12_SERIAL, mode: TriggerMode = TriggerMode.SOFTWARE
 
 
 class _MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
-        "fordblks", "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 def _libc():
@@ -108,6 +130,8 @@ def trimmed_rss_mib() -> float:
 
 
 def change(before: dict, after: dict) -> str:
-    return (f"open fds {before['fds']} -> {after['fds']}; "
-            f"RSS {before['rss']:.1f} -> {after['rss']:.1f} MiB ({after['rss'] - before['rss']:+.2f}); "
-            f"malloc in use {after['malloc'] - before['malloc']:+.2f} MiB")
+    return (
+        f"open fds {before['fds']} -> {after['fds']}; "
+        f"RSS {before['rss']:.1f} -> {after['rss']:.1f} MiB ({after['rss'] - before['rss']:+.2f}); "
+        f"malloc in use {after['malloc'] - before['malloc']:+.2f} MiB"
+    )

@@ -31,8 +31,10 @@ EXIT_INTERRUPTED = 130
 def main(argv: list[str] | None = None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
-    logging.basicConfig(level=logging.WARNING if not args.verbose else logging.INFO,
-                        format="%(levelname)s %(name)s: %(message)s")
+    logging.basicConfig(
+        level=logging.WARNING if not args.verbose else logging.INFO,
+        format="%(levelname)s %(name)s: %(message)s",
+    )
     try:
         return args.command(args)
     except KeyboardInterrupt:  # the camera and the PLC link were closed on the way out
@@ -47,37 +49,74 @@ def _parser() -> argparse.ArgumentParser:
 
     demo = commands.add_parser("demo", help="run frames from a camera through inspection to a PLC")
     demo.add_argument("--frames", type=_positive, default=60, help="frames to read (default 60)")
-    demo.add_argument("--train", type=_positive, default=16,
-                      help="first frames that build the feature bank (default 16)")
-    demo.add_argument("--threshold", type=_positive_float, default=8.0,
-                      help="largest |z| still judged OK (default 8)")
-    demo.add_argument("--defect-every", type=_non_negative, default=5,
-                      help="paint a synthetic blemish on every N-th judged frame (0: never)")
+    demo.add_argument(
+        "--train",
+        type=_positive,
+        default=16,
+        help="first frames that build the feature bank (default 16)",
+    )
+    demo.add_argument(
+        "--threshold",
+        type=_positive_float,
+        default=8.0,
+        help="largest |z| still judged OK (default 8)",
+    )
+    demo.add_argument(
+        "--defect-every",
+        type=_non_negative,
+        default=5,
+        help="paint a synthetic blemish on every N-th judged frame (0: never)",
+    )
     camera = demo.add_mutually_exclusive_group()
-    camera.add_argument("--camera", choices=list(SIMULATED_CAMERAS), default="bayer12",
-                        help="the simulated camera (default bayer12: 12-bit Bayer colour)")
+    camera.add_argument(
+        "--camera",
+        choices=list(SIMULATED_CAMERAS),
+        default="bayer12",
+        help="the simulated camera (default bayer12: 12-bit Bayer colour)",
+    )
     camera.add_argument("--cti", help="a real camera's GenTL producer file or folder")
     demo.add_argument("--serial", help="camera serial number (with --cti)")
     demo.add_argument("--model", help="camera model, partial match (with --cti)")
-    demo.add_argument("--pixel-format", help="camera PixelFormat (default for the simulated "
-                      "cameras: Mono12p, BayerRG12p, RGB8, Mono12Packed)")
-    demo.add_argument("--trigger", choices=["hardware", "software", "continuous"],
-                      help="trigger mode (default: hardware on the simulated camera, whose "
-                      "line pulses like an encoder; software with --cti)")
-    demo.add_argument("--line-period-ms", type=_positive_float, default=40.0,
-                      help="period of the simulated line's pulses (default 40 ms)")
+    demo.add_argument(
+        "--pixel-format",
+        help="camera PixelFormat (default for the simulated "
+        "cameras: Mono12p, BayerRG12p, RGB8, Mono12Packed)",
+    )
+    demo.add_argument(
+        "--trigger",
+        choices=["hardware", "software", "continuous"],
+        help="trigger mode (default: hardware on the simulated camera, whose "
+        "line pulses like an encoder; software with --cti)",
+    )
+    demo.add_argument(
+        "--line-period-ms",
+        type=_positive_float,
+        default=40.0,
+        help="period of the simulated line's pulses (default 40 ms)",
+    )
     plc = demo.add_mutually_exclusive_group()
-    plc.add_argument("--plc", type=_host_port, metavar="HOST:PORT",
-                     help="a real PLC (default: an embedded Modbus TCP server on 127.0.0.1)")
+    plc.add_argument(
+        "--plc",
+        type=_host_port,
+        metavar="HOST:PORT",
+        help="a real PLC (default: an embedded Modbus TCP server on 127.0.0.1)",
+    )
     plc.add_argument("--simulate", action="store_true", help="log the PLC writes instead")
-    demo.add_argument("--out", type=_picture_path, default="vantix-demo.png",
-                      help="picture to write (PNG, or another image type by its extension)")
+    demo.add_argument(
+        "--out",
+        type=_picture_path,
+        default="vantix-demo.png",
+        help="picture to write (PNG, or another image type by its extension)",
+    )
     demo.set_defaults(command=_demo)
 
     devices = commands.add_parser("devices", help="list the cameras the GenTL producers see")
-    devices.add_argument("--cti", help="GenTL producer file or folder (default: GENICAM_GENTL64_PATH)")
-    devices.add_argument("--sim", action="store_true",
-                         help="the simulated cameras shipped with vantix (vantix.sim)")
+    devices.add_argument(
+        "--cti", help="GenTL producer file or folder (default: GENICAM_GENTL64_PATH)"
+    )
+    devices.add_argument(
+        "--sim", action="store_true", help="the simulated cameras shipped with vantix (vantix.sim)"
+    )
     devices.set_defaults(command=_devices)
 
     test = commands.add_parser("plc-test", help="check the Modbus TCP link to a PLC")
@@ -90,6 +129,7 @@ def _parser() -> argparse.ArgumentParser:
 
 # Everything is checked while parsing, so a mistake costs no demo run.
 
+
 def _int_in(low: int, high: int | None = None):
     def parse(text: str) -> int:
         try:
@@ -98,8 +138,10 @@ def _int_in(low: int, high: int | None = None):
             raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}") from None
         if value < low or (high is not None and value > high):
             raise argparse.ArgumentTypeError(
-                f"must be at least {low}" if high is None else f"must be {low}..{high}")
+                f"must be at least {low}" if high is None else f"must be {low}..{high}"
+            )
         return value
+
     return parse
 
 
@@ -136,21 +178,31 @@ def _picture_path(text: str) -> str:
     if not os.path.isdir(folder):
         raise argparse.ArgumentTypeError(f"folder {folder} does not exist")
     if os.path.splitext(text)[1].lower() not in IMAGE_EXTENSIONS:
-        raise argparse.ArgumentTypeError(f"{text} needs an image extension: "
-                                         + ", ".join(IMAGE_EXTENSIONS))
+        raise argparse.ArgumentTypeError(
+            f"{text} needs an image extension: " + ", ".join(IMAGE_EXTENSIONS)
+        )
     return text
 
 
 def _demo(args: argparse.Namespace) -> int:
     from vantix.demo import pipeline
 
-    options = pipeline.Options(frames=args.frames, train=args.train, threshold=args.threshold,
-                               defect_every=args.defect_every, camera=args.camera, cti=args.cti,
-                               serial=args.serial, model=args.model,
-                               pixel_format=args.pixel_format,
-                               trigger=TriggerMode(args.trigger) if args.trigger else None,
-                               line_period_ms=args.line_period_ms, plc=args.plc,
-                               simulate=args.simulate, out=args.out)
+    options = pipeline.Options(
+        frames=args.frames,
+        train=args.train,
+        threshold=args.threshold,
+        defect_every=args.defect_every,
+        camera=args.camera,
+        cti=args.cti,
+        serial=args.serial,
+        model=args.model,
+        pixel_format=args.pixel_format,
+        trigger=TriggerMode(args.trigger) if args.trigger else None,
+        line_period_ms=args.line_period_ms,
+        plc=args.plc,
+        simulate=args.simulate,
+        out=args.out,
+    )
     if options.train >= options.frames:
         print("error: --frames must be larger than --train", file=sys.stderr)
         return EXIT_USAGE
@@ -187,7 +239,10 @@ def _summary_table(summary) -> str:
     fps = summary.frames / summary.seconds if summary.seconds else 0.0
     camera = summary.camera or {}
     rows = [
-        ("camera", f"{camera.get('vendor')} {camera.get('model')} (sn={camera.get('serial_number')})"),
+        (
+            "camera",
+            f"{camera.get('vendor')} {camera.get('model')} (sn={camera.get('serial_number')})",
+        ),
         ("pixel format, trigger", f"{summary.pixel_format}, {summary.trigger}"),
         ("PLC", summary.plc),
         ("frames", f"{summary.frames} ({summary.timeouts} timed out)"),
@@ -223,17 +278,32 @@ def _devices(args: argparse.Namespace) -> int:
     if result["reason"]:
         print(result["reason"], file=sys.stderr)
     if not devices and not args.sim:
-        print("to try the simulated cameras shipped with vantix: python -m vantix devices --sim",
-              file=sys.stderr)
+        print(
+            "to try the simulated cameras shipped with vantix: python -m vantix devices --sim",
+            file=sys.stderr,
+        )
     return EXIT_OK if devices else EXIT_CAMERA
 
 
 def _plc_test(args: argparse.Namespace) -> int:
     from vantix.io.sink.plc_link import PlcLinkSink
 
-    report = PlcLinkSink({"host": args.host, "port": args.port, "unit_id": args.unit}).test_connection()
-    rows = [(key, report[key]) for key in ("host", "port", "unit_id", "connected", "responding",
-                                           "ok", "simulated", "read_value")]
+    report = PlcLinkSink(
+        {"host": args.host, "port": args.port, "unit_id": args.unit}
+    ).test_connection()
+    rows = [
+        (key, report[key])
+        for key in (
+            "host",
+            "port",
+            "unit_id",
+            "connected",
+            "responding",
+            "ok",
+            "simulated",
+            "read_value",
+        )
+    ]
     print(table(rows, "PLC link test"))
     print(report["message"])
     return EXIT_OK if report["ok"] else EXIT_PLC

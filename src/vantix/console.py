@@ -3,7 +3,8 @@
 from __future__ import annotations
 
 import sys
-from typing import Iterable, TextIO
+from collections.abc import Iterable
+from typing import TextIO
 
 
 class ProgressBar:

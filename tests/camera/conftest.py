@@ -82,8 +82,7 @@ def camlog(caplog):
 
 
 def messages(caplog, level: str) -> list[str]:
-    return [r.getMessage() for r in caplog.records
-            if r.name == LOGGER and r.levelname == level]
+    return [r.getMessage() for r in caplog.records if r.name == LOGGER and r.levelname == level]
 
 
 def run_in_threads(work: Callable[[], None], count: int = 4) -> list[BaseException]:
@@ -106,13 +105,19 @@ def run_in_threads(work: Callable[[], None], count: int = 4) -> list[BaseExcepti
 
 # --- fakes: what no producer can create -----------------------------------------
 
+
 class FakeDeviceInfo:
     """A device-info record; fields named in `raising` raise as a producer's
     missing field does."""
 
     def __init__(self, vendor="Acme", model="Cam", serial_number="100", raising=()):
-        self._fields = {"vendor": vendor, "model": model, "serial_number": serial_number,
-                        "tl_type": "GEV", "display_name": f"{model} ({serial_number})"}
+        self._fields = {
+            "vendor": vendor,
+            "model": model,
+            "serial_number": serial_number,
+            "tl_type": "GEV",
+            "display_name": f"{model} ({serial_number})",
+        }
         self._raising = set(raising)
 
     def __getattr__(self, name):
@@ -120,6 +125,7 @@ class FakeDeviceInfo:
             raise AttributeError(name)
         if name in self._raising:
             from genicam.gentl import NotAvailableException
+
             raise NotAvailableException(f"{name} not available")
         return self._fields[name]
 
@@ -152,7 +158,8 @@ class FakeNodeMap:
 
 
 class FakeBuffer:
-    def __init__(self, data=np.zeros((2, 3), np.uint8), data_format="Mono8", **info):
+    def __init__(self, data=None, data_format="Mono8", **info):
+        data = np.zeros((2, 3), np.uint8) if data is None else data
         component = type("Component", (), {})()
         component.data, component.width, component.height = data, data.shape[1], data.shape[0]
         if data_format is not None:

@@ -47,8 +47,16 @@ def read_until(cam, stop: threading.Event, errors: list[str]) -> None:
 
 def main(cti: str, action: str, mode: TriggerMode, cycles: int) -> int:
     cls = ClosingCamera if action == "nested" else gentl_camera.GentlCamera
-    cam = cls({"cti_path": cti, "serial": "VXS-M12-001", "timeout_s": 0.5, "width": 256,
-               "height": 64, "features": {"SimulationLinePulsePeriod": 20_000}})
+    cam = cls(
+        {
+            "cti_path": cti,
+            "serial": "VXS-M12-001",
+            "timeout_s": 0.5,
+            "width": 256,
+            "height": 64,
+            "features": {"SimulationLinePulsePeriod": 20_000},
+        }
+    )
     other = next(m for m in TriggerMode if m is not mode)
     errors: list[str] = []
     for cycle in range(cycles):

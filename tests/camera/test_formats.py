@@ -15,15 +15,24 @@ from .conftest import BAYER12, LEGACY, MONO12, RGB8
 
 SENSORS = {MONO12: (2448, 2048), BAYER12: (1920, 1200), RGB8: (1280, 960), LEGACY: (640, 480)}
 # OpenCV names a Bayer code after the mosaic's second row.
-OPENCV_BAYER = {"RG": cv2.COLOR_BayerBG2BGR, "GR": cv2.COLOR_BayerGB2BGR,
-                "GB": cv2.COLOR_BayerGR2BGR, "BG": cv2.COLOR_BayerRG2BGR}
-MONO = ["Mono8", "Mono10", "Mono12", "Mono16", "Mono10p", "Mono12p", "Mono10Packed",
-        "Mono12Packed"]
-BAYER = [f"Bayer{p}{d}" for p in OPENCV_BAYER
-         for d in ("8", "10", "12", "10p", "12p", "10Packed", "12Packed")]
-CASES = ([(MONO12, f) for f in MONO] + [(BAYER12, f) for f in BAYER]
-         + [(RGB8, f) for f in ("RGB8", "BGR8", "RGBa8", "BGRa8")]
-         + [(LEGACY, "Mono8"), (LEGACY, "Mono12Packed")])
+OPENCV_BAYER = {
+    "RG": cv2.COLOR_BayerBG2BGR,
+    "GR": cv2.COLOR_BayerGB2BGR,
+    "GB": cv2.COLOR_BayerGR2BGR,
+    "BG": cv2.COLOR_BayerRG2BGR,
+}
+MONO = ["Mono8", "Mono10", "Mono12", "Mono16", "Mono10p", "Mono12p", "Mono10Packed", "Mono12Packed"]
+BAYER = [
+    f"Bayer{p}{d}"
+    for p in OPENCV_BAYER
+    for d in ("8", "10", "12", "10p", "12p", "10Packed", "12Packed")
+]
+CASES = (
+    [(MONO12, f) for f in MONO]
+    + [(BAYER12, f) for f in BAYER]
+    + [(RGB8, f) for f in ("RGB8", "BGR8", "RGBa8", "BGRa8")]
+    + [(LEGACY, "Mono8"), (LEGACY, "Mono12Packed")]
+)
 
 
 def reference_bgr(fmt: str, samples: np.ndarray) -> np.ndarray:
@@ -44,8 +53,16 @@ def test_buffer_to_bgr_follows_the_formula(camera, serial, fmt):
     cam = camera(serial=serial, pixel_format=fmt, width=96, height=40, offset_x=32, offset_y=6)
     image, info = cam._receive(2.0)
     width, height = SENSORS[serial]
-    samples = sim.expected_image(fmt, 96, 40, info["device_frame_id"], sensor_width=width,
-                                 sensor_height=height, offset_x=32, offset_y=6)
+    samples = sim.expected_image(
+        fmt,
+        96,
+        40,
+        info["device_frame_id"],
+        sensor_width=width,
+        sensor_height=height,
+        offset_x=32,
+        offset_y=6,
+    )
     assert info["pixel_format"] == fmt and "buffer_pixel_format" not in info
     np.testing.assert_array_equal(image, reference_bgr(fmt, samples))
 
@@ -79,6 +96,7 @@ def test_the_component_gives_the_samples_as_harvesters_does(camera, gc, fmt):
 
     cam = camera(cls=Keeping, serial=MONO12, pixel_format=fmt, width=96, height=40)
     info = cam._receive(2.0)[1]
-    want = sim.expected_image(fmt, 96, 40, info["device_frame_id"], sensor_width=2448,
-                              sensor_height=2048)
+    want = sim.expected_image(
+        fmt, 96, 40, info["device_frame_id"], sensor_width=2448, sensor_height=2048
+    )
     np.testing.assert_array_equal(seen[0], want.ravel())

@@ -40,8 +40,12 @@ def test_discovery_of_a_file_a_folder_and_nothing(producer_tree):
 
 
 def test_discovery_from_the_gentl_path_variable(producer_tree, monkeypatch):
-    folders = [producer_tree / "b", producer_tree / "nowhere", producer_tree / "a",
-               producer_tree / "b"]
+    folders = [
+        producer_tree / "b",
+        producer_tree / "nowhere",
+        producer_tree / "a",
+        producer_tree / "b",
+    ]
     monkeypatch.setenv("GENICAM_GENTL64_PATH", os.pathsep.join(map(str, folders)))
     assert paths(discover_producers(None)) == ["b/c.cti", "a/b.CTI", "a/z.cti"]
     monkeypatch.delenv("GENICAM_GENTL64_PATH")
@@ -85,9 +89,15 @@ def test_records_logged_while_quiet_reach_the_console(capfd):
     assert capfd.readouterr().err == "producer registration failed\n"
 
 
-@pytest.mark.parametrize("value, member", [
-    (TriggerMode.SOFTWARE, TriggerMode.SOFTWARE), ("hardware", TriggerMode.HARDWARE),
-    ("Continuous", TriggerMode.CONTINUOUS), (" SOFTWARE ", TriggerMode.SOFTWARE)])
+@pytest.mark.parametrize(
+    "value, member",
+    [
+        (TriggerMode.SOFTWARE, TriggerMode.SOFTWARE),
+        ("hardware", TriggerMode.HARDWARE),
+        ("Continuous", TriggerMode.CONTINUOUS),
+        (" SOFTWARE ", TriggerMode.SOFTWARE),
+    ],
+)
 def test_trigger_mode_coercion(value, member):
     assert TriggerMode.coerce(value) is member
 

@@ -9,20 +9,25 @@ from vantix.io.camera.base import CameraError, TriggerMode
 
 from .conftest import LEGACY, MONO12, FakeNode, messages
 
-NO_SELECTOR = ("TriggerSelector 후보 ['FrameStart', 'ExposureStart', 'AcquisitionStart', "
-               "'ExposureActive'] 를 모두 적용하지 못했습니다(이 카메라 지원={}). "
-               "params.features 로 직접 지정하세요.")
+NO_SELECTOR = (
+    "TriggerSelector 후보 ['FrameStart', 'ExposureStart', 'AcquisitionStart', "
+    "'ExposureActive'] 를 모두 적용하지 못했습니다(이 카메라 지원={}). "
+    "params.features 로 직접 지정하세요."
+)
 
 
-@pytest.mark.parametrize("name, value, stored", [
-    ("GainRaw", 640.6, 641),             # IInteger from a float: rounded
-    ("GainRaw", True, 1),
-    ("GainRaw", "0x40", 64),             # text goes through the node's parser
-    ("AcquisitionFrameRateAbs", 5, 5.0),  # IFloat from an int
-    ("AcquisitionFrameRateEnabled", 1, True),
-    ("PixelFormat", "Mono12Packed", "Mono12Packed"),
-    ("DeviceUserID", 12, "12"),          # IString from a number
-])
+@pytest.mark.parametrize(
+    "name, value, stored",
+    [
+        ("GainRaw", 640.6, 641),  # IInteger from a float: rounded
+        ("GainRaw", True, 1),
+        ("GainRaw", "0x40", 64),  # text goes through the node's parser
+        ("AcquisitionFrameRateAbs", 5, 5.0),  # IFloat from an int
+        ("AcquisitionFrameRateEnabled", 1, True),
+        ("PixelFormat", "Mono12Packed", "Mono12Packed"),
+        ("DeviceUserID", 12, "12"),  # IString from a number
+    ],
+)
 def test_values_are_written_in_the_node_type(camera, name, value, stored):
     cam = camera(serial=LEGACY)
     cam._ia.stop()  # image-format nodes are locked while acquiring
@@ -30,12 +35,15 @@ def test_values_are_written_in_the_node_type(camera, name, value, stored):
     assert cam._read_node(name) == stored and type(cam._read_node(name)) is type(stored)
 
 
-@pytest.mark.parametrize("name, value, error", [
-    ("NoSuchNode", 5, "GenICam node not found: NoSuchNode"),
-    ("PayloadSize", 5, "failed to set node PayloadSize=5: not writable (access mode RO)"),
-    ("PixelFormat", "Mono99", "failed to set node PixelFormat=Mono99: "),
-    ("Width", 64, "failed to set node Width=64: "),  # locked while the camera acquires
-])
+@pytest.mark.parametrize(
+    "name, value, error",
+    [
+        ("NoSuchNode", 5, "GenICam node not found: NoSuchNode"),
+        ("PayloadSize", 5, "failed to set node PayloadSize=5: not writable (access mode RO)"),
+        ("PixelFormat", "Mono99", "failed to set node PixelFormat=Mono99: "),
+        ("Width", 64, "failed to set node Width=64: "),  # locked while the camera acquires
+    ],
+)
 def test_set_node_errors(camera, name, value, error):
     cam = camera(serial=MONO12)
     with pytest.raises(CameraError) as info:
@@ -56,19 +64,54 @@ def test_node_access_needs_an_open_camera(gc):
     assert cam._read_node("Width") is None and cam._node_pixel_format() == ""
 
 
-@pytest.mark.parametrize("serial, nodes", [
-    (MONO12, {"ExposureTime": 800.0, "Gain": 2.0, "AcquisitionFrameRate": 12.5,
-              "AcquisitionFrameRateEnable": True, "ExposureAuto": "Off", "GainAuto": "Off",
-              "AcquisitionFrameRateAuto": "Off"}),
-    (LEGACY, {"ExposureTimeAbs": 800.0, "GainRaw": 2, "AcquisitionFrameRateAbs": 12.5,
-              "AcquisitionFrameRateEnabled": True}),  # the second-choice names
-])
+@pytest.mark.parametrize(
+    "serial, nodes",
+    [
+        (
+            MONO12,
+            {
+                "ExposureTime": 800.0,
+                "Gain": 2.0,
+                "AcquisitionFrameRate": 12.5,
+                "AcquisitionFrameRateEnable": True,
+                "ExposureAuto": "Off",
+                "GainAuto": "Off",
+                "AcquisitionFrameRateAuto": "Off",
+            },
+        ),
+        (
+            LEGACY,
+            {
+                "ExposureTimeAbs": 800.0,
+                "GainRaw": 2,
+                "AcquisitionFrameRateAbs": 12.5,
+                "AcquisitionFrameRateEnabled": True,
+            },
+        ),  # the second-choice names
+    ],
+)
 def test_convenience_settings_manual_mode_and_features(camera, camlog, serial, nodes):
-    cam = camera(serial=serial, width=320, height=240, offset_x=16, offset_y=8,
-                 pixel_format="Mono8", exposure_us=800, gain=2, fps=12.5,
-                 features={"Width": 160, "DeviceUserID": "line-3"})
-    expected = {"Width": 160, "Height": 240, "OffsetX": 16, "OffsetY": 8, "PixelFormat": "Mono8",
-                "DeviceUserID": "line-3", **nodes}  # features come last and win
+    cam = camera(
+        serial=serial,
+        width=320,
+        height=240,
+        offset_x=16,
+        offset_y=8,
+        pixel_format="Mono8",
+        exposure_us=800,
+        gain=2,
+        fps=12.5,
+        features={"Width": 160, "DeviceUserID": "line-3"},
+    )
+    expected = {
+        "Width": 160,
+        "Height": 240,
+        "OffsetX": 16,
+        "OffsetY": 8,
+        "PixelFormat": "Mono8",
+        "DeviceUserID": "line-3",
+        **nodes,
+    }  # features come last and win
     assert {name: cam._read_node(name) for name in expected} == expected
     assert messages(camlog, "WARNING") == []
     image, _ = cam._receive(2.0)
@@ -83,10 +126,13 @@ def test_missing_and_refused_settings_warn_and_do_not_stop_open(camera, camlog):
     assert cam._read_node("AcquisitionFrameRateAbs") == 10.0  # no auto node: nothing to switch
 
 
-@pytest.mark.parametrize("features, error", [
-    ({"NoSuchNode": 1}, "GenICam node not found: NoSuchNode"),
-    ({"PayloadSize": 10}, "failed to set node PayloadSize=10: not writable (access mode RO)"),
-])
+@pytest.mark.parametrize(
+    "features, error",
+    [
+        ({"NoSuchNode": 1}, "GenICam node not found: NoSuchNode"),
+        ({"PayloadSize": 10}, "failed to set node PayloadSize=10: not writable (access mode RO)"),
+    ],
+)
 def test_features_that_cannot_be_applied_stop_open(camera, gc, features, error):
     cam = camera(open_=False, serial=MONO12, features=features)
     with pytest.raises(CameraError) as info:
@@ -100,23 +146,30 @@ def trigger_nodes(cam, selectors=("FrameStart", "AcquisitionStart")) -> dict:
     nodes = {}
     for selector in selectors:
         cam._set_node("TriggerSelector", selector)
-        nodes[selector] = tuple(cam._read_node(n)
-                                for n in ("TriggerMode", "TriggerSource", "TriggerActivation"))
+        nodes[selector] = tuple(
+            cam._read_node(n) for n in ("TriggerMode", "TriggerSource", "TriggerActivation")
+        )
     return nodes
 
 
-@pytest.mark.parametrize("mode, params, frame_start", [
-    (TriggerMode.SOFTWARE, {}, ("On", "Software")),
-    (TriggerMode.HARDWARE, {}, ("On", "Line0", "RisingEdge")),
-    ("hardware", {"trigger_line": "Line1", "trigger_activation": "FallingEdge"},
-     ("On", "Line1", "FallingEdge")),
-])
+@pytest.mark.parametrize(
+    "mode, params, frame_start",
+    [
+        (TriggerMode.SOFTWARE, {}, ("On", "Software")),
+        (TriggerMode.HARDWARE, {}, ("On", "Line0", "RisingEdge")),
+        (
+            "hardware",
+            {"trigger_line": "Line1", "trigger_activation": "FallingEdge"},
+            ("On", "Line1", "FallingEdge"),
+        ),
+    ],
+)
 def test_trigger_modes_set_the_trigger_nodes(camera, camlog, mode, params, frame_start):
     cam = camera(serial=MONO12, **params)
     cam.set_trigger_mode(mode)
     cam._ia.stop()
     nodes = trigger_nodes(cam)
-    assert nodes["FrameStart"][:len(frame_start)] == frame_start
+    assert nodes["FrameStart"][: len(frame_start)] == frame_start
     assert nodes["AcquisitionStart"][0] == "Off"
     cam._ia.start()
     cam.set_trigger_mode(TriggerMode.CONTINUOUS)  # every selector off
@@ -148,7 +201,9 @@ def test_no_applicable_trigger_selector(fake_camera, camlog):
     selector = FakeNode("LineStart")
     selector.symbolics = ["LineStart"]
     selector.from_string = lambda value: (_ for _ in ()).throw(ValueError("not allowed"))
-    cam = fake_camera([], TriggerSelector=selector, TriggerMode=FakeNode(), TriggerSource=FakeNode())
+    cam = fake_camera(
+        [], TriggerSelector=selector, TriggerMode=FakeNode(), TriggerSource=FakeNode()
+    )
     cam._apply_trigger_mode(TriggerMode.SOFTWARE)
     assert messages(camlog, "WARNING") == [NO_SELECTOR.format(["LineStart"])]
     nodes = cam._ia.remote_device.node_map.nodes

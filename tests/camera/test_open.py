@@ -18,14 +18,19 @@ from vantix.io.camera.base import CameraError
 
 from .conftest import LEGACY, MONO12, RGB8, SERIALS, FakeDeviceInfo, messages
 
-ALL_REFUSED = ("카메라를 열 수 없습니다(권한 ['exclusive', 'control', 'read_only'] 모두 거부): "
-               "{} — 벤더 뷰어나 다른 프로그램이 카메라를 잡고 있는지 확인하세요.")
-WEAK_ACCESS = ("camera opened with '{}' access (exclusive was refused) - another program (a "
-               "vendor viewer?) is holding it. Settings will not apply, so speed and results may "
-               "be wrong. Close that program.")
+ALL_REFUSED = (
+    "카메라를 열 수 없습니다(권한 ['exclusive', 'control', 'read_only'] 모두 거부): "
+    "{} — 벤더 뷰어나 다른 프로그램이 카메라를 잡고 있는지 확인하세요."
+)
+WEAK_ACCESS = (
+    "camera opened with '{}' access (exclusive was refused) - another program (a "
+    "vendor viewer?) is holding it. Settings will not apply, so speed and results may "
+    "be wrong. Close that program."
+)
 
 
 # --- enumeration and selection ---------------------------------------------------
+
 
 def test_enumeration_lists_the_simulated_devices(gc, producer, sim_config):
     result = gc.enumerate_devices(producer)
@@ -33,23 +38,32 @@ def test_enumeration_lists_the_simulated_devices(gc, producer, sim_config):
     assert [d["serial_number"] for d in result["devices"]] == list(SERIALS)
     first = result["devices"][0]
     assert list(first) == ["index", "vendor", "model", "serial_number", "tl_type", "display_name"]
-    assert first == {"index": 0, "vendor": "Northlight Imaging", "model": "NL-M5012",
-                     "serial_number": MONO12, "tl_type": "GEV",
-                     "display_name": f"Northlight Imaging NL-M5012 ({MONO12})"}
+    assert first == {
+        "index": 0,
+        "vendor": "Northlight Imaging",
+        "model": "NL-M5012",
+        "serial_number": MONO12,
+        "tl_type": "GEV",
+        "display_name": f"Northlight Imaging NL-M5012 ({MONO12})",
+    }
 
 
-@pytest.mark.parametrize("criteria, serial", [
-    ({"serial": 200}, "200"),                       # an int serial matches the same digits
-    ({"model": "nl-m5012"}, MONO12),                # case-insensitive part of the model
-    ({"model": "NL-M", "index": 1}, "200"),
-    ({"vendor": "northlight", "index": -1}, "200"),  # negative counts from the end
-    ({"index": None}, MONO12),
-    ({"index": 2}, RGB8),
-    ({}, MONO12),
-])
+@pytest.mark.parametrize(
+    "criteria, serial",
+    [
+        ({"serial": 200}, "200"),  # an int serial matches the same digits
+        ({"model": "nl-m5012"}, MONO12),  # case-insensitive part of the model
+        ({"model": "NL-M", "index": 1}, "200"),
+        ({"vendor": "northlight", "index": -1}, "200"),  # negative counts from the end
+        ({"index": None}, MONO12),
+        ({"index": 2}, RGB8),
+        ({}, MONO12),
+    ],
+)
 def test_open_selects_the_device(camera, camlog, sim_config, criteria, serial):
-    sim_config(devices=[{"preset": "mono12"}, {"preset": "mono12", "serial": "200"},
-                        {"preset": "rgb8"}])
+    sim_config(
+        devices=[{"preset": "mono12"}, {"preset": "mono12", "serial": "200"}, {"preset": "rgb8"}]
+    )
     cam = camera(**criteria)
     assert cam._opened is True and cam._privilege == "exclusive"
     assert cam._device_info["serial_number"] == serial
@@ -59,13 +73,18 @@ def test_open_selects_the_device(camera, camlog, sim_config, criteria, serial):
     assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
 
 
-@pytest.mark.parametrize("criteria, error", [
-    ({"serial": "vxs-m12-001"}, "no camera matched. devices found: "
-                                "['Northlight Imaging/NL-M5012(sn=VXS-M12-001)', "),
-    ({"model": "NL-M5012", "index": 1}, "index=1 was requested but only 1 device(s) matched"),
-    ({"index": 10**30}, "index=1000000000000000000000000000000 was requested but only 4 "),
-    ({"index": "first"}, "index=first was requested but only 4 device(s) matched"),
-])
+@pytest.mark.parametrize(
+    "criteria, error",
+    [
+        (
+            {"serial": "vxs-m12-001"},
+            "no camera matched. devices found: ['Northlight Imaging/NL-M5012(sn=VXS-M12-001)', ",
+        ),
+        ({"model": "NL-M5012", "index": 1}, "index=1 was requested but only 1 device(s) matched"),
+        ({"index": 10**30}, "index=1000000000000000000000000000000 was requested but only 4 "),
+        ({"index": "first"}, "index=first was requested but only 4 device(s) matched"),
+    ],
+)
 def test_open_reports_selection_errors_and_releases_the_producer(camera, gc, criteria, error):
     cam = camera(open_=False, **criteria)
     with pytest.raises(CameraError) as info:
@@ -76,8 +95,10 @@ def test_open_reports_selection_errors_and_releases_the_producer(camera, gc, cri
 
 
 def test_device_info_fields_that_raise(fake_stack, gc):
-    fake_stack.devices = [FakeDeviceInfo(serial_number="100", raising={"vendor", "serial_number"}),
-                          FakeDeviceInfo(vendor="Other", serial_number="200")]
+    fake_stack.devices = [
+        FakeDeviceInfo(serial_number="100", raising={"vendor", "serial_number"}),
+        FakeDeviceInfo(vendor="Other", serial_number="200"),
+    ]
     records = gc.enumerate_devices()["devices"]
     assert records[0]["vendor"] is None and records[0]["serial_number"] is None
     assert records[1]["vendor"] == "Other"
@@ -92,39 +113,54 @@ def test_device_info_fields_that_raise(fake_stack, gc):
 
 # --- producers --------------------------------------------------------------------
 
+
 def test_without_harvesters(gc, monkeypatch):
     monkeypatch.setitem(sys.modules, "harvesters.core", None)
     cam = gc.GentlCamera()  # construction needs no harvesters
     with pytest.raises(CameraError) as info:
         cam.open()
-    assert str(info.value) == ('the GenICam extra is not installed. Run: pip install '
-                               '"vantix[genicam]" (to work without a camera, set camera.driver to '
-                               'file or watch_folder)')
+    assert str(info.value) == (
+        "the GenICam extra is not installed. Run: pip install "
+        '"vantix[genicam]" (to work without a camera, set camera.driver to '
+        "file or watch_folder)"
+    )
     assert gc.enumerate_devices() == {
-        "devices": [], "available": False,
-        "reason": 'the GenICam extra is not installed. Run: pip install "vantix[genicam]"'}
+        "devices": [],
+        "available": False,
+        "reason": 'the GenICam extra is not installed. Run: pip install "vantix[genicam]"',
+    }
 
 
 def test_producer_faults(camera, gc, camlog, producer, tmp_path):
     # an empty folder: no producer, and no harvester is made
-    with pytest.raises(CameraError, match=r"^no GenTL producer \(\.cti\) found\. Install the "
-                       r"camera vendor SDK \(runtime\), or point camera\.params\.cti_path at it\. "
-                       r"Diagnose: GET /io/cameras$"):
+    with pytest.raises(
+        CameraError,
+        match=r"^no GenTL producer \(\.cti\) found\. Install the "
+        r"camera vendor SDK \(runtime\), or point camera\.params\.cti_path at it\. "
+        r"Diagnose: GET /io/cameras$",
+    ):
         camera(cti_path=str(tmp_path))
     assert gc.enumerate_devices(str(tmp_path))["reason"] == (
-        "no GenTL producer (.cti) found - install the camera vendor SDK")
+        "no GenTL producer (.cti) found - install the camera vendor SDK"
+    )
     # a file that is no loadable library fails to register, and is named
     broken = tmp_path / "broken.cti"
     broken.write_bytes(b"not a library")
-    with pytest.raises(CameraError, match=r"^none of the 1 producers could be opened "
-                       r"\(32/64-bit mismatch\?\)$"):
+    with pytest.raises(
+        CameraError,
+        match=r"^none of the 1 producers could be opened "
+        r"\(32/64-bit mismatch\?\)$",
+    ):
         camera(cti_path=str(tmp_path))
-    assert any(m.startswith(f"producer registration failed (skipped) {broken}: ")
-               for m in messages(camlog, "WARNING"))
+    assert any(
+        m.startswith(f"producer registration failed (skipped) {broken}: ")
+        for m in messages(camlog, "WARNING")
+    )
     listed = gc.enumerate_devices(str(tmp_path))
     assert (listed["devices"], listed["available"]) == ([], False)
-    assert listed["reason"].startswith("none of the 1 producers could be opened (32/64-bit "
-                                       f"mismatch?) - {broken}: ")
+    assert listed["reason"].startswith(
+        f"none of the 1 producers could be opened (32/64-bit mismatch?) - {broken}: "
+    )
     failed = [r for r in camlog.records if r.getMessage() == f"프로듀서 등록 실패(열거): {broken}"]
     assert failed[0].levelname == "DEBUG" and failed[0].exc_info
     # beside a good producer the broken one is skipped
@@ -135,26 +171,36 @@ def test_producer_faults(camera, gc, camlog, producer, tmp_path):
 
 def test_a_producer_without_devices(camera, gc, producer, sim_config):
     sim_config(devices=[])
-    with pytest.raises(CameraError, match=r"^1 producer\(s\) loaded but no device was found\. "
-                       r"Check camera power and cabling; for GigE check that it is on the same "
-                       r"subnet\.$"):
+    with pytest.raises(
+        CameraError,
+        match=r"^1 producer\(s\) loaded but no device was found\. "
+        r"Check camera power and cabling; for GigE check that it is on the same "
+        r"subnet\.$",
+    ):
         camera()
     assert gc.enumerate_devices(producer) == {
-        "devices": [], "available": True,
-        "reason": "producers loaded but no camera detected - check power, cabling and subnet"}
+        "devices": [],
+        "available": True,
+        "reason": "producers loaded but no camera detected - check power, cabling and subnet",
+    }
 
 
 def test_a_library_that_is_no_producer_is_refused(tmp_path):
     # genicam would call the entry points the library lacks: a crash, so the
     # case runs in a child process.
     shutil.copy(math.__file__, tmp_path / "math.cti")
-    run = subprocess.run([sys.executable, "-m", "vantix", "devices", "--cti", str(tmp_path)],
-                         capture_output=True, text=True, timeout=60)
+    run = subprocess.run(
+        [sys.executable, "-m", "vantix", "devices", "--cti", str(tmp_path)],
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
     assert run.returncode == 3, run.stderr
     assert run.stderr.strip().splitlines()[-2] == (
         f"none of the 1 producers could be opened (32/64-bit mismatch?) - {tmp_path}/math.cti "
         "is not a GenTL producer: it lacks the entry points GCGetInfo, GCGetLastError, "
-        "GCInitLib and 39 more")
+        "GCInitLib and 39 more"
+    )
 
 
 def test_one_producer_through_two_spellings_is_shared(camera, producer, tmp_path):
@@ -167,12 +213,16 @@ def test_one_producer_through_two_spellings_is_shared(camera, producer, tmp_path
 def test_enumeration_failure_is_reported_and_the_harvester_reset(fake_stack, gc):
     fake_stack.update_error = RuntimeError("bus error")
     result = gc.enumerate_devices("/somewhere")
-    assert result == {"devices": [], "available": False,
-                      "reason": "device enumeration failed: bus error"}
+    assert result == {
+        "devices": [],
+        "available": False,
+        "reason": "device enumeration failed: bus error",
+    }
     assert fake_stack.instances[0].resets == 1
 
 
 # --- access --------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("granted", ["control", "read_only"])
 def test_access_ladder(camera, camlog, sim_config, granted):
@@ -181,12 +231,15 @@ def test_access_ladder(camera, camlog, sim_config, granted):
     assert cam._privilege == granted and cam._opened
     warnings = messages(camlog, "WARNING")
     assert [m for m in warnings if m.startswith("camera opened with")] == [
-        WEAK_ACCESS.format(granted)]
+        WEAK_ACCESS.format(granted)
+    ]
     if granted == "control":
         assert cam._receive(2.0) is not None
     else:  # acquisition is the holder's to start: here nobody does
-        assert any(m.startswith("the camera refused to start acquisition under read-only")
-                   for m in warnings)
+        assert any(
+            m.startswith("the camera refused to start acquisition under read-only")
+            for m in warnings
+        )
         assert cam._receive(0.3) is None
 
 
@@ -202,8 +255,11 @@ def test_a_device_held_elsewhere_refuses_every_right(camera, gc):
 
 def test_refused_module_events_are_tolerated(camera, sim_config):
     from genicam import gentl
-    before = {name: getattr(gentl, name).register_event
-              for name in ("System", "Interface", "Device", "DataStream")}
+
+    before = {
+        name: getattr(gentl, name).register_event
+        for name in ("System", "Interface", "Device", "DataStream")
+    }
     sim_config(refuse_module_events=True)
     cam = camera(serial=MONO12)
     assert cam._receive(2.0) is not None
@@ -230,6 +286,7 @@ def test_module_event_patch_nests_and_is_removed_on_errors(gc, monkeypatch):
 
 
 # --- open and close ------------------------------------------------------------------
+
 
 def test_initialisation_failure_closes_and_wraps(camera, gc):
     class Failing(gc.GentlCamera):
@@ -273,8 +330,11 @@ def test_close_goes_on_past_failing_steps(camera, camlog):
     cam = camera(serial=LEGACY)
     cam._set_node("SimulationLoseDevice", True)
     cam.close()
-    failed = [(r.getMessage(), r.levelname, bool(r.exc_info))
-              for r in camlog.records if "실패(무시)" in r.getMessage()]
+    failed = [
+        (r.getMessage(), r.levelname, bool(r.exc_info))
+        for r in camlog.records
+        if "실패(무시)" in r.getMessage()
+    ]
     assert ("ImageAcquirer.stop 실패(무시)", "DEBUG", True) in failed
     assert (cam._ia, cam._harvester, cam._opened) == (None, None, False)
 
@@ -302,19 +362,28 @@ def test_close_on_a_never_opened_camera(gc):
 
 def test_construction_sets_the_attributes_in_order(gc):
     cam = gc.GentlCamera({"serial": "1"})
-    assert list(vars(cam))[-7:] == ["_harvester", "_ia", "_trigger_mode", "_device_info",
-                                    "_privilege", "_fetch_lock", "_reception_thread"]
+    assert list(vars(cam))[-7:] == [
+        "_harvester",
+        "_ia",
+        "_trigger_mode",
+        "_device_info",
+        "_privilege",
+        "_fetch_lock",
+        "_reception_thread",
+    ]
     assert cam.params == {"serial": "1"} and cam._device_info == {}
     assert gc.GentlCamera()._fetch_lock is not cam._fetch_lock
 
 
 def test_module_imports_and_constructs_without_the_genicam_extra():
-    code = ("import sys\n"
-            "for name in ('harvesters', 'harvesters.core', 'genicam', 'cv2'):\n"
-            "    sys.modules[name] = None\n"
-            "from vantix.io.camera import gentl_camera as m\n"
-            "cam = m.GentlCamera({'serial': 'x'})\n"
-            "print(m.logger.name, cam._trigger_mode.name, m.enumerate_devices()['available'])\n")
+    code = (
+        "import sys\n"
+        "for name in ('harvesters', 'harvesters.core', 'genicam', 'cv2'):\n"
+        "    sys.modules[name] = None\n"
+        "from vantix.io.camera import gentl_camera as m\n"
+        "cam = m.GentlCamera({'serial': 'x'})\n"
+        "print(m.logger.name, cam._trigger_mode.name, m.enumerate_devices()['available'])\n"
+    )
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     # (an editable install may print its rebuild first)

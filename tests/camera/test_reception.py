@@ -39,8 +39,12 @@ def test_continuous_frames_with_metadata(camera):
     for _ in range(3):
         image, info = cam._receive(2.0)
         assert image.shape == (48, 64, 3) and image.dtype == np.uint8
-        assert list(info) == ["pixel_format", "device_serial", "device_timestamp_ns",
-                              "device_frame_id"]
+        assert list(info) == [
+            "pixel_format",
+            "device_serial",
+            "device_timestamp_ns",
+            "device_frame_id",
+        ]
         assert info["pixel_format"] == "Mono8" and info["device_serial"] == MONO12
         assert type(info["device_timestamp_ns"]) is int and info["device_timestamp_ns"] > 0
         ids.append(info["device_frame_id"])
@@ -79,8 +83,12 @@ def test_line_trigger_frames_come_with_the_configured_edge(camera, line, edge):
 
 
 def test_line_pulses_reach_the_host_read_path(camera):
-    cam = camera(serial=BAYER12, pixel_format="BayerRG12p",
-                 features={"SimulationLinePulsePeriod": 20_000}, **SMALL)
+    cam = camera(
+        serial=BAYER12,
+        pixel_format="BayerRG12p",
+        features={"SimulationLinePulsePeriod": 20_000},
+        **SMALL,
+    )
     cam.set_trigger_mode("hardware")
     frames = [cam.read() for _ in range(3)]
     ids = [f.meta["device_frame_id"] for f in frames]
@@ -108,8 +116,11 @@ def test_a_lost_device_fails_the_reception_and_opens_again_after(camera):
     cam = camera(serial=MONO12, **SMALL)
     assert cam._receive(2.0) is not None
     cam._set_node("SimulationLoseDevice", True)
-    with pytest.raises(CameraError, match=r"^frame acquisition failed \(device disconnected or "
-                       r"cabling\?\): ") as info:
+    with pytest.raises(
+        CameraError,
+        match=r"^frame acquisition failed \(device disconnected or "
+        r"cabling\?\): ",
+    ) as info:
         cam._receive(2.0)
     assert info.value.__cause__ is not None and cam._opened  # closing is the host's decision
     cam.close()
@@ -163,21 +174,30 @@ def test_two_cameras_on_two_devices_and_enumeration_while_open(camera, gc, produ
 
 # --- what no producer delivers ------------------------------------------------------
 
-@pytest.mark.parametrize("error", [
-    RuntimeError("Wait TIMED OUT"), RuntimeError("GC_ERR_TIMEOUT"),
-    type("FetchTimeoutError", (Exception,), {})("no frame")])
+
+@pytest.mark.parametrize(
+    "error",
+    [
+        RuntimeError("Wait TIMED OUT"),
+        RuntimeError("GC_ERR_TIMEOUT"),
+        type("FetchTimeoutError", (Exception,), {})("no frame"),
+    ],
+)
 def test_fetch_errors_read_as_time_outs(fake_camera, error):
     cam = fake_camera([error, FakeBuffer()])
     assert cam._receive(0.1) is None
     assert cam._receive(0.1) is not None
 
 
-@pytest.mark.parametrize("node_format, buffer_format, expected", [
-    ("BayerRG8", "BayerRG8", {"pixel_format": "BayerRG8"}),
-    ("Mono8", "Mono12", {"pixel_format": "Mono8", "buffer_pixel_format": "Mono12"}),
-    (None, "Mono8", {"pixel_format": "Mono8"}),
-    (None, None, {"pixel_format": ""}),
-])
+@pytest.mark.parametrize(
+    "node_format, buffer_format, expected",
+    [
+        ("BayerRG8", "BayerRG8", {"pixel_format": "BayerRG8"}),
+        ("Mono8", "Mono12", {"pixel_format": "Mono8", "buffer_pixel_format": "Mono12"}),
+        (None, "Mono8", {"pixel_format": "Mono8"}),
+        (None, None, {"pixel_format": ""}),
+    ],
+)
 def test_pixel_format_keys(fake_camera, node_format, buffer_format, expected):
     cam = fake_camera([FakeBuffer(data_format=buffer_format)], PixelFormat=FakeNode(node_format))
     if node_format is None:
@@ -188,14 +208,21 @@ def test_pixel_format_keys(fake_camera, node_format, buffer_format, expected):
     assert list(info)[:2] == ["pixel_format", "device_serial"]
 
 
-@pytest.mark.parametrize("buffer_info, expected", [
-    ({"timestamp_ns": 0, "timestamp": 1234, "frame_id": 0},
-     {"device_timestamp_ns": 1234, "device_frame_id": 0}),
-    ({"timestamp_ns": 5.0, "timestamp": 1234, "frame_id": np.uint64(7)},
-     {"device_timestamp_ns": 5, "device_frame_id": 7}),
-    ({"timestamp_ns": 0, "timestamp": 0, "frame_id": None}, {}),
-    ({}, {}),
-])
+@pytest.mark.parametrize(
+    "buffer_info, expected",
+    [
+        (
+            {"timestamp_ns": 0, "timestamp": 1234, "frame_id": 0},
+            {"device_timestamp_ns": 1234, "device_frame_id": 0},
+        ),
+        (
+            {"timestamp_ns": 5.0, "timestamp": 1234, "frame_id": np.uint64(7)},
+            {"device_timestamp_ns": 5, "device_frame_id": 7},
+        ),
+        ({"timestamp_ns": 0, "timestamp": 0, "frame_id": None}, {}),
+        ({}, {}),
+    ],
+)
 def test_timestamp_and_frame_id(fake_camera, buffer_info, expected):
     cam = fake_camera([FakeBuffer(**buffer_info)], device_info={})
     _, info = cam._receive(1.0)
@@ -222,8 +249,11 @@ def test_fields_that_raise_are_left_out(fake_camera, gc):
     buffer = Buffer()
     buffer.payload.components = [Component()]
     cam = fake_camera([buffer])
-    assert cam._receive(1.0)[1] == {"pixel_format": "Mono8", "device_serial": "100",
-                                    "buffer_pixel_format": ""}
+    assert cam._receive(1.0)[1] == {
+        "pixel_format": "Mono8",
+        "device_serial": "100",
+        "buffer_pixel_format": "",
+    }
     # the node's format decides the conversion, as for a component without one
     assert gc.GentlCamera._to_bgr(cam, Component(), "Mono8").shape == (2, 3, 3)
 

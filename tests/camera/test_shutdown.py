@@ -18,14 +18,23 @@ from .conftest import MONO12, messages
 
 CHILD = Path(__file__).with_name("reading_child.py")
 # (action, trigger mode); see reading_child.py. The cases run side by side.
-CASES = [(action, mode) for action in ("close", "retrigger", "nested")
-         for mode in ("continuous", "software", "hardware")]
+CASES = [
+    (action, mode)
+    for action in ("close", "retrigger", "nested")
+    for mode in ("continuous", "software", "hardware")
+]
 
 
 def test_stopping_while_another_thread_reads_neither_crashes_nor_hangs(producer):
-    children = {case: subprocess.Popen([sys.executable, str(CHILD), producer, *case],
-                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-                for case in CASES}
+    children = {
+        case: subprocess.Popen(
+            [sys.executable, str(CHILD), producer, *case],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT,
+            text=True,
+        )
+        for case in CASES
+    }
     deadline = time.monotonic() + 240
     failed = {}
     for case, child in children.items():
@@ -61,8 +70,10 @@ def test_a_camera_dropped_while_open_gives_its_device_back(gc, producer, camlog)
     del dropped
     collector.collect()
     assert gc._SHARED_HARVESTERS == {}
-    assert any(m.endswith("was dropped without close(): releasing its device now")
-               for m in messages(camlog, "WARNING"))
+    assert any(
+        m.endswith("was dropped without close(): releasing its device now")
+        for m in messages(camlog, "WARNING")
+    )
     again = gc.GentlCamera(params)
     again.open()
     again.close()

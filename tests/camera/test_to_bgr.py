@@ -73,10 +73,20 @@ def test_mono_packed(convert, pack, h, w, bits, kind, expanded):
     np.testing.assert_array_equal(image, cv2.cvtColor(grey8(s, bits, h, w), cv2.COLOR_GRAY2BGR))
 
 
-BAYER_FORMS = [(8, "", "uint8"), (10, "", "uint16"), (12, "", "uint16"), (14, "", "uint16"),
-               (16, "", "uint16"), (12, "", "le-bytes"), (10, "p", "p"), (12, "p", "p"),
-               (14, "p", "p"), (10, "Packed", "Packed"), (12, "Packed", "Packed"),
-               (12, "p", "uint16")]
+BAYER_FORMS = [
+    (8, "", "uint8"),
+    (10, "", "uint16"),
+    (12, "", "uint16"),
+    (14, "", "uint16"),
+    (16, "", "uint16"),
+    (12, "", "le-bytes"),
+    (10, "p", "p"),
+    (12, "p", "p"),
+    (14, "p", "p"),
+    (10, "Packed", "Packed"),
+    (12, "Packed", "Packed"),
+    (12, "p", "uint16"),
+]
 
 
 @pytest.mark.parametrize("h,w", [(1, 1), (3, 5), (7, 13), (32, 48)])
@@ -93,9 +103,15 @@ def test_bayer(convert, pack, h, w, pattern, bits, kind, form):
 @pytest.mark.parametrize("h,w", SIZES)
 @pytest.mark.parametrize(
     "fmt,channels,code",
-    [("RGB8", 3, cv2.COLOR_RGB2BGR), ("BGR8", 3, None), ("RGBa8", 4, cv2.COLOR_RGBA2BGR),
-     ("BGRa8", 4, cv2.COLOR_BGRA2BGR), ("RGB8Packed", 3, cv2.COLOR_RGB2BGR),
-     ("BGRA8Packed", 4, cv2.COLOR_BGRA2BGR)])
+    [
+        ("RGB8", 3, cv2.COLOR_RGB2BGR),
+        ("BGR8", 3, None),
+        ("RGBa8", 4, cv2.COLOR_RGBA2BGR),
+        ("BGRa8", 4, cv2.COLOR_BGRA2BGR),
+        ("RGB8Packed", 3, cv2.COLOR_RGB2BGR),
+        ("BGRA8Packed", 4, cv2.COLOR_BGRA2BGR),
+    ],
+)
 def test_eight_bit_colour(convert, h, w, fmt, channels, code):
     data = random_samples(h * w * channels, 8, seed=channels).astype(np.uint8)
     image = convert(data, w, h, fmt)
@@ -106,7 +122,13 @@ def test_eight_bit_colour(convert, h, w, fmt, channels, code):
 
 # Tiny, odd and vector-width-straddling sizes; the largest is shared among threads.
 BAYER_SIZES = [(h, w) for h in range(1, 6) for w in range(1, 6)] + [
-    (3, 33), (6, 34), (5, 66), (4, 67), (97, 131), (523, 1031)]
+    (3, 33),
+    (6, 34),
+    (5, 66),
+    (4, 67),
+    (97, 131),
+    (523, 1031),
+]
 
 
 @pytest.mark.parametrize("h,w", BAYER_SIZES)
@@ -116,12 +138,15 @@ def test_bayer_is_opencv_at_every_size(convert, h, w, pattern):
     code = getattr(cv2, gentl_camera._BAYER_MAP[pattern])
     mosaic8 = grey8(s, 12, h, w)
     np.testing.assert_array_equal(convert(s, w, h, f"{pattern}12"), cv2.cvtColor(mosaic8, code))
-    np.testing.assert_array_equal(convert(mosaic8.ravel(), w, h, f"{pattern}8"),
-                                  cv2.cvtColor(mosaic8, code))
+    np.testing.assert_array_equal(
+        convert(mosaic8.ravel(), w, h, f"{pattern}8"), cv2.cvtColor(mosaic8, code)
+    )
 
 
-@pytest.mark.parametrize("code", ["COLOR_BayerRGGB2BGR", "COLOR_BayerGRBG2BGR",
-                                  "COLOR_BayerGBRG2BGR", "COLOR_BayerBGGR2BGR"])
+@pytest.mark.parametrize(
+    "code",
+    ["COLOR_BayerRGGB2BGR", "COLOR_BayerGRBG2BGR", "COLOR_BayerGBRG2BGR", "COLOR_BayerBGGR2BGR"],
+)
 def test_forced_codes_under_any_name(convert, code):
     if not hasattr(cv2, code):
         pytest.skip(f"this OpenCV has no {code}")
@@ -137,8 +162,10 @@ RED_SITE = {"BayerRG": (0, 0), "BayerGR": (0, 1), "BayerGB": (1, 0), "BayerBG": 
 
 
 @pytest.mark.parametrize("pattern", PATTERNS)
-@pytest.mark.parametrize("bits,kind,form", [(8, "", "uint8"), (12, "", "uint16"),
-                                            (12, "p", "p"), (10, "Packed", "Packed")])
+@pytest.mark.parametrize(
+    "bits,kind,form",
+    [(8, "", "uint8"), (12, "", "uint16"), (12, "p", "p"), (10, "Packed", "Packed")],
+)
 def test_red_sites_alone_come_out_red(convert, pack, pattern, bits, kind, form):
     h, w = 10, 12
     mosaic = np.zeros((h, w), np.uint16)
@@ -184,10 +211,18 @@ def test_table_is_read_at_call_time(convert, monkeypatch):
 # --- what the result is -----------------------------------------------------------
 
 
-@pytest.mark.parametrize("fmt,dtype,per_pixel", [
-    ("Mono8", np.uint8, 1), ("Mono12", np.uint16, 1), ("BayerRG8", np.uint8, 1),
-    ("BayerGB12", np.uint16, 1), ("BGR8", np.uint8, 3), ("RGB8", np.uint8, 3),
-    ("Mono12p", np.uint8, 1.5)])
+@pytest.mark.parametrize(
+    "fmt,dtype,per_pixel",
+    [
+        ("Mono8", np.uint8, 1),
+        ("Mono12", np.uint16, 1),
+        ("BayerRG8", np.uint8, 1),
+        ("BayerGB12", np.uint16, 1),
+        ("BGR8", np.uint8, 3),
+        ("RGB8", np.uint8, 3),
+        ("Mono12p", np.uint8, 1.5),
+    ],
+)
 def test_image_owns_its_memory(convert, fmt, dtype, per_pixel):
     h, w = 4, 6
     data = np.arange(int(h * w * per_pixel), dtype=dtype) % 250
@@ -205,11 +240,14 @@ def test_samples_above_the_depth_saturate(convert):
     assert image[..., 0].ravel().tolist() == [255, 255, 255, 1]
 
 
-@pytest.mark.parametrize("make", [
-    lambda s: s.reshape(4, 6),                          # 2-D
-    lambda s: np.repeat(s, 2)[::2],                     # strided view
-    lambda s: s.astype(">u2"),                          # big-endian words
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda s: s.reshape(4, 6),  # 2-D
+        lambda s: np.repeat(s, 2)[::2],  # strided view
+        lambda s: s.astype(">u2"),  # big-endian words
+    ],
+)
 def test_any_array_layout_of_the_samples(convert, make):
     s = random_samples(24, 12)
     image = convert(make(s), 6, 4, "Mono12")
@@ -219,8 +257,9 @@ def test_any_array_layout_of_the_samples(convert, make):
 def test_bytes_objects_are_raw_payloads(convert):
     s = random_samples(24, 8).astype(np.uint8)
     np.testing.assert_array_equal(convert(s.tobytes(), 6, 4, "Mono8")[..., 0], s.reshape(4, 6))
-    np.testing.assert_array_equal(convert(memoryview(bytearray(s)), 6, 4, "Mono8")[..., 2],
-                                  s.reshape(4, 6))
+    np.testing.assert_array_equal(
+        convert(memoryview(bytearray(s)), 6, 4, "Mono8")[..., 2], s.reshape(4, 6)
+    )
 
 
 def test_component_format_wins_over_the_node_format(convert):
@@ -234,8 +273,9 @@ def test_component_format_wins_over_the_node_format(convert):
 def test_node_format_when_the_component_has_none(pack, component, component_format):
     s = random_samples(12, 12)
     formats = () if component_format is None else (component_format,)
-    image = gentl_camera.GentlCamera()._to_bgr(component(pack(s, 12, "p"), 4, 3, *formats),
-                                               "Mono12p")
+    image = gentl_camera.GentlCamera()._to_bgr(
+        component(pack(s, 12, "p"), 4, 3, *formats), "Mono12p"
+    )
     np.testing.assert_array_equal(image[..., 0], grey8(s, 12, 3, 4))
 
 
@@ -268,8 +308,18 @@ def test_frames_shared_among_threads_convert_in_a_forked_child(convert):
 # --- rejections --------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("data", [None, np.empty(0, np.uint8), np.empty((0, 3), np.uint16),
-                                  b"", object(), "Mono8", [1, 2, 3, 4]])
+@pytest.mark.parametrize(
+    "data",
+    [
+        None,
+        np.empty(0, np.uint8),
+        np.empty((0, 3), np.uint16),
+        b"",
+        object(),
+        "Mono8",
+        [1, 2, 3, 4],
+    ],
+)
 def test_empty_or_unusable_payload(convert, data):
     with pytest.raises(CameraError) as info:
         convert(data, 2, 2, "Mono8")
@@ -285,8 +335,20 @@ def test_missing_data_attribute_is_an_empty_payload():
         gentl_camera.GentlCamera()._to_bgr(NoData(), "")
 
 
-@pytest.mark.parametrize("fmt", ["YUV422Packed", "Mono8Signed", "RGB10Packed", "RGB12Planar",
-                                 "Coord3D_C16", "Mono32", "mono8", "Mono10c3p32", "BayerRG32"])
+@pytest.mark.parametrize(
+    "fmt",
+    [
+        "YUV422Packed",
+        "Mono8Signed",
+        "RGB10Packed",
+        "RGB12Planar",
+        "Coord3D_C16",
+        "Mono32",
+        "mono8",
+        "Mono10c3p32",
+        "BayerRG32",
+    ],
+)
 def test_unknown_formats(convert, fmt):
     with pytest.raises(CameraError) as info:
         convert(np.zeros(8, np.uint8), 4, 2, fmt)
@@ -314,8 +376,10 @@ def test_unknown_bayer_pattern(convert, fmt):
     assert str(info.value) == f"unsupported Bayer format: {fmt}"
 
 
-@pytest.mark.parametrize("code", ["COLOR_Nope", "COLOR_BGR2GRAY", "COLOR_BayerRG2GRAY",
-                                  "COLOR_BayerBG2BGRA", "BayerRG2BGR", 46])
+@pytest.mark.parametrize(
+    "code",
+    ["COLOR_Nope", "COLOR_BGR2GRAY", "COLOR_BayerRG2GRAY", "COLOR_BayerBG2BGRA", "BayerRG2BGR", 46],
+)
 def test_unknown_forced_code(convert, code):
     with pytest.raises(CameraError) as info:
         convert(np.zeros(16, np.uint8), 4, 4, "BayerRG8", bayer_cv_code=code)
@@ -330,28 +394,74 @@ def test_unknown_code_in_the_table(convert, monkeypatch):
 
 SIZE_ERRORS = [
     # short
-    ("Mono8", np.zeros(7, np.uint8), "payload size mismatch: Mono8 4x2 needs 8 uint8 values, got 7 uint8"),
-    ("Mono8", np.zeros(8, np.uint16), "payload size mismatch: Mono8 4x2 needs 8 uint8 values, got 8 uint16"),
-    ("RGB8", np.zeros(23, np.uint8), "payload size mismatch: RGB8 4x2 needs 24 uint8 values, got 23 uint8"),
-    ("Mono12", np.zeros(7, np.uint16),
-     "payload size mismatch: Mono12 4x2 needs 8 uint16 values (or 16 bytes), got 7 uint16"),
-    ("Mono12", np.zeros(15, np.uint8),
-     "payload size mismatch: Mono12 4x2 needs 8 uint16 values (or 16 bytes), got 15 uint8"),
-    ("BayerRG12p", np.zeros(7, np.uint16),
-     "payload size mismatch: BayerRG12p 4x2 needs 8 uint16 values (or 16 bytes), got 7 uint16"),
-    ("Mono12p", np.zeros(11, np.uint8), "12-bit packed payload too small: Mono12p 4x2 needs 12 bytes, got 11"),
-    ("Mono10p", np.zeros(9, np.uint8), "10-bit packed payload too small: Mono10p 4x2 needs 10 bytes, got 9"),
-    ("BayerGR10Packed", np.zeros(11, np.uint8),
-     "10-bit packed payload too small: BayerGR10Packed 4x2 needs 12 bytes, got 11"),
-    ("Mono8", np.zeros(8, np.float32),
-     "payload size mismatch: Mono8 4x2 needs uint8 or uint16 samples, got float32"),
-    ("Mono8", np.zeros(8, np.int8),
-     "payload size mismatch: Mono8 4x2 needs uint8 or uint16 samples, got int8"),
+    (
+        "Mono8",
+        np.zeros(7, np.uint8),
+        "payload size mismatch: Mono8 4x2 needs 8 uint8 values, got 7 uint8",
+    ),
+    (
+        "Mono8",
+        np.zeros(8, np.uint16),
+        "payload size mismatch: Mono8 4x2 needs 8 uint8 values, got 8 uint16",
+    ),
+    (
+        "RGB8",
+        np.zeros(23, np.uint8),
+        "payload size mismatch: RGB8 4x2 needs 24 uint8 values, got 23 uint8",
+    ),
+    (
+        "Mono12",
+        np.zeros(7, np.uint16),
+        "payload size mismatch: Mono12 4x2 needs 8 uint16 values (or 16 bytes), got 7 uint16",
+    ),
+    (
+        "Mono12",
+        np.zeros(15, np.uint8),
+        "payload size mismatch: Mono12 4x2 needs 8 uint16 values (or 16 bytes), got 15 uint8",
+    ),
+    (
+        "BayerRG12p",
+        np.zeros(7, np.uint16),
+        "payload size mismatch: BayerRG12p 4x2 needs 8 uint16 values (or 16 bytes), got 7 uint16",
+    ),
+    (
+        "Mono12p",
+        np.zeros(11, np.uint8),
+        "12-bit packed payload too small: Mono12p 4x2 needs 12 bytes, got 11",
+    ),
+    (
+        "Mono10p",
+        np.zeros(9, np.uint8),
+        "10-bit packed payload too small: Mono10p 4x2 needs 10 bytes, got 9",
+    ),
+    (
+        "BayerGR10Packed",
+        np.zeros(11, np.uint8),
+        "10-bit packed payload too small: BayerGR10Packed 4x2 needs 12 bytes, got 11",
+    ),
+    (
+        "Mono8",
+        np.zeros(8, np.float32),
+        "payload size mismatch: Mono8 4x2 needs uint8 or uint16 samples, got float32",
+    ),
+    (
+        "Mono8",
+        np.zeros(8, np.int8),
+        "payload size mismatch: Mono8 4x2 needs uint8 or uint16 samples, got int8",
+    ),
     # larger
     ("Mono8", np.zeros(24, np.uint8), TOO_LARGE.format("Mono8 4x2, 24 values for 8 (픽셀당 3개)")),
-    ("Mono12", np.zeros(16, np.uint16), TOO_LARGE.format("Mono12 4x2, 16 values for 8 (픽셀당 2개)")),
+    (
+        "Mono12",
+        np.zeros(16, np.uint16),
+        TOO_LARGE.format("Mono12 4x2, 16 values for 8 (픽셀당 2개)"),
+    ),
     ("BGRa8", np.zeros(40, np.uint8), TOO_LARGE.format("BGRa8 4x2, 40 values for 32 (픽셀당 5개)")),
-    ("Mono12p", np.zeros(20, np.uint8), TOO_LARGE.format("Mono12p 4x2, 20 values for 12 (픽셀당 2.5개)")),
+    (
+        "Mono12p",
+        np.zeros(20, np.uint8),
+        TOO_LARGE.format("Mono12p 4x2, 20 values for 12 (픽셀당 2.5개)"),
+    ),
 ]
 
 
@@ -368,14 +478,17 @@ def test_packed_payload_may_end_in_transfer_padding(convert, pack):
     np.testing.assert_array_equal(convert(data, 4, 2, "Mono12p")[..., 0], grey8(s, 12, 2, 4))
 
 
-@pytest.mark.parametrize("width,height,message", [
-    (None, 2, "payload size mismatch: Mono8 Nonex2 is not an image size"),
-    (4, -2, "payload size mismatch: Mono8 4x-2 is not an image size"),
-    (4.0, 2, "payload size mismatch: Mono8 4.0x2 is not an image size"),
-    (2**70, 2, f"payload size mismatch: Mono8 {2**70}x2 is not an image size"),
-    (2**40, 2**40, f"payload size mismatch: Mono8 {2**40}x{2**40} is not an image size"),
-    (0, 2, "payload size mismatch: Mono8 0x2 has no pixels, got 8 uint8 values"),
-])
+@pytest.mark.parametrize(
+    "width,height,message",
+    [
+        (None, 2, "payload size mismatch: Mono8 Nonex2 is not an image size"),
+        (4, -2, "payload size mismatch: Mono8 4x-2 is not an image size"),
+        (4.0, 2, "payload size mismatch: Mono8 4.0x2 is not an image size"),
+        (2**70, 2, f"payload size mismatch: Mono8 {2**70}x2 is not an image size"),
+        (2**40, 2**40, f"payload size mismatch: Mono8 {2**40}x{2**40} is not an image size"),
+        (0, 2, "payload size mismatch: Mono8 0x2 has no pixels, got 8 uint8 values"),
+    ],
+)
 def test_impossible_sizes(convert, width, height, message):
     with pytest.raises(CameraError) as info:
         convert(np.zeros(8, np.uint8), width, height, "Mono8")
@@ -387,7 +500,9 @@ def test_component_without_a_size():
         data = np.zeros(8, np.uint8)
         data_format = "Mono8"
 
-    with pytest.raises(CameraError, match="^payload size mismatch: Mono8 NonexNone is not an image size$"):
+    with pytest.raises(
+        CameraError, match="^payload size mismatch: Mono8 NonexNone is not an image size$"
+    ):
         gentl_camera.GentlCamera()._to_bgr(NoSize(), "")
 
 

@@ -30,17 +30,17 @@ struct Register {
 
 #define CHECK_CAT2(a, b) a##b
 #define CHECK_CAT(a, b) CHECK_CAT2(a, b)
-#define TEST(name)                                                     \
-    static void name();                                                \
+#define TEST(name)                                                   \
+    static void name();                                              \
     static check::Register CHECK_CAT(register_, name)(#name, &name); \
     static void name()
 
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            ++check::failures();                                                     \
+#define CHECK(cond)                                                                       \
+    do {                                                                                  \
+        if (!(cond)) {                                                                    \
+            ++check::failures();                                                          \
             std::fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                            \
+        }                                                                                 \
     } while (0)
 
 int main() {

@@ -75,8 +75,8 @@ struct Form {
     Packing packing;
     int bits;
 };
-const Form kForms[] = {{Packing::none, 8},  {Packing::none, 12}, {Packing::none, 16},
-                       {Packing::lsb, 10},  {Packing::lsb, 12},  {Packing::lsb, 14},
+const Form kForms[] = {{Packing::none, 8},     {Packing::none, 12},   {Packing::none, 16},
+                       {Packing::lsb, 10},     {Packing::lsb, 12},    {Packing::lsb, 14},
                        {Packing::grouped, 10}, {Packing::grouped, 12}};
 
 std::size_t bytes_of(const Form &f, std::size_t pixels) {

@@ -40,8 +40,7 @@ const Want kNames[] = {
     {"Mono8p", ParseResult::unsupported_packing, Layout::mono, 0, Packing::none},
     {"Mono1p", ParseResult::unsupported_packing, Layout::mono, 0, Packing::none},
     {"BayerRG9p", ParseResult::unsupported_packing, Layout::mono, 0, Packing::none},
-    {"Mono99999999999999999999p", ParseResult::unsupported_packing, Layout::mono, 0,
-     Packing::none},
+    {"Mono99999999999999999999p", ParseResult::unsupported_packing, Layout::mono, 0, Packing::none},
     // Not known at all.
     {"", ParseResult::unknown, Layout::mono, 0, Packing::none},
     {"p", ParseResult::unknown, Layout::mono, 0, Packing::none},
@@ -67,7 +66,8 @@ TEST(format_names_parse_as_their_layouts) {
         Format f;
         const ParseResult r = parse_format(w.name, f);
         CHECK(r == w.result);
-        if (r != w.result) std::fprintf(stderr, "  name: '%.*s'\n", int(w.name.size()), w.name.data());
+        if (r != w.result)
+            std::fprintf(stderr, "  name: '%.*s'\n", int(w.name.size()), w.name.data());
         if (r == ParseResult::ok && w.result == ParseResult::ok) {
             CHECK(f.layout == w.layout);
             CHECK(f.bits == w.bits);

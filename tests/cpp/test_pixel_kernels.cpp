@@ -62,8 +62,11 @@ struct Case {
     Packing packing;
     int bits;
 };
-const Case kPacked[] = {{Packing::lsb, 10}, {Packing::lsb, 12}, {Packing::lsb, 14},
-                        {Packing::grouped, 10}, {Packing::grouped, 12}};
+const Case kPacked[] = {{Packing::lsb, 10},
+                        {Packing::lsb, 12},
+                        {Packing::lsb, 14},
+                        {Packing::grouped, 10},
+                        {Packing::grouped, 12}};
 
 // Counts around the group sizes, and a large one that is not a multiple of
 // any block.
@@ -256,8 +259,11 @@ TEST(eight_bit_orders_to_bgr) {
     struct {
         Order order;
         std::size_t n, b, g, r;
-    } orders[] = {{Order::grey, 1, 0, 0, 0}, {Order::rgb, 3, 2, 1, 0}, {Order::bgr, 3, 0, 1, 2},
-                  {Order::rgba, 4, 2, 1, 0}, {Order::bgra, 4, 0, 1, 2}};
+    } orders[] = {{Order::grey, 1, 0, 0, 0},
+                  {Order::rgb, 3, 2, 1, 0},
+                  {Order::bgr, 3, 0, 1, 2},
+                  {Order::rgba, 4, 2, 1, 0},
+                  {Order::bgra, 4, 0, 1, 2}};
     for (const auto &o : orders) {
         const auto src = random_bytes(o.n * count, 5 + o.n);
         std::vector<std::uint8_t> dst(3 * count);
@@ -267,7 +273,6 @@ TEST(eight_bit_orders_to_bgr) {
             same = same && dst[3 * i] == src[o.n * i + o.b] &&
                    dst[3 * i + 1] == src[o.n * i + o.g] && dst[3 * i + 2] == src[o.n * i + o.r];
         CHECK(same);
-        CHECK(to_bgr8(src.data(), src.size() - 1, o.order, dst.data(), count) ==
-              Status::too_small);
+        CHECK(to_bgr8(src.data(), src.size() - 1, o.order, dst.data(), count) == Status::too_small);
     }
 }

@@ -29,8 +29,8 @@ bool covered_once(std::size_t n, std::size_t grain) {
 }  // namespace
 
 TEST(parts_cover_every_item_once) {
-    const std::size_t sizes[] = {1,  63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17,
-                                 40 * kPartBytes};
+    const std::size_t sizes[] = {
+        1, 63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17, 40 * kPartBytes};
     for (std::size_t n : sizes)
         for (std::size_t grain : {1, 64}) CHECK(covered_once(n, grain));
 }

@@ -12,7 +12,8 @@ using namespace vantix::sim;
 
 namespace {
 
-std::vector<std::uint8_t> pack(Packing packing, const std::vector<std::uint16_t> &samples, std::size_t bytes) {
+std::vector<std::uint8_t> pack(Packing packing, const std::vector<std::uint16_t> &samples,
+                               std::size_t bytes) {
     std::vector<std::uint8_t> out(bytes, 0xEE);
     pack_samples(packing, samples.data(), samples.size(), out.data());
     return out;
@@ -38,9 +39,12 @@ TEST(twelve_p_worked_example) {
 }
 
 TEST(grouped_worked_examples) {
-    CHECK((pack(Packing::grouped12, {0xABC, 0x123}, 3) == std::vector<std::uint8_t>{0xAB, 0x3C, 0x12}));
-    CHECK((pack(Packing::grouped10, {0x3FE, 0x001}, 3) == std::vector<std::uint8_t>{0xFF, 0x12, 0x00}));
-    CHECK((pack(Packing::grouped10, {0x155, 0x2AA}, 3) == std::vector<std::uint8_t>{0x55, 0x21, 0xAA}));
+    CHECK((pack(Packing::grouped12, {0xABC, 0x123}, 3) ==
+           std::vector<std::uint8_t>{0xAB, 0x3C, 0x12}));
+    CHECK((pack(Packing::grouped10, {0x3FE, 0x001}, 3) ==
+           std::vector<std::uint8_t>{0xFF, 0x12, 0x00}));
+    CHECK((pack(Packing::grouped10, {0x155, 0x2AA}, 3) ==
+           std::vector<std::uint8_t>{0x55, 0x21, 0xAA}));
 }
 
 TEST(lsb_packings_are_the_bit_stream_for_random_samples) {
@@ -54,7 +58,8 @@ TEST(lsb_packings_are_the_bit_stream_for_random_samples) {
 }
 
 TEST(unpacked_layouts) {
-    CHECK((pack(Packing::words, {0x0FFF, 0x0102}, 4) == std::vector<std::uint8_t>{0xFF, 0x0F, 0x02, 0x01}));
+    CHECK((pack(Packing::words, {0x0FFF, 0x0102}, 4) ==
+           std::vector<std::uint8_t>{0xFF, 0x0F, 0x02, 0x01}));
     CHECK((pack(Packing::bytes, {0xFF, 0x01}, 2) == std::vector<std::uint8_t>{0xFF, 0x01}));
 }
 

@@ -57,7 +57,8 @@ TEST(reads_must_stay_inside_one_register_or_the_document) {
     CHECK(f.map.read(0, out, 4) == PortResult::invalid_address);
     CHECK(f.map.read(w, out, 0) == PortResult::bad_size);
     CHECK(f.map.read(f.map.at(f.start).address, out, 4) == PortResult::not_readable);
-    CHECK(f.map.read(RegisterMap::kDocumentAddress, out, 6) == PortResult::ok && std::memcmp(out, "<xml/>", 6) == 0);
+    CHECK(f.map.read(RegisterMap::kDocumentAddress, out, 6) == PortResult::ok &&
+          std::memcmp(out, "<xml/>", 6) == 0);
     CHECK(f.map.read(RegisterMap::kDocumentAddress + 1, out, 6) == PortResult::invalid_address);
     CHECK(f.map.read(UINT64_MAX - 1, out, 4) == PortResult::invalid_address);  // no wrap-around
     CHECK(f.map.read(w, out, SIZE_MAX) == PortResult::invalid_address);
@@ -72,7 +73,8 @@ TEST(writes_must_cover_a_whole_writable_register) {
     CHECK(f.map.locate_write(f.map.at(f.name).address, 5, id) == PortResult::ok && id == f.name);
     CHECK(f.map.locate_write(f.map.at(f.size).address, 4, id) == PortResult::not_writable);
     CHECK(f.map.locate_write(RegisterMap::kDocumentAddress, 4, id) == PortResult::not_writable);
-    CHECK(f.map.locate_write(RegisterMap::kDocumentAddress + 100, 4, id) == PortResult::invalid_address);
+    CHECK(f.map.locate_write(RegisterMap::kDocumentAddress + 100, 4, id) ==
+          PortResult::invalid_address);
     CHECK(f.map.locate_write(f.map.at(f.start).address, 4, id) == PortResult::ok);
     const std::uint8_t value[4] = {0x10, 0, 0, 0};
     CHECK(f.map.decode_int(f.width, value) == 16);

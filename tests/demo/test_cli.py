@@ -22,8 +22,23 @@ def plc():
 
 def test_demo_runs_end_to_end_and_the_plc_holds_the_last_result(tmp_path):
     out = tmp_path / "demo.png"
-    run = subprocess.run([sys.executable, "-m", "vantix", "demo", "--frames", "26", "--train", "6",
-                          "--out", str(out)], capture_output=True, text=True, timeout=300)
+    run = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "vantix",
+            "demo",
+            "--frames",
+            "26",
+            "--train",
+            "6",
+            "--out",
+            str(out),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert run.returncode == 0, run.stderr
     assert "verdict OK" in run.stdout and "verdict NG" in run.stdout
     assert re.search(r"^last sequence number\s+20$", run.stdout, re.MULTILINE)
@@ -32,8 +47,9 @@ def test_demo_runs_end_to_end_and_the_plc_holds_the_last_result(tmp_path):
 
 
 def test_demo_verdicts_reach_the_registers(plc, tmp_path):
-    options = pipeline.Options(frames=16, train=6, defect_every=2, plc=(plc.host, plc.port),
-                               out=str(tmp_path / "x.png"))
+    options = pipeline.Options(
+        frames=16, train=6, defect_every=2, plc=(plc.host, plc.port), out=str(tmp_path / "x.png")
+    )
     summary = pipeline.run(options)
     assert summary.frames == 16 and summary.timeouts == 0
     # Every second judged frame carries a blemish and is NG; the others are OK.
@@ -45,9 +61,27 @@ def test_demo_verdicts_reach_the_registers(plc, tmp_path):
 
 
 def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
-    assert cli.main(["demo", "--frames", "10", "--train", "4", "--simulate", "--camera", "mono12",
-                     "--pixel-format", "Mono12Packed", "--trigger", "software",
-                     "--out", str(tmp_path / "x.png")]) == cli.EXIT_OK
+    assert (
+        cli.main(
+            [
+                "demo",
+                "--frames",
+                "10",
+                "--train",
+                "4",
+                "--simulate",
+                "--camera",
+                "mono12",
+                "--pixel-format",
+                "Mono12Packed",
+                "--trigger",
+                "software",
+                "--out",
+                str(tmp_path / "x.png"),
+            ]
+        )
+        == cli.EXIT_OK
+    )
     assert "simulation (log only)" in capsys.readouterr().out
     import pymodbus.client  # noqa: F401 - importable again afterwards
 
@@ -55,12 +89,21 @@ def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
 @pytest.mark.parametrize(
     "argv,code,message",
     [
-        (["demo", "--cti", "/nonexistent/producer.cti"], cli.EXIT_CAMERA,
-         "error (camera): no GenTL producer (.cti) found. Install the camera vendor SDK"),
-        (["demo", "--cti", sim.producer_path(), "--serial", "no-such-serial"], cli.EXIT_CAMERA,
-         "error (camera): no camera matched. devices found: ["),
-        (["demo", "--plc", f"127.0.0.1:{free_port()}"], cli.EXIT_PLC,
-         "error (plc): PlcLinkSink: cannot connect to 127.0.0.1:"),
+        (
+            ["demo", "--cti", "/nonexistent/producer.cti"],
+            cli.EXIT_CAMERA,
+            "error (camera): no GenTL producer (.cti) found. Install the camera vendor SDK",
+        ),
+        (
+            ["demo", "--cti", sim.producer_path(), "--serial", "no-such-serial"],
+            cli.EXIT_CAMERA,
+            "error (camera): no camera matched. devices found: [",
+        ),
+        (
+            ["demo", "--plc", f"127.0.0.1:{free_port()}"],
+            cli.EXIT_PLC,
+            "error (plc): PlcLinkSink: cannot connect to 127.0.0.1:",
+        ),
         (["demo", "--frames", "5", "--train", "5"], cli.EXIT_USAGE, "--frames must be larger"),
     ],
 )
@@ -70,15 +113,18 @@ def test_operator_mistakes_give_messages_and_exit_codes(argv, code, message, cap
     assert message in err and "Traceback" not in err
 
 
-@pytest.mark.parametrize(("argv", "complaint"), [
-    (["demo", "--out", "{tmp}/missing/x.png"], "folder {tmp}/missing does not exist"),
-    (["demo", "--out", "{tmp}"], "is a folder, not a picture file"),
-    (["demo", "--out", "{tmp}/picture"], "needs an image extension"),
-    (["demo", "--threshold", "0"], "must be a number above 0"),
-    (["demo", "--defect-every", "-3"], "must be at least 0"),
-    (["demo", "--plc", "127.0.0.1:70000"], "must be 1..65535"),
-    (["plc-test", "--host", "127.0.0.1", "--port", "70000"], "must be 1..65535"),
-])
+@pytest.mark.parametrize(
+    ("argv", "complaint"),
+    [
+        (["demo", "--out", "{tmp}/missing/x.png"], "folder {tmp}/missing does not exist"),
+        (["demo", "--out", "{tmp}"], "is a folder, not a picture file"),
+        (["demo", "--out", "{tmp}/picture"], "needs an image extension"),
+        (["demo", "--threshold", "0"], "must be a number above 0"),
+        (["demo", "--defect-every", "-3"], "must be at least 0"),
+        (["demo", "--plc", "127.0.0.1:70000"], "must be 1..65535"),
+        (["plc-test", "--host", "127.0.0.1", "--port", "70000"], "must be 1..65535"),
+    ],
+)
 def test_bad_arguments_are_refused_before_anything_runs(tmp_path, capsys, argv, complaint):
     with pytest.raises(SystemExit) as exit_:
         cli.main([arg.format(tmp=tmp_path) for arg in argv])
@@ -99,16 +145,32 @@ def test_plc_test_reports_each_outcome(plc, capsys):
     assert "connected and responding - " in capsys.readouterr().out
     assert cli.main(["plc-test", "--host", "127.0.0.1", "--port", str(free_port())]) == cli.EXIT_PLC
     assert "cannot reach 127.0.0.1:" in capsys.readouterr().out
-    assert cli.main(["plc-test", "--host", plc.host, "--port", str(plc.port), "--unit", "9"]) == cli.EXIT_PLC
+    assert (
+        cli.main(["plc-test", "--host", plc.host, "--port", str(plc.port), "--unit", "9"])
+        == cli.EXIT_PLC
+    )
     assert "슬레이브 응답 오류(unit 9)" in capsys.readouterr().out
 
 
 def test_ctrl_c_stops_the_demo_cleanly(tmp_path):
     # Opening a camera must leave Ctrl+C working: the acquirer replaces the
     # interpreter's SIGINT handler, and the camera puts it back.
-    demo = subprocess.Popen([sys.executable, "-m", "vantix", "-v", "demo", "--frames", "100000",
-                             "--out", str(tmp_path / "x.png")],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    demo = subprocess.Popen(
+        [
+            sys.executable,
+            "-m",
+            "vantix",
+            "-v",
+            "demo",
+            "--frames",
+            "100000",
+            "--out",
+            str(tmp_path / "x.png"),
+        ],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     try:
         for line in demo.stderr:
             if "GentlCamera connected" in line:

@@ -30,8 +30,12 @@ def samples(rng, n, shape, dtype):
     return [np.asarray(x, dtype=dtype) for x in data]
 
 
-@pytest.mark.parametrize("dtype", [np.float32, np.float64, np.uint8, np.int16, np.uint32, np.int64, np.uint64])
-@pytest.mark.parametrize("n,shape", [(1, (5,)), (2, (3, 4)), (7, (33,)), (200, (17,)), (3, (70001,)), (9, (2, 3, 4))])
+@pytest.mark.parametrize(
+    "dtype", [np.float32, np.float64, np.uint8, np.int16, np.uint32, np.int64, np.uint64]
+)
+@pytest.mark.parametrize(
+    "n,shape", [(1, (5,)), (2, (3, 4)), (7, (33,)), (200, (17,)), (3, (70001,)), (9, (2, 3, 4))]
+)
 def test_build_matches_numpy_bit_for_bit(dtype, n, shape):
     features = samples(np.random.default_rng(n * 1000 + len(shape)), n, shape, dtype)
     bank = FeatureBank.build(features)
@@ -94,11 +98,14 @@ def test_empty_features_are_refused(features):
         FeatureBank.build(features)
 
 
-@pytest.mark.parametrize("stacked", [
-    np.random.default_rng(5).standard_normal((6, 4, 3)).astype(np.float32),  # native kernel
-    np.array([0.0]),                                   # one sample whose only value is 0
-    np.arange(6, dtype=np.uint8).reshape(3, 2)[:, ::-1],  # not contiguous
-])
+@pytest.mark.parametrize(
+    "stacked",
+    [
+        np.random.default_rng(5).standard_normal((6, 4, 3)).astype(np.float32),  # native kernel
+        np.array([0.0]),  # one sample whose only value is 0
+        np.arange(6, dtype=np.uint8).reshape(3, 2)[:, ::-1],  # not contiguous
+    ],
+)
 def test_an_array_holds_its_samples_along_its_first_axis(stacked):
     bank = FeatureBank.build(stacked)
     mean, std = numpy_bank(list(stacked))
@@ -139,7 +146,9 @@ def test_dictionary_round_trip():
     assert not np.shares_memory(restored.std, bank.std)
 
 
-@pytest.mark.parametrize("arrays,missing", [({"std": np.ones(2)}, "mean"), ({"mean": np.ones(2)}, "std"), ({}, "mean")])
+@pytest.mark.parametrize(
+    "arrays,missing", [({"std": np.ones(2)}, "mean"), ({"mean": np.ones(2)}, "std"), ({}, "mean")]
+)
 def test_from_arrays_names_the_missing_key(arrays, missing):
     with pytest.raises(KeyError) as raised:
         FeatureBank.from_arrays(arrays)
@@ -170,7 +179,9 @@ def test_module_and_class_surface():
         FeatureBank.build()
 
 
-@pytest.mark.parametrize("dtype,native", [(np.float32, True), (np.int32, True), (np.float16, False)])
+@pytest.mark.parametrize(
+    "dtype,native", [(np.float32, True), (np.int32, True), (np.float16, False)]
+)
 def test_supported_dtypes_never_build_the_stacked_array(monkeypatch, dtype, native):
     calls = []
 

@@ -13,7 +13,7 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 
-CHECK = r'''
+CHECK = r"""
 import logging
 logging.basicConfig(level=logging.INFO, format="%(name)s %(message)s")
 from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
@@ -36,17 +36,31 @@ print("simulated", sink.test_connection()["simulated"])
 import ctypes
 from vantix import sim
 print("producer", ctypes.CDLL(sim.producer_path()).GCInitLib())
-'''
+"""
 
 
 @pytest.mark.skipif(sys.platform != "linux", reason="builds a Linux wheel")
 def test_wheel_installs_and_runs_without_extras(tmp_path):
     wheels = tmp_path / "wheels"
     # Every native source compiles without a warning.
-    build = subprocess.run([sys.executable, "-m", "pip", "wheel", "--no-deps", "-q", "-w", str(wheels),
-                            "-Cbuild-dir=" + str(tmp_path / "build"),
-                            "-Ccmake.define.VANTIX_WERROR=ON", str(ROOT)],
-                           capture_output=True, text=True, timeout=1800)
+    build = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "pip",
+            "wheel",
+            "--no-deps",
+            "-q",
+            "-w",
+            str(wheels),
+            "-Cbuild-dir=" + str(tmp_path / "build"),
+            "-Ccmake.define.VANTIX_WERROR=ON",
+            str(ROOT),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=1800,
+    )
     assert build.returncode == 0, build.stderr
     (wheel,) = wheels.glob("vantix-*.whl")
     assert "vantix/sim/vantix_sim.cti" in zipfile.ZipFile(wheel).namelist()
@@ -54,17 +68,29 @@ def test_wheel_installs_and_runs_without_extras(tmp_path):
     env_dir = tmp_path / "env"
     venv.create(env_dir, with_pip=True)
     python = env_dir / "bin" / "python"
-    install = subprocess.run([str(python), "-m", "pip", "install", "-q", str(wheel)],
-                             capture_output=True, text=True, timeout=900)
+    install = subprocess.run(
+        [str(python), "-m", "pip", "install", "-q", str(wheel)],
+        capture_output=True,
+        text=True,
+        timeout=900,
+    )
     assert install.returncode == 0, install.stderr
-    run = subprocess.run([str(python), "-c", CHECK], capture_output=True, text=True,
-                         cwd=tmp_path, timeout=300)
+    run = subprocess.run(
+        [str(python), "-c", CHECK], capture_output=True, text=True, cwd=tmp_path, timeout=300
+    )
     assert run.returncode == 0, run.stderr
     assert "bank 0.500001" in run.stdout
-    assert 'camera the GenICam extra is not installed. Run: pip install "vantix[genicam]" ' \
-           "(to work without a camera, set camera.driver to file or watch_folder)" in run.stdout
-    assert 'devices the GenICam extra is not installed. Run: pip install "vantix[genicam]"' in run.stdout
+    assert (
+        'camera the GenICam extra is not installed. Run: pip install "vantix[genicam]" '
+        "(to work without a camera, set camera.driver to file or watch_folder)" in run.stdout
+    )
+    assert (
+        'devices the GenICam extra is not installed. Run: pip install "vantix[genicam]"'
+        in run.stdout
+    )
     assert "simulated True" in run.stdout
     assert "producer 0" in run.stdout  # the simulated camera loads without Python or extras
-    assert "pymodbus is not installed -> PlcLinkSink runs in simulation mode (log only)" in run.stderr
+    assert (
+        "pymodbus is not installed -> PlcLinkSink runs in simulation mode (log only)" in run.stderr
+    )
     assert "[modbus-sim] reg[100]=2 reg[101]=250 reg[102]=1 reg[103]=16834" in run.stderr

@@ -14,10 +14,10 @@ from collections.abc import Callable, Iterator
 
 import pytest
 
-from vantix.sim.modbus import ModbusServer, Recorder, free_port
 from vantix.io.sink.plc_link import PlcLinkSink
+from vantix.sim.modbus import ModbusServer, Recorder, free_port
 
-UNITS = (1, 2)          # the server answers these unit ids, each with its own registers
+UNITS = (1, 2)  # the server answers these unit ids, each with its own registers
 
 
 @pytest.fixture
@@ -85,6 +85,7 @@ def no_pymodbus(request, monkeypatch) -> None:
 
 
 # --- fakes: what no real server produces --------------------------------------
+
 
 class FakeClient:
     """A client whose connect() and read are scripted: each is a value to

@@ -32,13 +32,22 @@ def preset(server, address, value):
         assert not client.write_register(address, value, device_id=1).isError()
 
 
-@pytest.mark.parametrize(("params", "address"), [({}, 100), ({"verdict_register": None}, 0),
-                                                 ({"verdict_register": "0"}, 0)])
+@pytest.mark.parametrize(
+    ("params", "address"),
+    [({}, 100), ({"verdict_register": None}, 0), ({"verdict_register": "0"}, 0)],
+)
 def test_passes_and_reads_the_verdict_register(server, make_sink, made, params, address):
     preset(server, address, 7)
     report = make_sink({**server.params, **params}).test_connection()
-    assert list(report) == ["host", "port", "unit_id", *FLAGS[:3], "simulated", "read_value",
-                            "message"]
+    assert list(report) == [
+        "host",
+        "port",
+        "unit_id",
+        *FLAGS[:3],
+        "simulated",
+        "read_value",
+        "message",
+    ]
     assert flags(report) == (True, True, True, False) and report["read_value"] == 7
     assert report["message"] == f"connected and responding - 127.0.0.1:{server.port} (unit 1)"
     assert not made[0].connected
@@ -49,7 +58,8 @@ def test_refused_port(make_sink, made, refused_port):
     assert flags(report) == (False, False, False, False) and report["read_value"] is None
     assert report["message"] == (
         f"cannot reach 127.0.0.1:{refused_port} - check the IP, the port, the firewall,"
-        " and that the PLC is powered on")
+        " and that the PLC is powered on"
+    )
     assert len(made) == 1
 
 
@@ -67,19 +77,38 @@ def test_silent_peer_read_raises(make_sink, made, silent_port):
     report = make_sink({"port": silent_port, "timeout_s": 0.05}).test_connection()
     assert flags(report) == (True, False, False, False)
     assert report["message"].startswith(
-        f"연결됨(127.0.0.1:{silent_port}) — 그러나 Modbus 읽기 응답 없음: Modbus Error: ")
+        f"연결됨(127.0.0.1:{silent_port}) — 그러나 Modbus 읽기 응답 없음: Modbus Error: "
+    )
     assert not made[0].connected
 
 
-@pytest.mark.parametrize(("client", "expected_flags", "message"), [
-    (lambda f: f.Client(connect=OSError("no route")), (False, False, False, False),
-     "connection error: no route"),
-    (lambda f: f.Client(read=None), (True, True, True, False),
-     "connected and responding - 127.0.0.1:502 (unit 1)"),
-    (lambda f: f.Client(read=f.Response()), (True, True, True, False), "connected and responding"),
-    (lambda f: f.Client(read=f.Response([])), (True, True, True, False), "connected and responding"),
-    (lambda f: f.Client(read=f.Response(["x"])), (True, True, True, False), "connected and "),
-], ids=["connect-raises", "read-none", "no-registers", "empty-registers", "non-int-register"])
+@pytest.mark.parametrize(
+    ("client", "expected_flags", "message"),
+    [
+        (
+            lambda f: f.Client(connect=OSError("no route")),
+            (False, False, False, False),
+            "connection error: no route",
+        ),
+        (
+            lambda f: f.Client(read=None),
+            (True, True, True, False),
+            "connected and responding - 127.0.0.1:502 (unit 1)",
+        ),
+        (
+            lambda f: f.Client(read=f.Response()),
+            (True, True, True, False),
+            "connected and responding",
+        ),
+        (
+            lambda f: f.Client(read=f.Response([])),
+            (True, True, True, False),
+            "connected and responding",
+        ),
+        (lambda f: f.Client(read=f.Response(["x"])), (True, True, True, False), "connected and "),
+    ],
+    ids=["connect-raises", "read-none", "no-registers", "empty-registers", "non-int-register"],
+)
 def test_outcomes_a_server_cannot_produce(make_sink, fakes, client, expected_flags, message):
     fake = client(fakes)
     sink = make_sink()

@@ -20,18 +20,30 @@ def test_default_map_in_fixed_order():
     assert writes() == [(100, 1), (101, 500), (102, 1), (103, 16834)]
 
 
-@pytest.mark.parametrize(("score", "scale", "expected"), [
-    (0.8734, 1000, 873), (0.9999, 1000, 999),   # truncated, not rounded
-    (70.0, 1000, 65535), (-0.2, 1000, 0),
-    (math.nan, 1000, 0), (math.inf, 1000, 65535), (-math.inf, 1000, 0),
-    (1.0, "100", 100), (0.5, "nan", 0), (np.float32(0.25), 1000, 250), (True, 7, 7),
-])
+@pytest.mark.parametrize(
+    ("score", "scale", "expected"),
+    [
+        (0.8734, 1000, 873),
+        (0.9999, 1000, 999),  # truncated, not rounded
+        (70.0, 1000, 65535),
+        (-0.2, 1000, 0),
+        (math.nan, 1000, 0),
+        (math.inf, 1000, 65535),
+        (-math.inf, 1000, 0),
+        (1.0, "100", 100),
+        (0.5, "nan", 0),
+        (np.float32(0.25), 1000, 250),
+        (True, 7, 7),
+    ],
+)
 def test_score_is_scaled_clamped_and_truncated(score, scale, expected):
     assert writes({"score_scale": scale}, score=score)[1] == (101, expected)
 
 
-@pytest.mark.parametrize(("verdict", "code"), [
-    (Verdict.OK, 1), (Verdict.NG, 2), (Verdict.ERROR, 3), ("NG", 2), (None, 3), ("late", 3)])
+@pytest.mark.parametrize(
+    ("verdict", "code"),
+    [(Verdict.OK, 1), (Verdict.NG, 2), (Verdict.ERROR, 3), ("NG", 2), (None, 3), ("late", 3)],
+)
 def test_verdict_codes(verdict, code):
     assert writes(verdict=verdict)[0] == (100, code)
 
@@ -51,13 +63,23 @@ class NoContext(dict):
         raise AssertionError("context read although the product register is off")
 
 
-@pytest.mark.parametrize(("params", "expected"), [
-    ({"product_register": None}, [(100, 1), (101, 500), (102, 1)]),
-    (dict.fromkeys(["verdict_register", "score_register", "seq_register", "product_register"]), []),
-    ({"seq_register": "200", "product_register": None}, [(100, 1), (101, 500), (200, 1)]),
-    ({"score_register": 100.9, "seq_register": 100, "product_register": None},
-     [(100, 1), (100, 500), (100, 1)]),  # neither range-checked nor de-duplicated
-])
+@pytest.mark.parametrize(
+    ("params", "expected"),
+    [
+        ({"product_register": None}, [(100, 1), (101, 500), (102, 1)]),
+        (
+            dict.fromkeys(
+                ["verdict_register", "score_register", "seq_register", "product_register"]
+            ),
+            [],
+        ),
+        ({"seq_register": "200", "product_register": None}, [(100, 1), (101, 500), (200, 1)]),
+        (
+            {"score_register": 100.9, "seq_register": 100, "product_register": None},
+            [(100, 1), (100, 500), (100, 1)],
+        ),  # neither range-checked nor de-duplicated
+    ],
+)
 def test_register_parameters(params, expected):
     assert writes(params, context=NoContext()) == expected
 
@@ -71,11 +93,14 @@ def test_params_are_read_afresh_and_reg_converts_like_int():
     assert sink._reg("heartbeat_register", None) is None
 
 
-@pytest.mark.parametrize(("params", "score", "error"), [
-    ({"score_register": "abc"}, 0.5, ValueError),
-    ({"seq_register": [1]}, 0.5, TypeError),
-    ({}, None, TypeError),
-])
+@pytest.mark.parametrize(
+    ("params", "score", "error"),
+    [
+        ({"score_register": "abc"}, 0.5, ValueError),
+        ({"seq_register": [1]}, 0.5, TypeError),
+        ({}, None, TypeError),
+    ],
+)
 def test_bad_input_raises_without_side_effects(params, score, error):
     sink = PlcLinkSink(params)
     with pytest.raises(error):

@@ -33,9 +33,13 @@ def test_open_unreachable_starts_disconnected(refused_port, make_sink, caplog):
     sink = make_sink({"port": refused_port})
     sink.open()
     assert sink._connected is False and sink._client is not None
-    assert messages(caplog) == [(
-        "WARNING", f"PlcLinkSink: cannot connect to 127.0.0.1:{refused_port}"
-                   " -> starting disconnected (will reconnect on send)")]
+    assert messages(caplog) == [
+        (
+            "WARNING",
+            f"PlcLinkSink: cannot connect to 127.0.0.1:{refused_port}"
+            " -> starting disconnected (will reconnect on send)",
+        )
+    ]
 
 
 def test_strict_open_raises(refused_port, make_sink):
@@ -97,8 +101,9 @@ def test_simulation_mode_without_pymodbus(no_pymodbus, make_sink, caplog):
     assert (sink._pymodbus_ok, sink._connected, sink._client) == (False, False, None)
     for _ in range(3):
         sink.send(InspectionResult(Verdict.NG, 0.25), {"product_id": "abc"})
-    sink.params.update(dict.fromkeys(
-        ["verdict_register", "score_register", "seq_register", "product_register"]))
+    sink.params.update(
+        dict.fromkeys(["verdict_register", "score_register", "seq_register", "product_register"])
+    )
     sink.send(InspectionResult(Verdict.OK, 1.0), {})
     assert sink._reconnect() is False and sink._client is None
     assert messages(caplog) == [
@@ -110,9 +115,11 @@ def test_simulation_mode_without_pymodbus(no_pymodbus, make_sink, caplog):
     ]
     report = sink.test_connection()
     assert report["simulated"] is True and not any(
-        report[k] for k in ("connected", "responding", "ok"))
+        report[k] for k in ("connected", "responding", "ok")
+    )
     assert report["message"] == (
-        "pymodbus is not installed - cannot test the connection (simulation mode)")
+        "pymodbus is not installed - cannot test the connection (simulation mode)"
+    )
 
 
 def test_reopen_with_pymodbus_leaves_simulation(server, make_sink, monkeypatch):

@@ -12,15 +12,28 @@ from vantix.io.sink import plc_link
 from vantix.io.sink.base import ResultSink, SinkError
 from vantix.schemas.common import InspectionResult, Verdict
 
-PARAMS = ("host", "port", "unit_id", "timeout_s", "strict_open", "verdict_register",
-          "score_register", "seq_register", "product_register", "heartbeat_register",
-          "score_scale", "simulate")
+PARAMS = (
+    "host",
+    "port",
+    "unit_id",
+    "timeout_s",
+    "strict_open",
+    "verdict_register",
+    "score_register",
+    "seq_register",
+    "product_register",
+    "heartbeat_register",
+    "score_scale",
+    "simulate",
+)
 
 
 def test_loads_without_importing_pymodbus():
-    code = ("import sys; sys.modules['pymodbus'] = None\n"
-            "from vantix.io.sink.plc_link import PlcLinkSink\n"
-            "PlcLinkSink().open(); print(PlcLinkSink.__mro__[1].__name__)")
+    code = (
+        "import sys; sys.modules['pymodbus'] = None\n"
+        "from vantix.io.sink.plc_link import PlcLinkSink\n"
+        "PlcLinkSink().open(); print(PlcLinkSink.__mro__[1].__name__)"
+    )
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr
     assert run.stdout.splitlines()[-1] == "ResultSink"

@@ -57,10 +57,14 @@ def test_stopped_server_fails_then_defers_then_recovers(sink, server, recorder, 
         sink.send(RESULT, {"product_id": "P-1"})
     assert str(info.value) == f"PlcLinkSink: reconnect failed 127.0.0.1:{server.port}"
     assert info.value.__cause__ is not None and sink._connected is False
-    assert warnings_logged(caplog) == [f"Modbus write failed ({info.value.__cause__}) -> reconnecting"]
+    assert warnings_logged(caplog) == [
+        f"Modbus write failed ({info.value.__cause__}) -> reconnecting"
+    ]
     with pytest.raises(SinkError) as info:
         sink.send(RESULT, {"product_id": "P-1"})
-    assert str(info.value) == f"PlcLinkSink: not connected to 127.0.0.1:{server.port} (send deferred)"
+    assert (
+        str(info.value) == f"PlcLinkSink: not connected to 127.0.0.1:{server.port} (send deferred)"
+    )
     server.start()
     sink.send(RESULT, {"product_id": "P-1"})
     assert recorder.registers() == expected_registers(3)  # the failed sends used up 1 and 2
@@ -72,7 +76,8 @@ def test_error_response_fails_after_one_full_retry(sink, recorder):
         sink.send(RESULT, {"product_id": "P-1"})
     cause = info.value.__cause__
     assert isinstance(cause, SinkError) and str(cause).startswith(
-        "write_register(5000) returned an error: ")
+        "write_register(5000) returned an error: "
+    )
     assert str(info.value) == f"PlcLinkSink: write failed: {cause}"
     assert [a for _, a, _ in recorder.writes] == [100, 100]  # verdict written twice, nothing after
     assert sink._connected is True
@@ -94,13 +99,17 @@ def test_silent_peer_costs_one_timeout_per_attempt(make_sink, silent_port):
     assert time.monotonic() - started < 1.5 * timeout and s._connected is False
 
 
-@pytest.mark.parametrize(("setting", "value", "kind"), [
-    ("verdict_register", -1, "register address is 0..65535"),
-    ("product_register", "70000", "register address is 0..65535"),
-    ("unit_id", 300, "unit id is 0..255"),
-])
+@pytest.mark.parametrize(
+    ("setting", "value", "kind"),
+    [
+        ("verdict_register", -1, "register address is 0..65535"),
+        ("product_register", "70000", "register address is 0..65535"),
+        ("unit_id", 300, "unit id is 0..255"),
+    ],
+)
 def test_unsendable_setting_is_named_without_touching_the_link(
-        server, make_sink, recorder, caplog, setting, value, kind):
+    server, make_sink, recorder, caplog, setting, value, kind
+):
     sink = make_sink({**server.params, setting: value})
     sink.open()
     message = f"PlcLinkSink: {setting}={int(value)} is out of range: a Modbus {kind}"

@@ -16,7 +16,12 @@ from vantix import sim
 
 harvesters_core = pytest.importorskip("harvesters.core")
 
-SERIALS = {"mono12": "VXS-M12-001", "bayer12": "VXS-B12-002", "rgb8": "VXS-RGB-003", "legacy": "VXS-L08-004"}
+SERIALS = {
+    "mono12": "VXS-M12-001",
+    "bayer12": "VXS-B12-002",
+    "rgb8": "VXS-RGB-003",
+    "legacy": "VXS-L08-004",
+}
 
 
 @pytest.fixture
@@ -54,10 +59,17 @@ def acquirer(harvester) -> Callable[..., object]:
     return make
 
 
-def run_child(code: str, timeout: float = 60, env: dict | None = None) -> subprocess.CompletedProcess:
+def run_child(
+    code: str, timeout: float = 60, env: dict | None = None
+) -> subprocess.CompletedProcess:
     """Runs `code` in a fresh interpreter; fails the test on a crash or a hang."""
     child_env = {**os.environ, **(env or {})}
-    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout, env=child_env)
+    done = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env=child_env,
+    )
     assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
     return done

@@ -7,11 +7,27 @@ from __future__ import annotations
 import ctypes as C
 
 SUCCESS = 0
-ERRORS = {-1001: "ERROR", -1002: "NOT_INITIALIZED", -1003: "NOT_IMPLEMENTED", -1004: "RESOURCE_IN_USE",
-          -1005: "ACCESS_DENIED", -1006: "INVALID_HANDLE", -1007: "INVALID_ID", -1008: "NO_DATA",
-          -1009: "INVALID_PARAMETER", -1010: "IO", -1011: "TIMEOUT", -1012: "ABORT",
-          -1013: "INVALID_BUFFER", -1014: "NOT_AVAILABLE", -1015: "INVALID_ADDRESS",
-          -1016: "BUFFER_TOO_SMALL", -1017: "INVALID_INDEX", -1019: "INVALID_VALUE", -1022: "BUSY"}
+ERRORS = {
+    -1001: "ERROR",
+    -1002: "NOT_INITIALIZED",
+    -1003: "NOT_IMPLEMENTED",
+    -1004: "RESOURCE_IN_USE",
+    -1005: "ACCESS_DENIED",
+    -1006: "INVALID_HANDLE",
+    -1007: "INVALID_ID",
+    -1008: "NO_DATA",
+    -1009: "INVALID_PARAMETER",
+    -1010: "IO",
+    -1011: "TIMEOUT",
+    -1012: "ABORT",
+    -1013: "INVALID_BUFFER",
+    -1014: "NOT_AVAILABLE",
+    -1015: "INVALID_ADDRESS",
+    -1016: "BUFFER_TOO_SMALL",
+    -1017: "INVALID_INDEX",
+    -1019: "INVALID_VALUE",
+    -1022: "BUSY",
+}
 EVENT_NEW_BUFFER, EVENT_MODULE = 1, 5
 ACCESS_READONLY, ACCESS_CONTROL, ACCESS_EXCLUSIVE = 2, 3, 4
 URL_INFO_URL, PORT_INFO_PORTNAME = 0, 12
@@ -77,7 +93,11 @@ class Producer:
             for d in range(n.value):
                 if found == index:
                     dev_id = self.text("IFGetDeviceID", iface, C.c_uint32(d))
-                    return tl, iface, self.handle("IFOpenDevice", iface, dev_id.encode(), C.c_int32(access))
+                    return (
+                        tl,
+                        iface,
+                        self.handle("IFOpenDevice", iface, dev_id.encode(), C.c_int32(access)),
+                    )
                 found += 1
             self.call("IFClose", iface)
         raise LookupError(index)

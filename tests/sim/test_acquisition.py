@@ -53,7 +53,9 @@ def test_free_run_follows_the_frame_rate_and_stamps_every_frame(acquirer):
                 stamps.append(buffer.timestamp_ns)
                 ids.append(buffer.frame_id)
         periods = [b - a for a, b in zip(stamps, stamps[1:])]
-        assert all(abs(p - 20_000_000) < 1_000 for p in periods), periods  # device clock: exact grid
+        assert all(abs(p - 20_000_000) < 1_000 for p in periods), (
+            periods
+        )  # device clock: exact grid
         assert ids == list(range(ids[0], ids[0] + 6))
         # the exposure bounds the period when it is longer
         nm.ExposureTime.value = 40_000.0
@@ -64,7 +66,9 @@ def test_free_run_follows_the_frame_rate_and_stamps_every_frame(acquirer):
             assert b.timestamp_ns - a.timestamp_ns == pytest.approx(40_000_000, abs=1_000)
 
 
-@pytest.mark.parametrize("preset, selector", [("mono12", "FrameStart"), ("legacy", "ExposureStart")])
+@pytest.mark.parametrize(
+    "preset, selector", [("mono12", "FrameStart"), ("legacy", "ExposureStart")]
+)
 def test_software_trigger_gives_one_frame_per_trigger(acquirer, preset, selector):
     ia = acquirer(SERIALS[preset])
     nm = _small(ia)
@@ -83,7 +87,11 @@ def test_software_trigger_gives_one_frame_per_trigger(acquirer, preset, selector
 def test_line_trigger_fires_on_the_chosen_edge(acquirer, line, activation):
     ia = acquirer(SERIALS["bayer12"])
     nm = _small(ia)
-    nm.TriggerMode.value, nm.TriggerSource.value, nm.TriggerActivation.value = "On", line, activation
+    nm.TriggerMode.value, nm.TriggerSource.value, nm.TriggerActivation.value = (
+        "On",
+        line,
+        activation,
+    )
     nm.SimulationLineSelector.value = "Line1" if line == "Line0" else "Line0"
     with _running(ia):
         nm.SimulationLinePulse.execute()  # the other line: nothing
@@ -101,7 +109,11 @@ def test_line_trigger_fires_on_the_chosen_edge(acquirer, line, activation):
 def test_a_free_running_pulse_on_a_line_drives_the_frames(acquirer):
     ia = acquirer(SERIALS["mono12"])
     nm = _small(ia)
-    nm.TriggerMode.value, nm.TriggerSource.value, nm.TriggerActivation.value = "On", "Line0", "FallingEdge"
+    nm.TriggerMode.value, nm.TriggerSource.value, nm.TriggerActivation.value = (
+        "On",
+        "Line0",
+        "FallingEdge",
+    )
     nm.SimulationLineSelector.value = "Line0"
     nm.SimulationLinePulsePeriod.value = 25_000  # 40 pulses a second, like an encoder
     with _running(ia):

@@ -29,11 +29,16 @@ def _config(**device) -> str:
     return json.dumps({"devices": [{"preset": "mono12", **device}]})
 
 
-@pytest.mark.parametrize("granted, refused, accepted", [
-    ("control", "exclusive", "control"),
-    ("read_only", "control", "read_only"),
-])
-def test_opens_asking_for_more_than_the_device_grants_are_refused(harvester, granted, refused, accepted):
+@pytest.mark.parametrize(
+    "granted, refused, accepted",
+    [
+        ("control", "exclusive", "control"),
+        ("read_only", "control", "read_only"),
+    ],
+)
+def test_opens_asking_for_more_than_the_device_grants_are_refused(
+    harvester, granted, refused, accepted
+):
     h = harvester(_config(access=granted))
     with pytest.raises(gentl.AccessDeniedException, match="grants at most"):
         h.create({"serial_number": SERIALS["mono12"]}, config=_privilege(refused))
@@ -94,7 +99,9 @@ def test_module_event_registration_can_be_refused(producer, harvester, tmp_path,
     try:
         tl = p.handle("TLOpen")
         event = ctypes.c_void_p()
-        assert p.code("GCRegisterEvent", tl, EVENT_MODULE, ctypes.byref(event)) == "INVALID_PARAMETER"
+        assert (
+            p.code("GCRegisterEvent", tl, EVENT_MODULE, ctypes.byref(event)) == "INVALID_PARAMETER"
+        )
         assert "refuse module events" in p.last_error()[1]
     finally:
         p.call("GCCloseLib")
@@ -106,13 +113,16 @@ def test_module_event_registration_can_be_refused(producer, harvester, tmp_path,
 def test_a_bad_configuration_names_the_problem(tmp_path):
     path = tmp_path / "bad.json"
     path.write_text('{"devices": [{"preset": "mono12", "access": "everything"}]}')
-    done = run_child(f"""
+    done = run_child(
+        """
         from harvesters.core import Harvester
         from vantix import sim
         h = Harvester(); h.add_file(sim.producer_path()); h.update()
         assert h.device_info_list == [], h.device_info_list
         h.reset()
-    """, env={sim.CONFIG_VARIABLE: str(path)})
+    """,
+        env={sim.CONFIG_VARIABLE: str(path)},
+    )
     assert "devices[0].access: expected one of exclusive, control, read_only" in done.stderr
 
 
@@ -165,7 +175,8 @@ def test_a_lost_device_leaves_the_list_and_returns_as_a_new_connection(producer)
         xml = p.document(remote)
         def write(name, value):
             address = int(re.search('Name="' + name + 'Reg"><Address>(\\w+)<', xml).group(1), 16)
-            p.call("GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(value)), C.byref(C.c_size_t(4)))
+            p.call("GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(value)),
+                   C.byref(C.c_size_t(4)))
         def listed():
             p.call("IFUpdateDeviceList", iface, None, C.c_uint64(0))
             n = C.c_uint32()
@@ -174,11 +185,13 @@ def test_a_lost_device_leaves_the_list_and_returns_as_a_new_connection(producer)
         write("SimulationReturnAfter", 300)
         write("SimulationLoseDevice", 1)
         assert listed() == 0
-        assert p.code("GCReadPort", remote, C.c_uint64(0x100000), C.create_string_buffer(4), C.byref(C.c_size_t(4))) == "IO"
+        assert p.code("GCReadPort", remote, C.c_uint64(0x100000), C.create_string_buffer(4),
+                      C.byref(C.c_size_t(4))) == "IO"
         assert p.code("DevOpenDataStream", dev, b"Stream0", C.byref(C.c_void_p())) == "IO"
         time.sleep(0.4)
         assert listed() == 1
-        assert p.code("GCReadPort", remote, C.c_uint64(0x100000), C.create_string_buffer(4), C.byref(C.c_size_t(4))) == "IO"
+        assert p.code("GCReadPort", remote, C.c_uint64(0x100000), C.create_string_buffer(4),
+                      C.byref(C.c_size_t(4))) == "IO"
         p.call("DevClose", dev)
         dev = p.handle("IFOpenDevice", iface, b"VXS-M12-001", C.c_int32(4))
         p.handle("DevOpenDataStream", dev, b"Stream0")

@@ -11,9 +11,21 @@ from vantix.sim import expected_image
 from .conftest import SERIALS
 
 FORMATS = {
-    "mono12": ["Mono8", "Mono10", "Mono12", "Mono16", "Mono10p", "Mono12p", "Mono10Packed", "Mono12Packed"],
-    "bayer12": [f"Bayer{m}{d}" for m in ("RG", "GR", "GB", "BG")
-                for d in ("8", "10", "12", "10p", "12p", "10Packed", "12Packed")],
+    "mono12": [
+        "Mono8",
+        "Mono10",
+        "Mono12",
+        "Mono16",
+        "Mono10p",
+        "Mono12p",
+        "Mono10Packed",
+        "Mono12Packed",
+    ],
+    "bayer12": [
+        f"Bayer{m}{d}"
+        for m in ("RG", "GR", "GB", "BG")
+        for d in ("8", "10", "12", "10p", "12p", "10Packed", "12Packed")
+    ],
     "rgb8": ["RGB8", "BGR8", "RGBa8", "BGRa8", "YCbCr422_8"],
     "legacy": ["Mono8", "Mono12Packed"],
 }
@@ -35,8 +47,15 @@ def _compare_raw_grouped10(ia, pixel_format: str, sensor: dict) -> None:
     try:
         assert buffer.pixel_format == nm.PixelFormat.get_int_value()
         width, height = buffer.width, buffer.height
-        want = expected_image(pixel_format, width, height, buffer.frame_id,
-                              offset_x=buffer.offset_x, offset_y=buffer.offset_y, **sensor)
+        want = expected_image(
+            pixel_format,
+            width,
+            height,
+            buffer.frame_id,
+            offset_x=buffer.offset_x,
+            offset_y=buffer.offset_y,
+            **sensor,
+        )
         got = np.frombuffer(bytes(buffer.raw_buffer), np.uint8, count=width * height * 3 // 2)
         assert np.array_equal(got, _pack_grouped10(want))
     finally:
@@ -55,12 +74,22 @@ def _fetch_and_compare(ia, pixel_format: str, frames: int = 2) -> None:
             with ia.fetch(timeout=5) as buffer:
                 c = buffer.payload.components[0]
                 assert c.data_format == pixel_format
-                want = expected_image(pixel_format, c.width, c.height, buffer.frame_id,
-                                      offset_x=c.x_offset, offset_y=c.y_offset, **sensor)
+                want = expected_image(
+                    pixel_format,
+                    c.width,
+                    c.height,
+                    buffer.frame_id,
+                    offset_x=c.x_offset,
+                    offset_y=c.y_offset,
+                    **sensor,
+                )
                 got = np.asarray(c.data).reshape(want.shape)
                 assert got.dtype == want.dtype
                 mismatch = np.argwhere(got != want)
-                assert mismatch.size == 0, f"{pixel_format} frame {buffer.frame_id}: first differences at {mismatch[:3].tolist()}"
+                assert mismatch.size == 0, (
+                    f"{pixel_format} frame {buffer.frame_id}: first differences at "
+                    f"{mismatch[:3].tolist()}"
+                )
     finally:
         ia.stop()
 
@@ -79,8 +108,15 @@ def test_every_pixel_format_matches_the_formula(acquirer, preset):
         _fetch_and_compare(ia, pixel_format)
 
 
-@pytest.mark.parametrize("preset, pixel_format", [("mono12", "Mono12p"), ("bayer12", "BayerGB12Packed"),
-                                                  ("rgb8", "BGRa8"), ("legacy", "Mono12Packed")])
+@pytest.mark.parametrize(
+    "preset, pixel_format",
+    [
+        ("mono12", "Mono12p"),
+        ("bayer12", "BayerGB12Packed"),
+        ("rgb8", "BGRa8"),
+        ("legacy", "Mono12Packed"),
+    ],
+)
 def test_a_full_sensor_frame_matches_the_formula(acquirer, preset, pixel_format):
     ia = acquirer(SERIALS[preset])
     ia.remote_device.node_map.PixelFormat.value = pixel_format

@@ -105,7 +105,7 @@ def test_image_format_is_locked_while_acquiring(acquirer):
         assert nm.TLParamsLocked.value == 1
         for name, value in [("Width", 320), ("PixelFormat", "Mono16"), ("OffsetY", 2)]:
             with pytest.raises(genapi.AccessException):
-                setattr(getattr(nm, name), "value", value)
+                getattr(nm, name).value = value
         nm.ExposureTime.value = 2000.0  # not an image-format node
     finally:
         ia.stop()
@@ -118,11 +118,18 @@ def test_read_only_open_refuses_writes_at_the_port(producer):
     try:
         _, _, dev = p.open_first_device(access=ACCESS_READONLY)
         remote = p.handle("DevGetPort", dev)
-        address = int(re.search(r'Name="WidthReg"><Address>(\w+)<', p.document(remote)).group(1), 16)
+        address = int(
+            re.search(r'Name="WidthReg"><Address>(\w+)<', p.document(remote)).group(1), 16
+        )
         value, size = C.c_uint32(), C.c_size_t(4)
         p.call("GCReadPort", remote, C.c_uint64(address), C.byref(value), C.byref(size))
         assert value.value == 2448
-        assert p.code("GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(640)), C.byref(size)) == "ACCESS_DENIED"
+        assert (
+            p.code(
+                "GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(640)), C.byref(size)
+            )
+            == "ACCESS_DENIED"
+        )
         assert "open read-only" in p.last_error()[1]
     finally:
         p.call("GCCloseLib")

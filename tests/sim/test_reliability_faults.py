@@ -18,7 +18,8 @@ def test_unloading_gives_back_what_loading_took():
         import ctypes, _ctypes
         class Info(ctypes.Structure):
             _fields_ = [(n, ctypes.c_size_t) for n in
-                        "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
+                        ("arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks "
+                         "keepcost").split()]
         def load_unload():
             _ctypes.dlclose(_ctypes.dlopen({sim.producer_path()!r}, ctypes.RTLD_LOCAL))
         libc = ctypes.CDLL(None)
@@ -40,7 +41,8 @@ def test_unloading_gives_back_what_loading_took():
 def test_a_lost_camera_returns_with_its_format_unlocked(tmp_path):
     path = tmp_path / "return.json"
     path.write_text(json.dumps({"devices": [{"preset": "mono12", "return_after_ms": 100}]}))
-    done = run_child(f"""
+    done = run_child(
+        f"""
         import os, time
         from harvesters.core import Harvester
         from vantix import sim
@@ -58,5 +60,7 @@ def test_a_lost_camera_returns_with_its_format_unlocked(tmp_path):
         again.Width.value = 128
         print(again.Width.value, flush=True)
         os._exit(0)  # the lost acquirer cannot be destroyed cleanly
-    """, env={sim.CONFIG_VARIABLE: str(path)})
+    """,
+        env={sim.CONFIG_VARIABLE: str(path)},
+    )
     assert done.stdout.split() == ["0", "128"]

@@ -16,10 +16,10 @@ namespace vantix::glue {
 namespace py = pybind11;
 
 // An interned str built once per call site and kept for the process's life.
-#define VANTIX_NAME(text)                                                     \
-    ([]() -> PyObject * {                                                     \
-        static PyObject *const interned = PyUnicode_InternFromString(text);   \
-        return interned;                                                      \
+#define VANTIX_NAME(text)                                                   \
+    ([]() -> PyObject * {                                                   \
+        static PyObject *const interned = PyUnicode_InternFromString(text); \
+        return interned;                                                    \
     }())
 
 // obj.name(*args) through vectorcall: no bound method, no argument tuple.

@@ -66,7 +66,8 @@ public:
         ns["__module__"] = module.attr("__name__");
         ns["__qualname__"] = name;
         ns["__doc__"] = doc;
-        py::handle base = bases.size() ? py::handle(bases[0]) : py::handle((PyObject *)&PyBaseObject_Type);
+        py::handle base =
+            bases.size() ? py::handle(bases[0]) : py::handle((PyObject *)&PyBaseObject_Type);
         cls_ = py::type::of(base)(name, bases, ns);
     }
 
@@ -104,8 +105,8 @@ public:
     template <typename F>
     ClassBuilder &property(const char *name, F &&getter, const char *doc = "") {
         py::cpp_function fget(std::forward<F>(getter), py::name(name), py::is_method(cls_));
-        cls_.attr(name) = py::module_::import("builtins").attr("property")(fget, py::none(),
-                                                                           py::none(), doc);
+        cls_.attr(name) =
+            py::module_::import("builtins").attr("property")(fget, py::none(), py::none(), doc);
         return *this;
     }
 
@@ -203,8 +204,6 @@ inline bool is_finalizing() {
 
 // `except Exception`: false for KeyboardInterrupt, SystemExit and the like,
 // which callers let pass.
-inline bool is_exception(const py::error_already_set &err) {
-    return err.matches(PyExc_Exception);
-}
+inline bool is_exception(const py::error_already_set &err) { return err.matches(PyExc_Exception); }
 
 }  // namespace vantix::glue

@@ -63,8 +63,7 @@ inline py::object getattr_or(const py::handle &obj, const char *name, py::object
                              Absent absent = Absent::attribute_error) {
     PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
     if (value) return py::reinterpret_steal<py::object>(value);
-    const auto counted =
-        absent == Absent::any_exception ? PyExc_Exception : PyExc_AttributeError;
+    const auto counted = absent == Absent::any_exception ? PyExc_Exception : PyExc_AttributeError;
     if (!PyErr_ExceptionMatches(counted)) throw py::error_already_set();
     PyErr_Clear();
     return fallback;

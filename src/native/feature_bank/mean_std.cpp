@@ -64,8 +64,8 @@ void mean_std_range(const T *const *samples, std::size_t n, std::size_t begin, s
 }  // namespace
 
 template <typename T, typename Acc>
-void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps,
-              Acc *mean, Acc *sd, unsigned threads) {
+void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps, Acc *mean,
+              Acc *sd, unsigned threads) {
     if (n == 0 || d == 0) return;
     std::size_t parts = std::max(1u, threads);
     if (n * d < kMinParallel) parts = 1;

@@ -18,7 +18,7 @@ namespace vantix::stats {
 // input and double otherwise. mean and sd receive d elements each. threads is
 // an upper bound; small inputs are done on the calling thread.
 template <typename T, typename Acc>
-void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps,
-              Acc *mean, Acc *sd, unsigned threads);
+void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps, Acc *mean,
+              Acc *sd, unsigned threads);
 
 }  // namespace vantix::stats

@@ -68,8 +68,7 @@ Stats run_kernel(const std::vector<py::array> &samples, double floor, double eps
 
 // The same dtype, shape and byte order as `first`.
 bool same_layout(const py::array &a, const py::array &first) {
-    return a.ndim() == first.ndim() &&
-           std::equal(a.shape(), a.shape() + a.ndim(), first.shape()) &&
+    return a.ndim() == first.ndim() && std::equal(a.shape(), a.shape() + a.ndim(), first.shape()) &&
            a.dtype().kind() == first.dtype().kind() && a.itemsize() == first.itemsize() &&
            a.dtype().byteorder() == first.dtype().byteorder();
 }
@@ -98,24 +97,24 @@ std::optional<Stats> run_for_dtype(const std::vector<py::array> &samples, double
     const py::dtype dtype = samples.front().dtype();
     const auto size = dtype.itemsize();
     switch (dtype.kind()) {
-    case 'f':
-        if (size == 4) return run_kernel<float, float>(samples, floor, eps);
-        if (size == 8) return run_kernel<double, double>(samples, floor, eps);
-        return {};
-    case 'i':
-        if (size == 1) return run_kernel<std::int8_t, double>(samples, floor, eps);
-        if (size == 2) return run_kernel<std::int16_t, double>(samples, floor, eps);
-        if (size == 4) return run_kernel<std::int32_t, double>(samples, floor, eps);
-        if (size == 8) return run_kernel<std::int64_t, double>(samples, floor, eps);
-        return {};
-    case 'u':
-        if (size == 1) return run_kernel<std::uint8_t, double>(samples, floor, eps);
-        if (size == 2) return run_kernel<std::uint16_t, double>(samples, floor, eps);
-        if (size == 4) return run_kernel<std::uint32_t, double>(samples, floor, eps);
-        if (size == 8) return run_kernel<std::uint64_t, double>(samples, floor, eps);
-        return {};
-    default:
-        return {};
+        case 'f':
+            if (size == 4) return run_kernel<float, float>(samples, floor, eps);
+            if (size == 8) return run_kernel<double, double>(samples, floor, eps);
+            return {};
+        case 'i':
+            if (size == 1) return run_kernel<std::int8_t, double>(samples, floor, eps);
+            if (size == 2) return run_kernel<std::int16_t, double>(samples, floor, eps);
+            if (size == 4) return run_kernel<std::int32_t, double>(samples, floor, eps);
+            if (size == 8) return run_kernel<std::int64_t, double>(samples, floor, eps);
+            return {};
+        case 'u':
+            if (size == 1) return run_kernel<std::uint8_t, double>(samples, floor, eps);
+            if (size == 2) return run_kernel<std::uint16_t, double>(samples, floor, eps);
+            if (size == 4) return run_kernel<std::uint32_t, double>(samples, floor, eps);
+            if (size == 8) return run_kernel<std::uint64_t, double>(samples, floor, eps);
+            return {};
+        default:
+            return {};
     }
 }
 
@@ -175,10 +174,10 @@ PYBIND11_MODULE(feature_bank, m) {
 
     glue::ClassBuilder(m, "FeatureBank", py::make_tuple(), kClassDoc)
         .init(&init, py::arg("mean"), py::arg("std"))
-        .classmethod("build", &build, py::arg("features"),
-                     py::arg("std_floor") = kStdFloor,
+        .classmethod("build", &build, py::arg("features"), py::arg("std_floor") = kStdFloor,
                      "양품 특징 배열 목록에서 요소별 평균과 (하한을 둔) 표준편차로 만든다.")
-        .method("to_arrays", &to_arrays, "{\"mean\": 평균, \"std\": 표준편차} 사전 (배열은 복사하지 않음).")
+        .method("to_arrays", &to_arrays,
+                "{\"mean\": 평균, \"std\": 표준편차} 사전 (배열은 복사하지 않음).")
         .classmethod("from_arrays", &from_arrays, py::arg("arrays"),
                      "to_arrays() 의 사전에서 복원한다 (배열은 float32 로 복사).")
         .finish();

@@ -29,7 +29,8 @@ long info_long(py::handle raw, const char *name) { return py::int_(raw.attr(name
 // Bytes of `samples` samples of the format as sent.
 std::size_t payload_bytes(const px::Format &f, std::size_t samples) {
     std::size_t bytes = 0;
-    if (f.packing != px::Packing::none) return px::packed_size(f.packing, f.bits, samples, bytes) ? bytes : 0;
+    if (f.packing != px::Packing::none)
+        return px::packed_size(f.packing, f.bits, samples, bytes) ? bytes : 0;
     return samples * (f.bits > 8 ? 2 : 1);
 }
 
@@ -62,9 +63,9 @@ py::object read_image(py::handle raw) {
     image.attr("width") = width;
     image.attr("height") = height;
     image.attr("data_format") = name;
-    image.attr("raw_data") = np.attr("frombuffer")(raw.attr("raw_buffer"), np.attr("uint8"),
-                                                   py::arg("count") = count,
-                                                   py::arg("offset") = offset);
+    image.attr("raw_data") =
+        np.attr("frombuffer")(raw.attr("raw_buffer"), np.attr("uint8"), py::arg("count") = count,
+                              py::arg("offset") = offset);
     return image;
 }
 

@@ -42,8 +42,8 @@ py::tuple open_acquirer(py::object h, py::object index);
 // last one to leave resets it.
 struct SharedHarvester {
     py::object harvester;
-    long loaded;         // producers that registered
-    py::list failures;   // why the others did not
+    long loaded;        // producers that registered
+    py::list failures;  // why the others did not
 };
 // Raises CameraError unless the library at `path` exports every entry point
 // that harvesters and genicam call (OSError when it is no loadable library).

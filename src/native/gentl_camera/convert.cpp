@@ -179,8 +179,8 @@ Geometry geometry(py::handle component, const std::string &name) {
     const auto width = dimension(w), height = dimension(h);
     std::size_t pixels = 0;
     if (!width || !height ||
-        __builtin_mul_overflow(static_cast<std::size_t>(*width),
-                               static_cast<std::size_t>(*height), &pixels) ||
+        __builtin_mul_overflow(static_cast<std::size_t>(*width), static_cast<std::size_t>(*height),
+                               &pixels) ||
         pixels > static_cast<std::size_t>(PY_SSIZE_T_MAX) / 4)
         fail(kSizeMismatch + g.name + " " + g.size + " is not an image size");
     g.width = *width;
@@ -205,8 +205,7 @@ enum class Form { bytes, words, packed };
 //   8-bit: uint8, one per sample.
 //   9..16-bit: uint16, or their raw little-endian bytes as uint8.
 //   packed: uint16 as the library expanded them, or the raw packed bytes.
-Form check_samples(const Payload &p, const px::Format &f, const Geometry &g,
-                   std::size_t count) {
+Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std::size_t count) {
     const std::string what = g.name + " " + g.size;
     if (g.pixels == 0)
         fail(kSizeMismatch + what + " has no pixels, got " + std::to_string(p.n) + " " +
@@ -230,8 +229,7 @@ Form check_samples(const Payload &p, const px::Format &f, const Geometry &g,
     const std::size_t expected = raw_words ? 2 * count : count;
     if (p.n < expected)
         fail(kSizeMismatch + what + " needs " + std::to_string(count) + " " +
-             (f.bits > 8 ? std::string("uint16 values (or ") + std::to_string(2 * count) +
-                               " bytes)"
+             (f.bits > 8 ? std::string("uint16 values (or ") + std::to_string(2 * count) + " bytes)"
                          : std::string("uint8 values")) +
              ", got " + std::to_string(p.n) + " " + dtype_name(p.itemsize));
     if (p.n > expected) too_large(what, p.n, expected, g.pixels);
@@ -241,12 +239,12 @@ Form check_samples(const Payload &p, const px::Format &f, const Geometry &g,
 px::Format parse(const std::string &name) {
     px::Format f;
     switch (px::parse_format(name, f)) {
-    case px::ParseResult::ok:
-        return f;
-    case px::ParseResult::unsupported_packing:
-        fail(kUnsupportedPacking + name + kPackedDepths + kUnsupportedPackingHint);
-    default:
-        fail(kUnsupportedFormat + shown(name) + kUnsupportedFormatHint);
+        case px::ParseResult::ok:
+            return f;
+        case px::ParseResult::unsupported_packing:
+            fail(kUnsupportedPacking + name + kPackedDepths + kUnsupportedPackingHint);
+        default:
+            fail(kUnsupportedFormat + shown(name) + kUnsupportedFormatHint);
     }
 }
 
@@ -281,12 +279,12 @@ py::object mono_to_bgr(const Payload &p, const px::Format &f, const Geometry &g)
     const Form form = check_samples(p, f, g, g.pixels);
     return filled(g, true, [&](std::uint8_t *dst) {
         switch (form) {
-        case Form::bytes:
-            return px::to_bgr8(p.bytes(), p.byte_len(), px::Order::grey, dst, g.pixels);
-        case Form::words:
-            return px::shift_bgr(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels);
-        default:
-            return px::unpack_bgr(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
+            case Form::bytes:
+                return px::to_bgr8(p.bytes(), p.byte_len(), px::Order::grey, dst, g.pixels);
+            case Form::words:
+                return px::shift_bgr(p.bytes(), p.byte_len(), f.bits - 8, dst, g.pixels);
+            default:
+                return px::unpack_bgr(p.bytes(), p.byte_len(), f.packing, f.bits, dst, g.pixels);
         }
     });
 }
@@ -295,17 +293,17 @@ py::object colour_to_bgr(const Payload &p, const px::Format &f, const Geometry &
     check_samples(p, f, g, g.pixels * f.channels());
     px::Order order = px::Order::bgr;
     switch (f.layout) {
-    case px::Layout::rgb:
-        order = px::Order::rgb;
-        break;
-    case px::Layout::rgba:
-        order = px::Order::rgba;
-        break;
-    case px::Layout::bgra:
-        order = px::Order::bgra;
-        break;
-    default:
-        break;
+        case px::Layout::rgb:
+            order = px::Order::rgb;
+            break;
+        case px::Layout::rgba:
+            order = px::Order::rgba;
+            break;
+        case px::Layout::bgra:
+            order = px::Order::bgra;
+            break;
+        default:
+            break;
     }
     return filled(g, true, [&](std::uint8_t *dst) {
         return px::to_bgr8(p.bytes(), p.byte_len(), order, dst, g.pixels);
@@ -357,8 +355,8 @@ std::optional<px::Mosaic> bilinear_mosaic(py::object cv2, py::object code) {
 // Demosaics at 8 bits: deeper samples are shifted down first (fused into
 // the bilinear demosaic, a separate pass before OpenCV's others), because
 // OpenCV's 16-bit demosaic has no vector path.
-py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f,
-                        const Geometry &g, const std::string &name) {
+py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f, const Geometry &g,
+                        const std::string &name) {
     const Form form = check_samples(p, f, g, g.pixels);
     py::object cv2 = py::module_::import("cv2");
     py::object code = bayer_code(self, cv2, f, name);
@@ -417,12 +415,12 @@ py::object to_bgr(py::object self, py::object component, py::object pixel_format
              glue::str(array->dtype()));
     const Payload p = contiguous(*array, itemsize);
     switch (f.layout) {
-    case px::Layout::mono:
-        return mono_to_bgr(p, f, g);
-    case px::Layout::bayer:
-        return bayer_to_bgr(self, p, f, g, name);
-    default:
-        return colour_to_bgr(p, f, g);
+        case px::Layout::mono:
+            return mono_to_bgr(p, f, g);
+        case px::Layout::bayer:
+            return bayer_to_bgr(self, p, f, g, name);
+        default:
+            return colour_to_bgr(p, f, g);
     }
 }
 

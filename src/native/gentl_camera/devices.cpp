@@ -32,17 +32,48 @@ constexpr const char *kRecordFields[] = {"vendor", "model", "serial_number", "tl
 // pointer for one a library lacks and crashes on the first call through it,
 // so a library without all of them is refused before it is registered.
 constexpr const char *kProducerEntryPoints[] = {
-    "GCGetInfo", "GCGetLastError", "GCInitLib", "GCCloseLib", "GCReadPort", "GCWritePort",
-    "GCGetPortInfo", "GCRegisterEvent", "GCGetNumPortURLs", "GCGetPortURLInfo",
-    "EventGetData", "EventGetInfo", "EventFlush",
-    "TLOpen", "TLClose", "TLGetNumInterfaces", "TLGetInterfaceID", "TLOpenInterface",
+    "GCGetInfo",
+    "GCGetLastError",
+    "GCInitLib",
+    "GCCloseLib",
+    "GCReadPort",
+    "GCWritePort",
+    "GCGetPortInfo",
+    "GCRegisterEvent",
+    "GCGetNumPortURLs",
+    "GCGetPortURLInfo",
+    "EventGetData",
+    "EventGetInfo",
+    "EventFlush",
+    "TLOpen",
+    "TLClose",
+    "TLGetNumInterfaces",
+    "TLGetInterfaceID",
+    "TLOpenInterface",
     "TLUpdateInterfaceList",
-    "IFClose", "IFGetInfo", "IFGetNumDevices", "IFGetDeviceID", "IFUpdateDeviceList",
-    "IFGetDeviceInfo", "IFOpenDevice",
-    "DevGetPort", "DevGetNumDataStreams", "DevGetDataStreamID", "DevOpenDataStream",
-    "DevGetInfo", "DevClose",
-    "DSAnnounceBuffer", "DSFlushQueue", "DSStartAcquisition", "DSStopAcquisition", "DSGetInfo",
-    "DSClose", "DSRevokeBuffer", "DSQueueBuffer", "DSGetBufferInfo", "DSGetBufferChunkData",
+    "IFClose",
+    "IFGetInfo",
+    "IFGetNumDevices",
+    "IFGetDeviceID",
+    "IFUpdateDeviceList",
+    "IFGetDeviceInfo",
+    "IFOpenDevice",
+    "DevGetPort",
+    "DevGetNumDataStreams",
+    "DevGetDataStreamID",
+    "DevOpenDataStream",
+    "DevGetInfo",
+    "DevClose",
+    "DSAnnounceBuffer",
+    "DSFlushQueue",
+    "DSStartAcquisition",
+    "DSStopAcquisition",
+    "DSGetInfo",
+    "DSClose",
+    "DSRevokeBuffer",
+    "DSQueueBuffer",
+    "DSGetBufferInfo",
+    "DSGetBufferChunkData",
 };
 constexpr std::size_t kMissingShown = 3;  // entry points named in the message
 
@@ -131,8 +162,9 @@ private:
 py::object create_acquirer(py::object h, const py::int_ &index, py::object config) {
     SigintKeeper sigint;
     try {
-        py::object ia = with_context(glue::global("_tolerate_unsupported_module_events")(),
-                                     [&] { return h.attr("create")(index, py::arg("config") = config); });
+        py::object ia = with_context(glue::global("_tolerate_unsupported_module_events")(), [&] {
+            return h.attr("create")(index, py::arg("config") = config);
+        });
         sigint.restore();
         return ia;
     } catch (py::error_already_set &) {
@@ -173,18 +205,16 @@ py::list device_list(const py::object &devices) {
     py::str unknown("?");
     for (py::handle d : devices)
         listed.append(glue::str(read_or(d, "vendor", unknown)) + "/" +
-                      glue::str(read_or(d, "model", unknown)) + "(sn=" +
-                      glue::str(read_or(d, "serial_number", unknown)) + ")");
+                      glue::str(read_or(d, "model", unknown)) +
+                      "(sn=" + glue::str(read_or(d, "serial_number", unknown)) + ")");
     return listed;
 }
 
 // "available", "devices" and "reason" of an enumeration, from a harvester
 // with the producers registered.
-void describe_devices(const SharedHarvester &shared, std::size_t producer_count,
-                      py::dict result) {
+void describe_devices(const SharedHarvester &shared, std::size_t producer_count, py::dict result) {
     if (shared.loaded == 0) {  // no producer to ask: the cabling is not the question
-        result["reason"] =
-            none_registered(producer_count) + " - " + glue::str(shared.failures[0]);
+        result["reason"] = none_registered(producer_count) + " - " + glue::str(shared.failures[0]);
         return;
     }
     result["available"] = true;
@@ -199,7 +229,6 @@ void describe_devices(const SharedHarvester &shared, std::size_t producer_count,
     result["devices"] = devices;
     if (devices.empty()) result["reason"] = kEnumNoDevice;
 }
-
 
 }  // namespace
 
@@ -318,7 +347,8 @@ py::int_ select_device(py::object self, py::object devices) {
                      " was requested but only " + std::to_string(count) + " device(s) matched");
 
     const long position = idx->cast<long>();
-    const long chosen = matches[static_cast<std::size_t>(position < 0 ? position + count : position)];
+    const long chosen =
+        matches[static_cast<std::size_t>(position < 0 ? position + count : position)];
     py::handle d = devices[py::int_(chosen)];
     py::dict info;
     for (const char *field : {"vendor", "model", "serial_number", "tl_type"})
@@ -348,10 +378,9 @@ py::tuple open_acquirer(py::object h, py::object index) {
             last = err;
         }
     }
-    const std::string message = kAllRefusedHead +
-                                glue::str(py::list(privileges)) + kAllRefusedMiddle +
-                                (last ? glue::str(last->value()) : std::string("None")) +
-                                kAllRefusedTail;
+    const std::string message =
+        kAllRefusedHead + glue::str(py::list(privileges)) + kAllRefusedMiddle +
+        (last ? glue::str(last->value()) : std::string("None")) + kAllRefusedTail;
     if (last) camera_error(message, *last);
     camera_error(message);
 }

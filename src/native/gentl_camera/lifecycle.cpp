@@ -30,8 +30,7 @@ constexpr const char *kLogBuffersRaised =
 constexpr const char *kLogConnected = "GentlCamera connected: %s";
 constexpr const char *kLogNotClosed =
     "GentlCamera %s was dropped without close(): releasing its device now";
-constexpr const char *kBadBufferCount =
-    "num_buffers must be a whole number from 1 to 1024, got ";
+constexpr const char *kBadBufferCount = "num_buffers must be a whole number from 1 to 1024, got ";
 constexpr long kMaxBuffers = 1024;
 constexpr const char *kLogStopFailed = "ImageAcquirer.%s 실패(무시)";
 constexpr const char *kLogResetFailed = "Harvester.reset 실패(무시)";
@@ -77,7 +76,8 @@ void release_step(py::handle ia, const char *step) {
 // Producer registration, device check and selection, and the acquirer
 // (open() up to the acquirer). Leaves the shared harvester in _harvester.
 void connect(py::object self, py::object harvester_cls) {
-    py::object producers = glue::global("discover_producers")(self.attr("params").attr("get")("cti_path"));
+    py::object producers =
+        glue::global("discover_producers")(self.attr("params").attr("get")("cti_path"));
     if (!truthy(producers)) camera_error(kNoProducer);
     const SharedHarvester shared = share_harvester(harvester_cls, producers, Registration::open);
     py::object h = shared.harvester;
@@ -89,18 +89,20 @@ void connect(py::object self, py::object harvester_cls) {
         if (!ia.is_none()) glue::ignoring_exceptions([&] { ia.attr("destroy")(); });
         release_quietly(h);
     };
-    guarded(kOpenFailed, [&] {
-        if (shared.loaded == 0)
-            camera_error(none_registered(py::len(producers)));
-        py::object devices = h.attr("device_info_list");
-        if (py::len(devices) == 0) camera_error(std::to_string(shared.loaded) + kNoDeviceTail);
-        py::object idx = self.attr("_select_device")(devices);
-        py::tuple opened = glue::global("_open_acquirer")(h, idx);
-        self.attr("_ia") = opened[0];
-        self.attr("_privilege") = opened[1];
-        if (!py::object(opened[1]).equal(py::str(kExclusive)))
-            glue::log(logger(), "warning", kLogWeakAccess, opened[1]);
-    }, undo);
+    guarded(
+        kOpenFailed,
+        [&] {
+            if (shared.loaded == 0) camera_error(none_registered(py::len(producers)));
+            py::object devices = h.attr("device_info_list");
+            if (py::len(devices) == 0) camera_error(std::to_string(shared.loaded) + kNoDeviceTail);
+            py::object idx = self.attr("_select_device")(devices);
+            py::tuple opened = glue::global("_open_acquirer")(h, idx);
+            self.attr("_ia") = opened[0];
+            self.attr("_privilege") = opened[1];
+            if (!py::object(opened[1]).equal(py::str(kExclusive)))
+                glue::log(logger(), "warning", kLogWeakAccess, opened[1]);
+        },
+        undo);
     self.attr("_harvester") = h;
 }
 
@@ -122,7 +124,8 @@ void set_buffer_count(py::object self, py::object ia) {
     py::object minimum = safe_info(ia, "min_num_buffers");
     if (PyLong_Check(minimum.ptr()) && requested < minimum) {
         // Only a count the user chose is worth a warning.
-        const char *level = truthy(params.attr("__contains__")("num_buffers")) ? "warning" : "debug";
+        const char *level =
+            truthy(params.attr("__contains__")("num_buffers")) ? "warning" : "debug";
         glue::log(logger(), level, kLogBuffersRaised, requested, minimum, minimum);
         requested = py::int_(minimum);
     }
@@ -196,12 +199,15 @@ void open(py::object self) {
         });
     guarded(kOpenFailed, [&] { connect(self, harvester_cls); }, [] {});
 
-    guarded(kInitFailed, [&] {
-        set_buffer_count(self, self.attr("_ia"));
-        self.attr("_apply_features")();
-        self.attr("_apply_trigger_mode")(self.attr("_trigger_mode"));
-        start_acquisition(self);
-    }, [&] { self.attr("close")(); });
+    guarded(
+        kInitFailed,
+        [&] {
+            set_buffer_count(self, self.attr("_ia"));
+            self.attr("_apply_features")();
+            self.attr("_apply_trigger_mode")(self.attr("_trigger_mode"));
+            start_acquisition(self);
+        },
+        [&] { self.attr("close")(); });
 
     self.attr("_opened") = true;
     glue::log(logger(), "info", kLogConnected, self.attr("_device_info"));
@@ -251,7 +257,8 @@ void finalize(py::object self) {
             py::getattr(self, "_harvester", py::none()).is_none())
             return;
         if (glue::is_finalizing()) return;  // at exit the process gives everything back
-        glue::log(logger(), "warning", kLogNotClosed, py::getattr(self, "_device_info", py::none()));
+        glue::log(logger(), "warning", kLogNotClosed,
+                  py::getattr(self, "_device_info", py::none()));
         self.attr("close")();
     } catch (py::error_already_set &err) {
         err.discard_as_unraisable("GentlCamera.__del__");

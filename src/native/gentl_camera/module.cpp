@@ -81,8 +81,9 @@ PYBIND11_MODULE(gentl_camera, m) {
     m.attr("_SHARED_HARVESTERS") = py::dict();
     m.attr("_HARVESTERS_LOCK") = m.attr("threading").attr("Lock")();
 
-    m.def("_safe_info", [](py::object obj, const char *name) { return cam::safe_info(obj, name); },
-          py::arg("obj"), py::arg("name"), "getattr(obj, name), 읽다가 예외가 나면 None.");
+    m.def(
+        "_safe_info", [](py::object obj, const char *name) { return cam::safe_info(obj, name); },
+        py::arg("obj"), py::arg("name"), "getattr(obj, name), 읽다가 예외가 나면 None.");
     m.def("enumerate_devices", &cam::enumerate_devices, py::arg("cti_path") = py::none(),
           "카메라를 열지 않고 장치 목록을 돌려준다: {\"devices\": [...], \"available\": bool, "
           "\"reason\": str|None}. 일반적인 실패로는 예외를 내지 않는다.");

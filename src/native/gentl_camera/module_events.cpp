@@ -74,9 +74,7 @@ bool exit_block(py::object, py::object, py::object, py::object) {
 
 }  // namespace
 
-py::object tolerate_unsupported_module_events() {
-    return glue::global("_ModuleEventTolerance")();
-}
+py::object tolerate_unsupported_module_events() { return glue::global("_ModuleEventTolerance")(); }
 
 void add_module_events(py::module_ &m) {
     glue::ClassBuilder(m, "_ModuleEventTolerance", py::make_tuple(),

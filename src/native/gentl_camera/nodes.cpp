@@ -56,7 +56,8 @@ void write_value(py::handle node, py::handle value) {
             as_int = py::module_::import("operator").attr("index")(value);
         } catch (py::error_already_set &err) {
             if (!err.matches(PyExc_TypeError)) throw;
-            as_int = py::module_::import("builtins").attr("round")(py::float_(py::reinterpret_borrow<py::object>(value)));
+            as_int = py::module_::import("builtins")
+                         .attr("round")(py::float_(py::reinterpret_borrow<py::object>(value)));
         }
         node.attr("value") = as_int;
     } else if (kind == "IFloat") {
@@ -93,7 +94,9 @@ void apply_setting(py::object self, py::handle key, py::handle value, py::handle
             glue::log(logger(), "warning", kLogSetIgnored, name, value, failure_reason(err));
         }
     }
-    if (!found) glue::log(logger(), "warning", kLogNoCandidate, key, py::list(py::reinterpret_borrow<py::object>(candidates)));
+    if (!found)
+        glue::log(logger(), "warning", kLogNoCandidate, key,
+                  py::list(py::reinterpret_borrow<py::object>(candidates)));
 }
 
 // Manual control for a continuous-valued setting: its automatic mode off,

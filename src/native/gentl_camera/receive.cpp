@@ -22,8 +22,8 @@ py::dict frame_info(py::object self, py::handle buffer, py::handle component,
     py::object buffer_format = py::str(read_or(component, "data_format", py::str("")));
     const bool have_node_format = truthy(node_format);
     py::dict info;
-    info["pixel_format"] = have_node_format ? py::reinterpret_borrow<py::object>(node_format)
-                                            : buffer_format;
+    info["pixel_format"] =
+        have_node_format ? py::reinterpret_borrow<py::object>(node_format) : buffer_format;
     info["device_serial"] = self.attr("_device_info").attr("get")("serial_number");
     if (have_node_format && node_format.not_equal(buffer_format))
         info["buffer_pixel_format"] = buffer_format;
@@ -55,7 +55,7 @@ py::object fetch_complete(py::object ia, py::object timeout_s) {
         if (!buffer.is_none()) return buffer;
         const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
         if (seconds > 0 && left <= 0) break;  // the wait timed out
-        ++incomplete;  // None before the time-out: an incomplete buffer
+        ++incomplete;                         // None before the time-out: an incomplete buffer
         if (seconds > 0) timeout = py::float_(left);
     }
     if (incomplete > 0) glue::log(logger(), "warning", kLogIncomplete, timeout_s, incomplete);
@@ -95,12 +95,13 @@ py::object receive_frame(py::object self, py::object timeout_s) {
         self.attr("_execute_node")(kTriggerCommand);
     py::object node_format = self.attr("_node_pixel_format")();
 
-    py::object fetched = glue::try_except(
-        [&] { return fetch_complete(self.attr("_ia"), timeout_s); },
-        [](const py::error_already_set &err) -> py::object {
-            if (truthy(glue::global("_is_timeout")(err.value()))) return py::none();
-            camera_error(kAcquisitionFailed + glue::str(err.value()), err);
-        });
+    py::object fetched =
+        glue::try_except([&] { return fetch_complete(self.attr("_ia"), timeout_s); },
+                         [](const py::error_already_set &err) -> py::object {
+                             if (truthy(glue::global("_is_timeout")(err.value())))
+                                 return py::none();
+                             camera_error(kAcquisitionFailed + glue::str(err.value()), err);
+                         });
     if (fetched.is_none()) return py::none();
 
     auto convert = [&](py::handle buffer, py::object component) -> py::object {

@@ -22,9 +22,7 @@ constexpr const char *kDefaultActivation = "RisingEdge";
 
 // The host's TriggerMode member for a member, its value or its name, as
 // the host reads them; CameraError for anything else.
-py::object coerce_mode(py::object mode) {
-    return glue::global("TriggerMode").attr("coerce")(mode);
-}
+py::object coerce_mode(py::object mode) { return glue::global("TriggerMode").attr("coerce")(mode); }
 
 py::list supported_selectors(py::handle node) {
     return glue::try_except([&] { return py::list(node.attr("symbolics")); },
@@ -82,7 +80,8 @@ void apply_trigger_mode(py::object self, py::object mode) {
         try_set_node(self, "TriggerSource", py::str("Software"), false);
     } else if (mode.equal(modes.attr("HARDWARE"))) {
         py::object params = self.attr("params");
-        try_set_node(self, "TriggerSource", params.attr("get")("trigger_line", kDefaultLine), false);
+        try_set_node(self, "TriggerSource", params.attr("get")("trigger_line", kDefaultLine),
+                     false);
         try_set_node(self, "TriggerActivation",
                      params.attr("get")("trigger_activation", kDefaultActivation), false);
     } else {

@@ -63,9 +63,8 @@ void probe(const py::object &self, const py::object &client, py::dict report) {
     report["responding"] = true;
     report["ok"] = true;
     // A response without a first register value still passes the test.
-    glue::ignoring_exceptions([&] {
-        report["read_value"] = glue::to_int(response->attr("registers")[py::int_(0)]);
-    });
+    glue::ignoring_exceptions(
+        [&] { report["read_value"] = glue::to_int(response->attr("registers")[py::int_(0)]); });
     report["message"] = kTestPassed + reported_endpoint(report) + " (unit " + unit_text + ")";
 }
 

@@ -21,7 +21,9 @@ py::object host(py::object self) {
     return glue::to_str(param(self, VANTIX_NAME("host"), py::str("127.0.0.1")));
 }
 
-py::object port(py::object self) { return glue::to_int(param(self, VANTIX_NAME("port"), py::int_(502))); }
+py::object port(py::object self) {
+    return glue::to_int(param(self, VANTIX_NAME("port"), py::int_(502)));
+}
 
 py::object unit_id(py::object self) {
     return glue::to_int(param(self, VANTIX_NAME("unit_id"), py::int_(1)));

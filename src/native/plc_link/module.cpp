@@ -29,7 +29,8 @@ PYBIND11_MODULE(plc_link, m) {
     m.attr("_VERDICT_CODE") = codes;
     m.attr("logger") = m.attr("logging").attr("getLogger")(plc::kLoggerName);
 
-    glue::ClassBuilder builder(m, "PlcLinkSink", py::make_tuple(m.attr("ResultSink")), plc::kClassDoc);
+    glue::ClassBuilder builder(m, "PlcLinkSink", py::make_tuple(m.attr("ResultSink")),
+                               plc::kClassDoc);
     plc::sink_class = builder.cls().inc_ref();
     builder.init(&plc::init, py::arg("params") = py::none())
         .property("host", &plc::host, "PLC 주소: str(params[\"host\"]), 기본 \"127.0.0.1\".")
@@ -41,7 +42,8 @@ PYBIND11_MODULE(plc_link, m) {
                 "결과 하나의 (레지스터, 값) 목록: 판정, 점수, 시퀀스, 제품 해시 순.")
         .method("open", &plc::open_link, "연결한다. pymodbus 가 없으면 시뮬레이션 모드.")
         .method("_make_client", &plc::make_client, "새 ModbusTcpClient (연결하지 않음).")
-        .method("_try_connect", &plc::try_connect, "현재 클라이언트로 연결을 시도한다 (예외 없이 bool).")
+        .method("_try_connect", &plc::try_connect,
+                "현재 클라이언트로 연결을 시도한다 (예외 없이 bool).")
         .method("_reconnect", &plc::reconnect, "클라이언트를 새로 만들어 다시 연결한다.")
         .method("close", &plc::close_link, "클라이언트를 닫고 버린다. 여러 번 불러도 된다.")
         .method("send", &plc::send, py::arg("result"), py::arg("context"),
@@ -55,5 +57,5 @@ PYBIND11_MODULE(plc_link, m) {
         .finish();
     py::object cls = builder.cls();
     plc::own = {glue::own_member(cls, "_reg"), glue::own_member(cls, "_build_writes"),
-           glue::own_member(cls, "_write_all"), glue::own_member(cls, "unit_id")};
+                glue::own_member(cls, "_write_all"), glue::own_member(cls, "unit_id")};
 }

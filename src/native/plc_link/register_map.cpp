@@ -41,10 +41,11 @@ std::string out_of_range_message(const char *key, const py::object &value, bool 
 
 // The product id's hash; a None context carries no id, as an empty one does.
 long product_hash_of(const py::object &context) {
-    py::object pid = context.is_none()
-                         ? py::str("")
-                         : glue::to_str(glue::call_method(context, VANTIX_NAME("get"),
-                                                          {VANTIX_NAME("product_id"), py::str("")}));
+    py::object pid =
+        context.is_none()
+            ? py::str("")
+            : glue::to_str(glue::call_method(context, VANTIX_NAME("get"),
+                                             {VANTIX_NAME("product_id"), py::str("")}));
     Py_ssize_t size = 0;
     const char *utf8 = PyUnicode_AsUTF8AndSize(pid.ptr(), &size);
     if (!utf8) throw py::error_already_set();
@@ -89,9 +90,8 @@ py::list build_writes(py::object self, py::object result, py::object context) {
     const double p = PyFloat_AsDouble(product.ptr());
     if (p == -1.0 && PyErr_Occurred()) throw py::error_already_set();
     const long score_int = scaled_score(p);
-    py::object verdict_code = glue::call_method(
-        glue::global("_VERDICT_CODE"), VANTIX_NAME("get"),
-        {result.attr(VANTIX_NAME("verdict")), py::int_(3)});
+    py::object verdict_code = glue::call_method(glue::global("_VERDICT_CODE"), VANTIX_NAME("get"),
+                                                {result.attr(VANTIX_NAME("verdict")), py::int_(3)});
 
     py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
     py::object v_reg = reg_of(self, overridden, kVerdictRegister);

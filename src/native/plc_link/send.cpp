@@ -36,10 +36,12 @@ std::string render_writes(const py::handle &writes) {
 void send(py::object self, py::object result, py::object context) {
     // Any int, as (_seq + 1) & 65535 would take it: only its low bits count.
     const unsigned long long seq = PyLong_AsUnsignedLongLongMask(self.attr("_seq").ptr());
-    if (seq == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw py::error_already_set();
+    if (seq == static_cast<unsigned long long>(-1) && PyErr_Occurred())
+        throw py::error_already_set();
     self.attr("_seq") = next_sequence(seq);
     py::object writes;
-    if (py::object overridden = glue::override_of(self, VANTIX_NAME("_build_writes"), own.build_writes))
+    if (py::object overridden =
+            glue::override_of(self, VANTIX_NAME("_build_writes"), own.build_writes))
         writes = overridden(result, context);
     else
         writes = build_writes(self, result, context);
@@ -57,7 +59,8 @@ void send(py::object self, py::object result, py::object context) {
 
     // The one per-result call that runs the C++ directly when not overridden.
     auto write_all_of = [&] {
-        if (py::object overridden = glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
+        if (py::object overridden =
+                glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
             overridden(writes);
         else
             write_all(self, writes);

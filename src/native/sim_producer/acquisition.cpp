@@ -27,7 +27,9 @@ bool same_picture(const Frame &a, const Frame &b) {
 class Acquisition {
 public:
     explicit Acquisition(std::shared_ptr<Stream> stream)
-        : stream_(std::move(stream)), s_(*stream_), camera_(*s_.camera),
+        : stream_(std::move(stream)),
+          s_(*stream_),
+          camera_(*s_.camera),
           random_(static_cast<std::uint32_t>(std::hash<std::string>()(camera_.config.serial))) {}
 
     void run(Lock &lock) {
@@ -46,8 +48,10 @@ private:
     }
 
     void wait(Lock &lock, Clock::time_point until) {
-        if (until == Clock::time_point::max()) camera_.changed.wait(lock);
-        else camera_.changed.wait_until(lock, until);
+        if (until == Clock::time_point::max())
+            camera_.changed.wait(lock);
+        else
+            camera_.changed.wait_until(lock, until);
     }
 
     // Renders `frame` into the first queued buffer, as the pending frame;
@@ -57,14 +61,16 @@ private:
         Buffer *buffer = s_.input.front();
         s_.input.pop_front();
         buffer->state = BufferState::filling;
-        const std::size_t payload = line_bytes(*frame.format, frame.geometry.width) * frame.geometry.height;
+        const std::size_t payload =
+            line_bytes(*frame.format, frame.geometry.width) * frame.geometry.height;
         const std::uint64_t every = camera_.incomplete_every();
         const bool cut = every && (camera_.frames_delivered + 1) % every == 0;
         const std::size_t capacity = cut ? std::min(buffer->size, payload / 2) : buffer->size;
         std::uint8_t *memory = buffer->memory;
         const std::uint64_t scene = camera_.scene_frame(frame.id);
         lock.unlock();
-        const std::size_t filled = s_.renderer.render(*frame.format, frame.geometry, scene, memory, capacity);
+        const std::size_t filled =
+            s_.renderer.render(*frame.format, frame.geometry, scene, memory, capacity);
         lock.lock();
         s_.pending = {buffer, frame, filled, payload, false, {}, {}};
         if ((s_.stop_requested && s_.stop_kill) || !s_.connected()) {
@@ -80,7 +86,8 @@ private:
             const auto jitter = camera_.frame_jitter().count();
             late_ = camera_.frame_delay();
             if (jitter > 0)
-                late_ += std::chrono::nanoseconds(std::uniform_int_distribution<std::int64_t>(-jitter, jitter)(random_));
+                late_ += std::chrono::nanoseconds(
+                    std::uniform_int_distribution<std::int64_t>(-jitter, jitter)(random_));
             late_ = std::max(late_, std::chrono::nanoseconds(0));
         }
         return late_;
@@ -91,7 +98,8 @@ private:
         if (!s_.connected() || !camera_.armed || !camera_.active) {
             s_.return_pending();
             camera_.run_pulses(now);  // a pulse may start the acquisition
-            wait(lock, s_.connected() && camera_.armed ? camera_.next_pulse_edge() : Clock::time_point::max());
+            wait(lock, s_.connected() && camera_.armed ? camera_.next_pulse_edge()
+                                                       : Clock::time_point::max());
             return;
         }
         camera_.run_pulses(now);
@@ -109,15 +117,20 @@ private:
         // Rendering ahead waits until the consumer has taken the last frame:
         // on a busy machine it would otherwise hold up that consumer.
         const Clock::time_point settled =
-            s_.last_delivery + std::min<Clock::duration>(std::chrono::milliseconds(2), camera_.frame_period() / 4);
+            s_.last_delivery +
+            std::min<Clock::duration>(std::chrono::milliseconds(2), camera_.frame_period() / 4);
         const bool may_render = !s_.input.empty() && now >= settled;
         const Clock::time_point render_time = s_.input.empty() ? Clock::time_point::max() : settled;
         if (triggered && camera_.triggers.empty()) {
-            if (!s_.pending.buffer && may_render) render(next_frame(), lock);
-            else wait(lock, std::min(pulse, s_.pending.buffer ? Clock::time_point::max() : render_time));
+            if (!s_.pending.buffer && may_render)
+                render(next_frame(), lock);
+            else
+                wait(lock,
+                     std::min(pulse, s_.pending.buffer ? Clock::time_point::max() : render_time));
             return;
         }
-        const Clock::time_point taken = triggered ? camera_.triggers.front() + camera_.exposure() : camera_.next_frame;
+        const Clock::time_point taken =
+            triggered ? camera_.triggers.front() + camera_.exposure() : camera_.next_frame;
         const Clock::time_point due = taken + delay();
         if (!s_.pending.buffer && now < due && !may_render) {
             wait(lock, std::min({due, pulse, render_time}));
@@ -130,7 +143,8 @@ private:
         } else {
             const auto period = camera_.frame_period();
             camera_.next_frame += period;
-            if (camera_.next_frame + period < now) camera_.next_frame = now;  // fell behind: start afresh
+            if (camera_.next_frame + period < now)
+                camera_.next_frame = now;  // fell behind: start afresh
         }
         const Frame frame = next_frame();
         ++camera_.next_frame_id;
@@ -166,7 +180,9 @@ void Stream::return_pending() {
 }
 
 bool Stream::deliver_due(Clock::time_point now) {
-    if (!pending.scheduled || now < pending.due || !connected() || !camera->armed || !camera->active) return false;
+    if (!pending.scheduled || now < pending.due || !connected() || !camera->armed ||
+        !camera->active)
+        return false;
     Buffer *buffer = pending.buffer;
     buffer->frame = pending.frame;
     buffer->frame.timestamp_ns = steady_ns(pending.taken);

@@ -12,7 +12,8 @@ using namespace gentl;
 namespace {
 
 constexpr const char *kFormatLockedBy = "TLParamsLocked";
-const std::vector<std::pair<std::string, std::int64_t>> kAuto = {{"Off", 0}, {"Once", 1}, {"Continuous", 2}};
+const std::vector<std::pair<std::string, std::int64_t>> kAuto = {
+    {"Off", 0}, {"Once", 1}, {"Continuous", 2}};
 const std::vector<std::pair<std::string, std::int64_t>> kOnOff = {{"Off", 0}, {"On", 1}};
 
 Feature limited(const char *name, std::int64_t min, const char *max_node, std::int64_t inc) {
@@ -50,9 +51,12 @@ Camera::Camera(DeviceConfig cfg) : config(std::move(cfg)) {
     r.set_int(rate_enable_, 1);
     r.set_float(rate_, 30.0);
     r.set_float(exposure_, 10000.0);
-    if (config.node_names == NodeNames::legacy) r.set_int(gain_, 0);
-    else r.set_float(gain_, 0.0);
-    r.set_int(trigger_selector_, nodes.features()[static_cast<std::size_t>(trigger_selector_)].entries.front().second);
+    if (config.node_names == NodeNames::legacy)
+        r.set_int(gain_, 0);
+    else
+        r.set_float(gain_, 0.0);
+    r.set_int(trigger_selector_,
+              nodes.features()[static_cast<std::size_t>(trigger_selector_)].entries.front().second);
     r.set_int(reg("GevTimestampTickFrequency"), static_cast<std::int64_t>(kTimestampFrequency));
     r.set_int(lose_after_, static_cast<std::int64_t>(config.lose_after_frames));
     r.set_int(return_after_, static_cast<std::int64_t>(config.return_after_ms));
@@ -74,9 +78,12 @@ void Camera::build_nodes() {
     const bool legacy = config.node_names == NodeNames::legacy;
     add(text_feature("DeviceVendorName", "DeviceControl", Access::ro, "Maker of the camera"));
     add(text_feature("DeviceModelName", "DeviceControl", Access::ro, "Model of the camera"));
-    add(text_feature("DeviceSerialNumber", "DeviceControl", Access::ro, "Serial number of the camera"));
-    add(text_feature("DeviceVersion", "DeviceControl", Access::ro, "Firmware version of the camera"));
-    user_id_ = add(text_feature("DeviceUserID", "DeviceControl", Access::rw, "A name the user gives the camera"));
+    add(text_feature("DeviceSerialNumber", "DeviceControl", Access::ro,
+                     "Serial number of the camera"));
+    add(text_feature("DeviceVersion", "DeviceControl", Access::ro,
+                     "Firmware version of the camera"));
+    user_id_ = add(text_feature("DeviceUserID", "DeviceControl", Access::rw,
+                                "A name the user gives the camera"));
 
     add(read_only_integer("WidthMax", "ImageFormatControl"));
     add(read_only_integer("HeightMax", "ImageFormatControl"));
@@ -95,13 +102,18 @@ void Camera::build_nodes() {
     offset_y_limit_ = add(read_only_integer("OffsetYLimit", ""));
 
     const char *acq = "AcquisitionControl";
-    acquisition_mode_ = add(enum_feature("AcquisitionMode", acq, {{"Continuous", 0}, {"SingleFrame", 1}}));
+    acquisition_mode_ =
+        add(enum_feature("AcquisitionMode", acq, {{"Continuous", 0}, {"SingleFrame", 1}}));
     acquisition_start_ = add(command_feature("AcquisitionStart", acq, "Starts the acquisition"));
     acquisition_stop_ = add(command_feature("AcquisitionStop", acq, "Stops the acquisition"));
-    rate_enable_ = add(bool_feature(legacy ? "AcquisitionFrameRateEnabled" : "AcquisitionFrameRateEnable", acq));
-    rate_ = add(float_feature(legacy ? "AcquisitionFrameRateAbs" : "AcquisitionFrameRate", acq, 0.1, 1000.0, "Hz"));
-    if (!legacy) add(enum_feature("AcquisitionFrameRateAuto", acq, {{"Off", 0}, {"Continuous", 2}}));
-    exposure_ = add(float_feature(legacy ? "ExposureTimeAbs" : "ExposureTime", acq, 10.0, 1000000.0, "us"));
+    rate_enable_ = add(
+        bool_feature(legacy ? "AcquisitionFrameRateEnabled" : "AcquisitionFrameRateEnable", acq));
+    rate_ = add(float_feature(legacy ? "AcquisitionFrameRateAbs" : "AcquisitionFrameRate", acq, 0.1,
+                              1000.0, "Hz"));
+    if (!legacy)
+        add(enum_feature("AcquisitionFrameRateAuto", acq, {{"Off", 0}, {"Continuous", 2}}));
+    exposure_ =
+        add(float_feature(legacy ? "ExposureTimeAbs" : "ExposureTime", acq, 10.0, 1000000.0, "us"));
     exposure_auto_ = add(enum_feature("ExposureAuto", acq, kAuto));
     Feature selector = enum_feature("TriggerSelector", acq, {});
     const std::pair<const char *, std::int64_t> selector_values[] = {
@@ -111,9 +123,12 @@ void Camera::build_nodes() {
             if (s.name == name) selector.entries.emplace_back(name, value);
     trigger_selector_ = add(selector);
     trigger_mode_ = add(enum_feature("TriggerMode", acq, kOnOff));
-    trigger_source_ = add(enum_feature("TriggerSource", acq, {{"Software", 0}, {"Line0", 1}, {"Line1", 2}}));
-    trigger_activation_ = add(enum_feature("TriggerActivation", acq, {{"RisingEdge", 0}, {"FallingEdge", 1}}));
-    trigger_software_ = add(command_feature("TriggerSoftware", acq, "Fires the selected software trigger"));
+    trigger_source_ =
+        add(enum_feature("TriggerSource", acq, {{"Software", 0}, {"Line0", 1}, {"Line1", 2}}));
+    trigger_activation_ =
+        add(enum_feature("TriggerActivation", acq, {{"RisingEdge", 0}, {"FallingEdge", 1}}));
+    trigger_software_ =
+        add(command_feature("TriggerSoftware", acq, "Fires the selected software trigger"));
 
     if (legacy) {
         gain_ = add(integer_feature("GainRaw", "AnalogControl", 0, 1023));
@@ -129,9 +144,11 @@ void Camera::build_nodes() {
     const char *sim = "Simulation";
     line_selector_ = add(enum_feature("SimulationLineSelector", sim, {{"Line0", 0}, {"Line1", 1}}));
     line_level_ = add(bool_feature("SimulationLineLevel", sim));
-    line_pulse_ = add(command_feature("SimulationLinePulse", sim, "One pulse on the selected line: both edges"));
+    line_pulse_ = add(
+        command_feature("SimulationLinePulse", sim, "One pulse on the selected line: both edges"));
     line_period_ = add(integer_feature("SimulationLinePulsePeriod", sim, 0, 10000000, 1, "us"));
-    lose_now_ = add(command_feature("SimulationLoseDevice", sim, "The camera drops off the link now"));
+    lose_now_ =
+        add(command_feature("SimulationLoseDevice", sim, "The camera drops off the link now"));
     lose_after_ = add(integer_feature("SimulationLoseAfterFrames", sim, 0, 2000000000));
     return_after_ = add(integer_feature("SimulationReturnAfter", sim, 0, 3600000, 1, "ms"));
     incomplete_every_ = add(integer_feature("SimulationIncompleteEvery", sim, 0, 2000000000));
@@ -179,7 +196,9 @@ void Camera::refresh() {
     r.set_int(offset_y_limit_, g.sensor_height - g.height);
 }
 
-std::chrono::nanoseconds Camera::exposure() const { return from_us(nodes.registers().get_float(exposure_)); }
+std::chrono::nanoseconds Camera::exposure() const {
+    return from_us(nodes.registers().get_float(exposure_));
+}
 
 bool Camera::rate_limited() const { return nodes.registers().get_int(rate_enable_) != 0; }
 
@@ -217,7 +236,9 @@ std::chrono::nanoseconds Camera::frame_jitter() const {
     return std::chrono::microseconds(nodes.registers().get_int(jitter_));
 }
 
-bool Camera::format_locked() const { return armed || nodes.registers().get_int(params_locked_) != 0; }
+bool Camera::format_locked() const {
+    return armed || nodes.registers().get_int(params_locked_) != 0;
+}
 
 void Camera::lose(Clock::time_point now) {
     lost = true;
@@ -255,7 +276,8 @@ void Camera::show_line() {
 GC_ERROR Camera::write(std::uint64_t address, const void *data, std::size_t size, bool read_only) {
     int id = -1;
     switch (nodes.registers().locate_write(address, size, id)) {
-        case PortResult::ok: break;
+        case PortResult::ok:
+            break;
         case PortResult::not_writable:
             return fail(GC_ERR_ACCESS_DENIED, "the register at 0x%llX of camera %s is read-only",
                         static_cast<unsigned long long>(address), config.serial.c_str());
@@ -288,7 +310,8 @@ GC_ERROR Camera::apply(int id, const void *data, std::size_t size) {
         case FeatureKind::floating: {
             const double v = RegisterMap::decode_float(data);
             if (!std::isfinite(v) || v < f.fmin || v > f.fmax)
-                return fail(GC_ERR_INVALID_VALUE, "%s %g is outside %g to %g", name, v, f.fmin, f.fmax);
+                return fail(GC_ERR_INVALID_VALUE, "%s %g is outside %g to %g", name, v, f.fmin,
+                            f.fmax);
             r.set_float(id, v);
             return GC_ERR_SUCCESS;
         }
@@ -296,20 +319,24 @@ GC_ERROR Camera::apply(int id, const void *data, std::size_t size) {
             if (r.decode_int(id, data) != 1)
                 return fail(GC_ERR_INVALID_VALUE, "%s takes the command value 1", name);
             return execute(id);
-        default: break;
+        default:
+            break;
     }
     const std::int64_t v = r.decode_int(id, data);
     if (f.kind == FeatureKind::enumeration) {
         bool known = false;
         for (const auto &entry : f.entries) known |= entry.second == v;
-        if (!known) return fail(GC_ERR_INVALID_VALUE, "%s has no entry with the value %lld", name, static_cast<long long>(v));
+        if (!known)
+            return fail(GC_ERR_INVALID_VALUE, "%s has no entry with the value %lld", name,
+                        static_cast<long long>(v));
     } else if (f.kind == FeatureKind::boolean) {
         if (v != 0 && v != 1) return fail(GC_ERR_INVALID_VALUE, "%s takes 0 or 1", name);
     } else {
-        const std::int64_t max = f.max_node.empty() ? f.max : r.get_int(nodes.find(f.max_node)->reg);
+        const std::int64_t max =
+            f.max_node.empty() ? f.max : r.get_int(nodes.find(f.max_node)->reg);
         if (v < f.min || v > max || (v - f.min) % f.inc != 0)
-            return fail(GC_ERR_INVALID_VALUE, "%s %lld is outside %lld to %lld in steps of %lld", name,
-                        static_cast<long long>(v), static_cast<long long>(f.min),
+            return fail(GC_ERR_INVALID_VALUE, "%s %lld is outside %lld to %lld in steps of %lld",
+                        name, static_cast<long long>(v), static_cast<long long>(f.min),
                         static_cast<long long>(max), static_cast<long long>(f.inc));
     }
     r.set_int(id, v);
@@ -402,7 +429,8 @@ void Camera::run_pulses(Clock::time_point now) {
         if (line.next_edge + std::chrono::microseconds(line.period_us) < now) line.next_edge = now;
         while (line.next_edge <= now) {
             edge(static_cast<TriggerSource>(i + 1), line.next_rising, line.next_edge);
-            line.next_edge += line.next_rising ? half : std::chrono::microseconds(line.period_us) - half;
+            line.next_edge +=
+                line.next_rising ? half : std::chrono::microseconds(line.period_us) - half;
             line.next_rising = !line.next_rising;
         }
     }

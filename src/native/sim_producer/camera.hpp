@@ -46,22 +46,23 @@ public:
     Clock::time_point lost_at;
     std::uint64_t generation = 0;
     bool open = false;
-    Grant open_access = Grant::exclusive;  // of the open handle
+    Grant open_access = Grant::exclusive;   // of the open handle
     bool reachable(Clock::time_point now);  // false while lost; revives when due
 
     // Acquisition: set by the commands, consumed by the stream's thread.
     // The thread and the consumers waiting for buffers wait on `changed`.
-    bool armed = false;   // AcquisitionStart executed
-    bool active = false;  // armed and, if so configured, triggered
+    bool armed = false;                      // AcquisitionStart executed
+    bool active = false;                     // armed and, if so configured, triggered
     std::deque<Clock::time_point> triggers;  // pending frame triggers
-    Clock::time_point next_frame;           // free run: when the next frame is due
+    Clock::time_point next_frame;            // free run: when the next frame is due
     std::uint64_t next_frame_id = 0;
     std::uint64_t frames_delivered = 0;  // on this connection
     std::condition_variable changed;
 
     // A port write of `size` bytes at `address`; refused on a read-only
     // open. Sets the thread's last error on failure.
-    gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size, bool read_only);
+    gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size,
+                          bool read_only);
     void refresh();  // computed registers (limits, payload size)
 
     const PixelFormat &pixel_format() const;

@@ -11,7 +11,8 @@ namespace vantix::sim {
 namespace {
 
 std::vector<std::string> mono_formats() {
-    return {"Mono8", "Mono10", "Mono12", "Mono16", "Mono10p", "Mono12p", "Mono10Packed", "Mono12Packed"};
+    return {"Mono8",   "Mono10",  "Mono12",       "Mono16",
+            "Mono10p", "Mono12p", "Mono10Packed", "Mono12Packed"};
 }
 
 std::vector<std::string> bayer_formats() {
@@ -53,9 +54,9 @@ std::vector<DeviceConfig> make_presets() {
     p.push_back(preset("rgb8", "Orchid Devices", "OD-RGB13", "VXS-RGB-003", "3.0.2", "overview-rgb",
                        "CXP", Sensor::rgb, 1280, 960,
                        {"RGB8", "BGR8", "RGBa8", "BGRa8", "YCbCr422_8"}));
-    DeviceConfig legacy = preset("legacy", "Heritage Cameras", "HC-G640", "VXS-L08-004", "0.9.8",
-                                 "legacy-mono", "CL", Sensor::mono, 640, 480,
-                                 {"Mono8", "Mono12Packed"});
+    DeviceConfig legacy =
+        preset("legacy", "Heritage Cameras", "HC-G640", "VXS-L08-004", "0.9.8", "legacy-mono", "CL",
+               Sensor::mono, 640, 480, {"Mono8", "Mono12Packed"});
     legacy.node_names = NodeNames::legacy;
     p.push_back(legacy);
     return p;
@@ -72,21 +73,25 @@ struct DeviceReader {
         return false;
     }
     bool text(const json::Value &v, const std::string &key, std::string &out) {
-        if (v.type != json::Value::Type::string) return fail(key, std::string("expected a string, found ") + v.type_name());
-        if (v.string.empty() || v.string.size() > 63) return fail(key, "expected 1 to 63 characters");
+        if (v.type != json::Value::Type::string)
+            return fail(key, std::string("expected a string, found ") + v.type_name());
+        if (v.string.empty() || v.string.size() > 63)
+            return fail(key, "expected 1 to 63 characters");
         out = v.string;
         return true;
     }
     bool count(const json::Value &v, const std::string &key, std::uint64_t &out, double limit) {
         if (v.type != json::Value::Type::number || v.number < 0 || v.number > limit ||
             v.number != std::floor(v.number))
-            return fail(key, "expected a whole number from 0 to " + std::to_string(static_cast<long long>(limit)));
+            return fail(key, "expected a whole number from 0 to " +
+                                 std::to_string(static_cast<long long>(limit)));
         out = static_cast<std::uint64_t>(v.number);
         return true;
     }
     bool millis(const json::Value &v, const std::string &key, double &out, double limit) {
         if (v.type != json::Value::Type::number || v.number < 0 || v.number > limit)
-            return fail(key, "expected milliseconds from 0 to " + std::to_string(static_cast<long long>(limit)));
+            return fail(key, "expected milliseconds from 0 to " +
+                                 std::to_string(static_cast<long long>(limit)));
         out = v.number;
         return true;
     }
@@ -110,31 +115,59 @@ struct DeviceReader {
             std::uint64_t n = 0;
             bool ok = true;
             if (key == "preset") continue;  // applied before
-            if (key == "id") ok = text(v, key, d.id);
-            else if (key == "vendor") ok = text(v, key, d.vendor), renamed = true;
-            else if (key == "model") ok = text(v, key, d.model), renamed = true;
-            else if (key == "serial") ok = text(v, key, d.serial), renamed = true;
-            else if (key == "version") ok = text(v, key, d.version);
-            else if (key == "user_defined_name") ok = text(v, key, d.user_name);
-            else if (key == "tl_type") ok = text(v, key, d.tl_type);
-            else if (key == "display_name") ok = text(v, key, d.display_name);
-            else if (key == "interface") ok = text(v, key, d.interface);
-            else if (key == "pixel_format") ok = text(v, key, d.pixel_format);
+            if (key == "id")
+                ok = text(v, key, d.id);
+            else if (key == "vendor")
+                ok = text(v, key, d.vendor), renamed = true;
+            else if (key == "model")
+                ok = text(v, key, d.model), renamed = true;
+            else if (key == "serial")
+                ok = text(v, key, d.serial), renamed = true;
+            else if (key == "version")
+                ok = text(v, key, d.version);
+            else if (key == "user_defined_name")
+                ok = text(v, key, d.user_name);
+            else if (key == "tl_type")
+                ok = text(v, key, d.tl_type);
+            else if (key == "display_name")
+                ok = text(v, key, d.display_name);
+            else if (key == "interface")
+                ok = text(v, key, d.interface);
+            else if (key == "pixel_format")
+                ok = text(v, key, d.pixel_format);
             else if (key == "sensor")
-                ok = choice<Sensor>(v, key, {{"mono", Sensor::mono}, {"bayer", Sensor::bayer}, {"rgb", Sensor::rgb}}, d.sensor);
+                ok = choice<Sensor>(
+                    v, key,
+                    {{"mono", Sensor::mono}, {"bayer", Sensor::bayer}, {"rgb", Sensor::rgb}},
+                    d.sensor);
             else if (key == "node_names")
-                ok = choice<NodeNames>(v, key, {{"standard", NodeNames::standard}, {"legacy", NodeNames::legacy}}, d.node_names);
+                ok = choice<NodeNames>(
+                    v, key, {{"standard", NodeNames::standard}, {"legacy", NodeNames::legacy}},
+                    d.node_names);
             else if (key == "access")
-                ok = choice<Grant>(v, key, {{"exclusive", Grant::exclusive}, {"control", Grant::control}, {"read_only", Grant::read_only}}, d.access);
-            else if (key == "width") ok = count(v, key, n, 16384) && (d.width = static_cast<std::uint32_t>(n), true);
-            else if (key == "height") ok = count(v, key, n, 16384) && (d.height = static_cast<std::uint32_t>(n), true);
-            else if (key == "lose_after_frames") ok = count(v, key, d.lose_after_frames, 1e15);
-            else if (key == "incomplete_every") ok = count(v, key, d.incomplete_every, 1e15);
-            else if (key == "return_after_ms") ok = millis(v, key, d.return_after_ms, 3.6e6);
-            else if (key == "frame_delay_ms") ok = millis(v, key, d.frame_delay_ms, 1e4);
-            else if (key == "frame_jitter_ms") ok = millis(v, key, d.frame_jitter_ms, 1e4);
-            else if (key == "pixel_formats") ok = formats(v, d);
-            else ok = fail(key, "unknown setting");
+                ok = choice<Grant>(v, key,
+                                   {{"exclusive", Grant::exclusive},
+                                    {"control", Grant::control},
+                                    {"read_only", Grant::read_only}},
+                                   d.access);
+            else if (key == "width")
+                ok = count(v, key, n, 16384) && (d.width = static_cast<std::uint32_t>(n), true);
+            else if (key == "height")
+                ok = count(v, key, n, 16384) && (d.height = static_cast<std::uint32_t>(n), true);
+            else if (key == "lose_after_frames")
+                ok = count(v, key, d.lose_after_frames, 1e15);
+            else if (key == "incomplete_every")
+                ok = count(v, key, d.incomplete_every, 1e15);
+            else if (key == "return_after_ms")
+                ok = millis(v, key, d.return_after_ms, 3.6e6);
+            else if (key == "frame_delay_ms")
+                ok = millis(v, key, d.frame_delay_ms, 1e4);
+            else if (key == "frame_jitter_ms")
+                ok = millis(v, key, d.frame_jitter_ms, 1e4);
+            else if (key == "pixel_formats")
+                ok = formats(v, d);
+            else
+                ok = fail(key, "unknown setting");
             if (!ok) return false;
         }
         bool named_id = false, named_display = false;
@@ -143,7 +176,8 @@ struct DeviceReader {
             named_display |= key == "display_name";
         }
         if (!named_id) d.id = d.serial;
-        if (renamed && !named_display) d.display_name = d.vendor + " " + d.model + " (" + d.serial + ")";
+        if (renamed && !named_display)
+            d.display_name = d.vendor + " " + d.model + " (" + d.serial + ")";
         return check(d);
     }
 
@@ -163,14 +197,17 @@ struct DeviceReader {
     }
 
     bool check(const DeviceConfig &d) {
-        if (d.width < 16 || d.width % 16 != 0) return fail("width", "expected a multiple of 16, at least 16");
-        if (d.height < 2 || d.height % 2 != 0) return fail("height", "expected an even number, at least 2");
+        if (d.width < 16 || d.width % 16 != 0)
+            return fail("width", "expected a multiple of 16, at least 16");
+        if (d.height < 2 || d.height % 2 != 0)
+            return fail("height", "expected an even number, at least 2");
         for (const std::string &name : d.pixel_formats) {
             const PixelFormat *f = find_pixel_format(name);
             if (!f) return fail("pixel_formats", "unknown pixel format " + name);
             const bool fits = d.sensor == Sensor::mono ? f->colour == Colour::mono
-                              : d.sensor == Sensor::bayer ? is_bayer(f->colour)
-                                                          : f->colour != Colour::mono && !is_bayer(f->colour);
+                              : d.sensor == Sensor::bayer
+                                  ? is_bayer(f->colour)
+                                  : f->colour != Colour::mono && !is_bayer(f->colour);
             if (!fits) return fail("pixel_formats", name + " does not match the sensor");
         }
         bool listed = false;
@@ -223,7 +260,8 @@ bool parse_config(std::string_view text, SimulatorConfig &out, std::string &erro
                 }
                 std::string preset_name = "mono12";
                 for (const auto &[k, pv] : item.object)
-                    if (k == "preset") preset_name = pv.type == json::Value::Type::string ? pv.string : "";
+                    if (k == "preset")
+                        preset_name = pv.type == json::Value::Type::string ? pv.string : "";
                 const DeviceConfig *base = nullptr;
                 for (const DeviceConfig &p : presets())
                     if (p.preset == preset_name) base = &p;

@@ -28,8 +28,8 @@ struct DeviceConfig {
     Grant access = Grant::exclusive;
     // Faults; 0 means never.
     std::uint64_t lose_after_frames = 0;  // lost after delivering this many frames
-    double return_after_ms = 0;           // back in the device list this long after a loss (0: never)
-    std::uint64_t incomplete_every = 0;   // every Nth frame incomplete
+    double return_after_ms = 0;  // back in the device list this long after a loss (0: never)
+    std::uint64_t incomplete_every = 0;  // every Nth frame incomplete
     double frame_delay_ms = 0, frame_jitter_ms = 0;
 };
 

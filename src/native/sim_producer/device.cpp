@@ -22,22 +22,29 @@ GENTL_EXPORT GC_ERROR DevGetNumDataStreams(DEV_HANDLE hDevice, std::uint32_t *co
     });
 }
 
-GENTL_EXPORT GC_ERROR DevGetDataStreamID(DEV_HANDLE hDevice, std::uint32_t index, char *id, std::size_t *size) {
+GENTL_EXPORT GC_ERROR DevGetDataStreamID(DEV_HANDLE hDevice, std::uint32_t index, char *id,
+                                         std::size_t *size) {
     return with<Device>(hDevice, Kind::device, [&](Device &, Lock &) -> GC_ERROR {
-        if (index != 0) return fail(GC_ERR_INVALID_INDEX, "data stream index %u: the camera has one stream (0)", index);
+        if (index != 0)
+            return fail(GC_ERR_INVALID_INDEX, "data stream index %u: the camera has one stream (0)",
+                        index);
         return copy_text("Stream0", id, size);
     });
 }
 
-GENTL_EXPORT GC_ERROR DevOpenDataStream(DEV_HANDLE hDevice, const char *streamId, DS_HANDLE *phDataStream) {
+GENTL_EXPORT GC_ERROR DevOpenDataStream(DEV_HANDLE hDevice, const char *streamId,
+                                        DS_HANDLE *phDataStream) {
     return with<Device>(hDevice, Kind::device, [&](Device &device, Lock &) -> GC_ERROR {
         if (!phDataStream) return null_argument("phDataStream");
         if (!streamId || std::string(streamId) != "Stream0")
-            return fail(GC_ERR_INVALID_ID, "there is no data stream \"%s\" (the camera has Stream0)",
+            return fail(GC_ERR_INVALID_ID,
+                        "there is no data stream \"%s\" (the camera has Stream0)",
                         streamId ? streamId : "(NULL)");
-        if (device.stream) return fail(GC_ERR_RESOURCE_IN_USE, "data stream Stream0 is already open");
+        if (device.stream)
+            return fail(GC_ERR_RESOURCE_IN_USE, "data stream Stream0 is already open");
         if (!device.connected())
-            return fail(GC_ERR_IO, "camera %s does not answer: it was lost", device.camera->config.serial.c_str());
+            return fail(GC_ERR_IO, "camera %s does not answer: it was lost",
+                        device.camera->config.serial.c_str());
         auto stream = std::make_shared<Stream>();
         stream->device = std::static_pointer_cast<Device>(device.shared_from_this());
         stream->camera = device.camera;
@@ -49,8 +56,8 @@ GENTL_EXPORT GC_ERROR DevOpenDataStream(DEV_HANDLE hDevice, const char *streamId
     });
 }
 
-GENTL_EXPORT GC_ERROR DevGetInfo(DEV_HANDLE hDevice, std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
-                                 std::size_t *size) {
+GENTL_EXPORT GC_ERROR DevGetInfo(DEV_HANDLE hDevice, std::int32_t cmd, INFO_DATATYPE *type,
+                                 void *buffer, std::size_t *size) {
     return with<Device>(hDevice, Kind::device, [&](Device &device, Lock &) {
         return device_info(*device.camera, cmd, InfoOut{type, buffer, size});
     });

@@ -9,23 +9,32 @@ namespace vantix::sim {
 
 inline const char *kind_name(Kind kind) {
     switch (kind) {
-        case Kind::system: return "system";
-        case Kind::interface: return "interface";
-        case Kind::device: return "device";
-        case Kind::remote: return "remote device port";
-        case Kind::stream: return "data stream";
-        case Kind::buffer: return "buffer";
-        case Kind::event: return "event";
+        case Kind::system:
+            return "system";
+        case Kind::interface:
+            return "interface";
+        case Kind::device:
+            return "device";
+        case Kind::remote:
+            return "remote device port";
+        case Kind::stream:
+            return "data stream";
+        case Kind::buffer:
+            return "buffer";
+        case Kind::event:
+            return "event";
     }
     return "";
 }
 
 inline gentl::GC_ERROR not_initialised() {
-    return fail(gentl::GC_ERR_NOT_INITIALIZED, "the simulator is not initialised: call GCInitLib first");
+    return fail(gentl::GC_ERR_NOT_INITIALIZED,
+                "the simulator is not initialised: call GCInitLib first");
 }
 
 inline gentl::GC_ERROR bad_handle(void *handle, Kind kind) {
-    return fail(gentl::GC_ERR_INVALID_HANDLE, "%p is not the handle of an open %s", handle, kind_name(kind));
+    return fail(gentl::GC_ERR_INVALID_HANDLE, "%p is not the handle of an open %s", handle,
+                kind_name(kind));
 }
 
 inline gentl::GC_ERROR null_argument(const char *name) {

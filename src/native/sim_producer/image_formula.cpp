@@ -21,8 +21,8 @@ std::uint32_t mod_frame(std::uint64_t frame, std::uint32_t modulus) {
 
 // Channels lit at sensor point (x, y), as a mask of kRed, kGreen, kBlue.
 struct SceneLine {
-    unsigned left, right;           // quadrant colours of this line
-    std::uint32_t half;             // first column of the right quadrants
+    unsigned left, right;                            // quadrant colours of this line
+    std::uint32_t half;                              // first column of the right quadrants
     std::uint32_t square_begin = 0, square_end = 0;  // white columns, if any
 
     SceneLine(std::uint32_t y, std::uint64_t frame, std::uint32_t w, std::uint32_t h) {
@@ -53,15 +53,21 @@ const unsigned *mosaic(Colour c) {
     static const unsigned gb[4] = {kGreen, kBlue, kRed, kGreen};
     static const unsigned bg[4] = {kBlue, kGreen, kGreen, kRed};
     switch (c) {
-        case Colour::bayer_rg: return rg;
-        case Colour::bayer_gr: return gr;
-        case Colour::bayer_gb: return gb;
-        default: return bg;
+        case Colour::bayer_rg:
+            return rg;
+        case Colour::bayer_gr:
+            return gr;
+        case Colour::bayer_gb:
+            return gb;
+        default:
+            return bg;
     }
 }
 
 // Integer BT.601 luma and chroma of 8-bit RGB; the shifts floor.
-std::uint8_t luma(int r, int g, int b) { return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8); }
+std::uint8_t luma(int r, int g, int b) {
+    return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
+}
 std::uint8_t chroma_b(int r, int g, int b) {
     return static_cast<std::uint8_t>(((-43 * r - 85 * g + 128 * b + 128) >> 8) + 128);
 }
@@ -81,7 +87,8 @@ Rgb scene_value(std::uint32_t x, std::uint32_t y, std::uint64_t frame, int bits,
                 std::uint32_t sensor_width, std::uint32_t sensor_height) {
     const unsigned lit = SceneLine(y, frame, sensor_width, sensor_height).at(x);
     const auto t = static_cast<std::uint16_t>(ramp_value(x, y, frame, bits) >> 2);
-    return {channel(lit, kRed, t, bits), channel(lit, kGreen, t, bits), channel(lit, kBlue, t, bits)};
+    return {channel(lit, kRed, t, bits), channel(lit, kGreen, t, bits),
+            channel(lit, kBlue, t, bits)};
 }
 
 const std::uint16_t *FrameRenderer::ramp_line(std::uint32_t y, const Geometry &g,
@@ -147,8 +154,8 @@ void FrameRenderer::colour_line(const PixelFormat &format, std::uint32_t y, cons
     pack_samples(format.packing, s, line_.size(), out);
 }
 
-std::size_t FrameRenderer::render(const PixelFormat &format, const Geometry &g,
-                                  std::uint64_t frame, std::uint8_t *out, std::size_t capacity) {
+std::size_t FrameRenderer::render(const PixelFormat &format, const Geometry &g, std::uint64_t frame,
+                                  std::uint8_t *out, std::size_t capacity) {
     const std::size_t line = line_bytes(format, g.width);
     if (line == 0) return 0;
     const std::size_t lines = std::min<std::size_t>(g.height, capacity / line);
@@ -156,7 +163,8 @@ std::size_t FrameRenderer::render(const PixelFormat &format, const Geometry &g,
         if (format.colour != Colour::mono) {
             colour_line(format, y, g, frame, out);
         } else if (format.packing == Packing::bytes) {
-            const std::size_t start = static_cast<std::size_t>(ramp_line(y, g, frame, 8) - table_.data());
+            const std::size_t start =
+                static_cast<std::size_t>(ramp_line(y, g, frame, 8) - table_.data());
             std::memcpy(out, table8_.data() + start, line);
         } else {
             pack_samples(format.packing, ramp_line(y, g, frame, format.bits), g.width, out);

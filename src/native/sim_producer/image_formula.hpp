@@ -49,7 +49,8 @@ public:
                        std::uint8_t *out, std::size_t capacity);
 
 private:
-    const std::uint16_t *ramp_line(std::uint32_t y, const Geometry &g, std::uint64_t frame, int bits);
+    const std::uint16_t *ramp_line(std::uint32_t y, const Geometry &g, std::uint64_t frame,
+                                   int bits);
     void colour_line(const PixelFormat &format, std::uint32_t y, const Geometry &g,
                      std::uint64_t frame, std::uint8_t *out);
 

@@ -24,7 +24,8 @@ struct InfoOut {
             return gentl::GC_ERR_SUCCESS;
         }
         if (*size < n)
-            return fail(gentl::GC_ERR_BUFFER_TOO_SMALL, "the answer needs %zu bytes, the buffer holds %zu", n, *size);
+            return fail(gentl::GC_ERR_BUFFER_TOO_SMALL,
+                        "the answer needs %zu bytes, the buffer holds %zu", n, *size);
         std::memcpy(buffer, data, n);
         *size = n;
         return gentl::GC_ERR_SUCCESS;
@@ -36,7 +37,9 @@ struct InfoOut {
     gentl::GC_ERROR value(T v, gentl::InfoType t) const {
         return bytes(&v, sizeof v, t);
     }
-    gentl::GC_ERROR boolean(bool v) const { return value<gentl::bool8_t>(v ? 1 : 0, gentl::INFO_DATATYPE_BOOL8); }
+    gentl::GC_ERROR boolean(bool v) const {
+        return value<gentl::bool8_t>(v ? 1 : 0, gentl::INFO_DATATYPE_BOOL8);
+    }
     gentl::GC_ERROR sizet(std::size_t v) const { return value(v, gentl::INFO_DATATYPE_SIZET); }
     gentl::GC_ERROR u64(std::uint64_t v) const { return value(v, gentl::INFO_DATATYPE_UINT64); }
 };
@@ -47,7 +50,8 @@ inline gentl::GC_ERROR copy_text(const std::string &s, char *out, std::size_t *s
 }
 
 inline gentl::GC_ERROR unknown_command(const char *what, std::int32_t cmd) {
-    return fail(gentl::GC_ERR_NOT_IMPLEMENTED, "%s %d is not supported by the simulator", what, cmd);
+    return fail(gentl::GC_ERR_NOT_IMPLEMENTED, "%s %d is not supported by the simulator", what,
+                cmd);
 }
 
 }  // namespace vantix::sim

@@ -19,20 +19,30 @@ std::int32_t access_status(const Camera &camera) {
 GC_ERROR device_info(const Camera &camera, std::int32_t cmd, const InfoOut &out) {
     const DeviceConfig &c = camera.config;
     switch (cmd) {
-        case DEVICE_INFO_ID: return out.text(c.id);
-        case DEVICE_INFO_VENDOR: return out.text(c.vendor);
-        case DEVICE_INFO_MODEL: return out.text(c.model);
-        case DEVICE_INFO_TLTYPE: return out.text(c.tl_type);
-        case DEVICE_INFO_DISPLAYNAME: return out.text(c.display_name);
-        case DEVICE_INFO_ACCESS_STATUS: return out.value(access_status(camera), INFO_DATATYPE_INT32);
+        case DEVICE_INFO_ID:
+            return out.text(c.id);
+        case DEVICE_INFO_VENDOR:
+            return out.text(c.vendor);
+        case DEVICE_INFO_MODEL:
+            return out.text(c.model);
+        case DEVICE_INFO_TLTYPE:
+            return out.text(c.tl_type);
+        case DEVICE_INFO_DISPLAYNAME:
+            return out.text(c.display_name);
+        case DEVICE_INFO_ACCESS_STATUS:
+            return out.value(access_status(camera), INFO_DATATYPE_INT32);
         case DEVICE_INFO_USER_DEFINED_NAME: {
             const RegisterMap &r = camera.nodes.registers();
             return out.text(r.get_string(r.find("DeviceUserIDReg")));
         }
-        case DEVICE_INFO_SERIAL_NUMBER: return out.text(c.serial);
-        case DEVICE_INFO_VERSION: return out.text(c.version);
-        case DEVICE_INFO_TIMESTAMP_FREQUENCY: return out.u64(Camera::kTimestampFrequency);
-        default: return unknown_command("device info command", cmd);
+        case DEVICE_INFO_SERIAL_NUMBER:
+            return out.text(c.serial);
+        case DEVICE_INFO_VERSION:
+            return out.text(c.version);
+        case DEVICE_INFO_TIMESTAMP_FREQUENCY:
+            return out.u64(Camera::kTimestampFrequency);
+        default:
+            return unknown_command("device info command", cmd);
     }
 }
 
@@ -46,7 +56,8 @@ std::shared_ptr<Camera> listed(const Interface &iface, const char *id) {
 }
 
 GC_ERROR unknown_device(const Interface &iface, const char *id) {
-    return fail(GC_ERR_INVALID_ID, "interface %s lists no device \"%s\" (update the device list first)",
+    return fail(GC_ERR_INVALID_ID,
+                "interface %s lists no device \"%s\" (update the device list first)",
                 iface.id.c_str(), id ? id : "(NULL)");
 }
 
@@ -67,15 +78,19 @@ GENTL_EXPORT GC_ERROR IFClose(IF_HANDLE hIface) {
     });
 }
 
-GENTL_EXPORT GC_ERROR IFGetInfo(IF_HANDLE hIface, std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
-                                std::size_t *size) {
+GENTL_EXPORT GC_ERROR IFGetInfo(IF_HANDLE hIface, std::int32_t cmd, INFO_DATATYPE *type,
+                                void *buffer, std::size_t *size) {
     return with<Interface>(hIface, Kind::interface, [&](Interface &iface, Lock &) -> GC_ERROR {
         const InfoOut out{type, buffer, size};
         switch (cmd) {
-            case INTERFACE_INFO_ID: return out.text(iface.id);
-            case INTERFACE_INFO_DISPLAYNAME: return out.text("Simulated " + iface.tl_type + " interface " + iface.id);
-            case INTERFACE_INFO_TLTYPE: return out.text(iface.tl_type);
-            default: return unknown_command("interface info command", cmd);
+            case INTERFACE_INFO_ID:
+                return out.text(iface.id);
+            case INTERFACE_INFO_DISPLAYNAME:
+                return out.text("Simulated " + iface.tl_type + " interface " + iface.id);
+            case INTERFACE_INFO_TLTYPE:
+                return out.text(iface.tl_type);
+            default:
+                return unknown_command("interface info command", cmd);
         }
     });
 }
@@ -88,11 +103,12 @@ GENTL_EXPORT GC_ERROR IFGetNumDevices(IF_HANDLE hIface, std::uint32_t *count) {
     });
 }
 
-GENTL_EXPORT GC_ERROR IFGetDeviceID(IF_HANDLE hIface, std::uint32_t index, char *id, std::size_t *size) {
+GENTL_EXPORT GC_ERROR IFGetDeviceID(IF_HANDLE hIface, std::uint32_t index, char *id,
+                                    std::size_t *size) {
     return with<Interface>(hIface, Kind::interface, [&](Interface &iface, Lock &) -> GC_ERROR {
         if (index >= iface.devices.size())
-            return fail(GC_ERR_INVALID_INDEX, "device index %u is out of range (%zu devices on %s)", index,
-                        iface.devices.size(), iface.id.c_str());
+            return fail(GC_ERR_INVALID_INDEX, "device index %u is out of range (%zu devices on %s)",
+                        index, iface.devices.size(), iface.id.c_str());
         return copy_text(iface.devices[index]->config.id, id, size);
     });
 }
@@ -123,10 +139,18 @@ GENTL_EXPORT GC_ERROR IFOpenDevice(IF_HANDLE hIface, const char *deviceId, std::
         if (!camera) return unknown_device(iface, deviceId);
         Grant wanted;
         switch (flags) {
-            case DEVICE_ACCESS_READONLY: wanted = Grant::read_only; break;
-            case DEVICE_ACCESS_CONTROL: wanted = Grant::control; break;
-            case DEVICE_ACCESS_EXCLUSIVE: wanted = Grant::exclusive; break;
-            default: return fail(GC_ERR_INVALID_PARAMETER, "access flags %d are not read-only, control or exclusive", flags);
+            case DEVICE_ACCESS_READONLY:
+                wanted = Grant::read_only;
+                break;
+            case DEVICE_ACCESS_CONTROL:
+                wanted = Grant::control;
+                break;
+            case DEVICE_ACCESS_EXCLUSIVE:
+                wanted = Grant::exclusive;
+                break;
+            default:
+                return fail(GC_ERR_INVALID_PARAMETER,
+                            "access flags %d are not read-only, control or exclusive", flags);
         }
         const std::string &serial = camera->config.serial;
         if (!camera->reachable(Clock::now()))
@@ -134,8 +158,9 @@ GENTL_EXPORT GC_ERROR IFOpenDevice(IF_HANDLE hIface, const char *deviceId, std::
         if (camera->open)
             return fail(GC_ERR_ACCESS_DENIED, "camera %s is already open", serial.c_str());
         if (wanted > camera->config.access)
-            return fail(GC_ERR_ACCESS_DENIED, "camera %s grants at most %s access, %s was asked for",
-                        serial.c_str(), grant_name(camera->config.access), grant_name(wanted));
+            return fail(GC_ERR_ACCESS_DENIED,
+                        "camera %s grants at most %s access, %s was asked for", serial.c_str(),
+                        grant_name(camera->config.access), grant_name(wanted));
         auto device = std::make_shared<Device>();
         device->camera = camera;
         device->generation = camera->generation;

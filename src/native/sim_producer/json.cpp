@@ -56,10 +56,14 @@ struct Parser {
         for (int i = 0; i < 4; ++i) {
             const char c = text[pos++];
             out <<= 4;
-            if (c >= '0' && c <= '9') out |= unsigned(c - '0');
-            else if (c >= 'a' && c <= 'f') out |= unsigned(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') out |= unsigned(c - 'A' + 10);
-            else return fail("expected four hex digits after \\u");
+            if (c >= '0' && c <= '9')
+                out |= unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                out |= unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                out |= unsigned(c - 'A' + 10);
+            else
+                return fail("expected four hex digits after \\u");
         }
         return true;
     }
@@ -78,14 +82,30 @@ struct Parser {
             if (pos >= text.size()) return fail("unterminated string");
             const char e = text[pos++];
             switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'u': {
                     unsigned cp = 0;
                     if (!hex4(cp)) return false;
@@ -100,7 +120,8 @@ struct Parser {
                     append_utf8(out, cp);
                     break;
                 }
-                default: return fail(std::string("unknown escape \\") + e);
+                default:
+                    return fail(std::string("unknown escape \\") + e);
             }
         }
     }
@@ -160,7 +181,10 @@ struct Parser {
             out.array.emplace_back();
             if (!value(out.array.back(), depth + 1)) return false;
             skip_space();
-            if (pos < text.size() && text[pos] == ',') { ++pos; continue; }
+            if (pos < text.size() && text[pos] == ',') {
+                ++pos;
+                continue;
+            }
             if (pos < text.size() && text[pos] == ']') return ++pos, true;
             return fail("expected ',' or ']'");
         }
@@ -182,7 +206,10 @@ struct Parser {
             out.object.emplace_back(std::move(key), Value{});
             if (!value(out.object.back().second, depth + 1)) return false;
             skip_space();
-            if (pos < text.size() && text[pos] == ',') { ++pos; continue; }
+            if (pos < text.size() && text[pos] == ',') {
+                ++pos;
+                continue;
+            }
             if (pos < text.size() && text[pos] == '}') return ++pos, true;
             return fail("expected ',' or '}'");
         }
@@ -193,12 +220,18 @@ struct Parser {
 
 const char *Value::type_name() const {
     switch (type) {
-        case Type::null: return "null";
-        case Type::boolean: return "true or false";
-        case Type::number: return "a number";
-        case Type::string: return "a string";
-        case Type::array: return "a list";
-        case Type::object: return "an object";
+        case Type::null:
+            return "null";
+        case Type::boolean:
+            return "true or false";
+        case Type::number:
+            return "a number";
+        case Type::string:
+            return "a string";
+        case Type::array:
+            return "a list";
+        case Type::object:
+            return "an object";
     }
     return "";
 }

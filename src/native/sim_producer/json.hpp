@@ -15,7 +15,7 @@ struct Value {
     std::string string;
     std::vector<Value> array;
     std::vector<std::pair<std::string, Value>> object;  // in file order
-    int line = 1;                                        // where the value starts
+    int line = 1;                                       // where the value starts
 
     const char *type_name() const;
 };

@@ -33,7 +33,9 @@ GC_ERROR load_config(SimulatorConfig &out) {
         return GC_ERR_SUCCESS;
     }
     std::ifstream file(path, std::ios::binary);
-    if (!file) return fail(GC_ERR_IO, "cannot read the simulator configuration %s (named by %s)", path, kConfigVariable);
+    if (!file)
+        return fail(GC_ERR_IO, "cannot read the simulator configuration %s (named by %s)", path,
+                    kConfigVariable);
     std::ostringstream text;
     text << file.rdbuf();
     std::string error;
@@ -74,13 +76,15 @@ std::string library_path() {
 #if defined(_WIN32)
     HMODULE module = nullptr;
     char path[MAX_PATH] = "";
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(&library_path), &module))
+    if (GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&library_path), &module))
         GetModuleFileNameA(module, path, MAX_PATH);
     return path;
 #else
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void *>(&library_path), &info) && info.dli_fname) return info.dli_fname;
+    if (dladdr(reinterpret_cast<void *>(&library_path), &info) && info.dli_fname)
+        return info.dli_fname;
     return "";
 #endif
 }
@@ -88,18 +92,30 @@ std::string library_path() {
 GC_ERROR tl_info(std::int32_t cmd, const InfoOut &out) {
     const std::string path = library_path();
     switch (cmd) {
-        case TL_INFO_ID: return out.text("vantix-sim");
-        case TL_INFO_VENDOR: return out.text("vantix");
-        case TL_INFO_MODEL: return out.text("vantix simulated cameras");
-        case TL_INFO_VERSION: return out.text(kVersion);
-        case TL_INFO_TLTYPE: return out.text("Mixed");
-        case TL_INFO_NAME: return out.text(path.substr(path.find_last_of("/\\") + 1));
-        case TL_INFO_PATHNAME: return out.text(path);
-        case TL_INFO_DISPLAYNAME: return out.text("vantix GenTL simulator");
-        case TL_INFO_CHAR_ENCODING: return out.value<std::int32_t>(TL_CHAR_ENCODING_UTF8, INFO_DATATYPE_INT32);
-        case TL_INFO_GENTL_VER_MAJOR: return out.value<std::uint32_t>(kVersionMajor, INFO_DATATYPE_UINT32);
-        case TL_INFO_GENTL_VER_MINOR: return out.value<std::uint32_t>(kVersionMinor, INFO_DATATYPE_UINT32);
-        default: return unknown_command("TL info command", cmd);
+        case TL_INFO_ID:
+            return out.text("vantix-sim");
+        case TL_INFO_VENDOR:
+            return out.text("vantix");
+        case TL_INFO_MODEL:
+            return out.text("vantix simulated cameras");
+        case TL_INFO_VERSION:
+            return out.text(kVersion);
+        case TL_INFO_TLTYPE:
+            return out.text("Mixed");
+        case TL_INFO_NAME:
+            return out.text(path.substr(path.find_last_of("/\\") + 1));
+        case TL_INFO_PATHNAME:
+            return out.text(path);
+        case TL_INFO_DISPLAYNAME:
+            return out.text("vantix GenTL simulator");
+        case TL_INFO_CHAR_ENCODING:
+            return out.value<std::int32_t>(TL_CHAR_ENCODING_UTF8, INFO_DATATYPE_INT32);
+        case TL_INFO_GENTL_VER_MAJOR:
+            return out.value<std::uint32_t>(kVersionMajor, INFO_DATATYPE_UINT32);
+        case TL_INFO_GENTL_VER_MINOR:
+            return out.value<std::uint32_t>(kVersionMinor, INFO_DATATYPE_UINT32);
+        default:
+            return unknown_command("TL info command", cmd);
     }
 }
 
@@ -112,11 +128,13 @@ GENTL_EXPORT GC_ERROR GCInitLib() {
         Library &lib = library();
         Lock lock(lib.mutex);
         if (lib.initialised)
-            return fail(GC_ERR_RESOURCE_IN_USE, "the simulator is already initialised in this process");
+            return fail(GC_ERR_RESOURCE_IN_USE,
+                        "the simulator is already initialised in this process");
         SimulatorConfig config;
         if (const GC_ERROR e = load_config(config)) return e;
         lib.config = std::move(config);
-        for (const DeviceConfig &d : lib.config.devices) lib.cameras.push_back(std::make_shared<Camera>(d));
+        for (const DeviceConfig &d : lib.config.devices)
+            lib.cameras.push_back(std::make_shared<Camera>(d));
         lib.initialised = true;
         return GC_ERR_SUCCESS;
     });
@@ -136,7 +154,8 @@ GENTL_EXPORT GC_ERROR GCCloseLib() {
     });
 }
 
-GENTL_EXPORT GC_ERROR GCGetInfo(std::int32_t cmd, INFO_DATATYPE *type, void *buffer, std::size_t *size) {
+GENTL_EXPORT GC_ERROR GCGetInfo(std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
+                                std::size_t *size) {
     return locked([&](Lock &) { return tl_info(cmd, InfoOut{type, buffer, size}); });
 }
 

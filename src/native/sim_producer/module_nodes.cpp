@@ -19,16 +19,21 @@ void add_texts(NodeMap &nodes, const char *category, std::initializer_list<const
 
 void build_system_nodes(System &system) {
     NodeMap &n = system.nodes;
-    add_texts(n, "SystemInformation", {"TLVendorName", "TLModelName", "TLID", "TLVersion", "TLType"});
+    add_texts(n, "SystemInformation",
+              {"TLVendorName", "TLModelName", "TLID", "TLVersion", "TLType"});
     n.add(read_only_integer("GenTLVersionMajor", "SystemInformation"));
     n.add(read_only_integer("GenTLVersionMinor", "SystemInformation"));
     n.add(read_only_integer("InterfaceCount", "InterfaceEnumeration"));
-    set_texts(n, {{"TLVendorName", "vantix"}, {"TLModelName", "vantix simulated cameras"}, {"TLID", "vantix-sim"},
-                  {"TLVersion", "0.1.0"}, {"TLType", "Mixed"}});
+    set_texts(n, {{"TLVendorName", "vantix"},
+                  {"TLModelName", "vantix simulated cameras"},
+                  {"TLID", "vantix-sim"},
+                  {"TLVersion", "0.1.0"},
+                  {"TLType", "Mixed"}});
     RegisterMap &r = n.registers();
     r.set_int(n.find("GenTLVersionMajor")->reg, gentl::kVersionMajor);
     r.set_int(n.find("GenTLVersionMinor")->reg, gentl::kVersionMinor);
-    r.set_int(n.find("InterfaceCount")->reg, static_cast<std::int64_t>(system.interface_ids.size()));
+    r.set_int(n.find("InterfaceCount")->reg,
+              static_cast<std::int64_t>(system.interface_ids.size()));
     n.publish("vantix simulated cameras", "vantix");
 }
 
@@ -37,24 +42,30 @@ void build_interface_nodes(Interface &iface) {
     add_texts(n, "InterfaceInformation", {"InterfaceID", "InterfaceType"});
     n.add(read_only_integer("DeviceCount", "DeviceEnumeration"));
     set_texts(n, {{"InterfaceID", iface.id}, {"InterfaceType", iface.tl_type}});
-    n.registers().set_int(n.find("DeviceCount")->reg, static_cast<std::int64_t>(iface.devices.size()));
+    n.registers().set_int(n.find("DeviceCount")->reg,
+                          static_cast<std::int64_t>(iface.devices.size()));
     n.publish("vantix simulated interface", "vantix");
 }
 
 void build_device_nodes(Device &device) {
     NodeMap &n = device.nodes;
     const DeviceConfig &c = device.camera->config;
-    add_texts(n, "DeviceInformation", {"DeviceID", "DeviceVendorName", "DeviceModelName", "DeviceSerialNumber", "DeviceType"});
-    set_texts(n, {{"DeviceID", c.id}, {"DeviceVendorName", c.vendor}, {"DeviceModelName", c.model},
-                  {"DeviceSerialNumber", c.serial}, {"DeviceType", c.tl_type}});
+    add_texts(
+        n, "DeviceInformation",
+        {"DeviceID", "DeviceVendorName", "DeviceModelName", "DeviceSerialNumber", "DeviceType"});
+    set_texts(n, {{"DeviceID", c.id},
+                  {"DeviceVendorName", c.vendor},
+                  {"DeviceModelName", c.model},
+                  {"DeviceSerialNumber", c.serial},
+                  {"DeviceType", c.tl_type}});
     n.publish(c.model, c.vendor);
 }
 
 void build_stream_nodes(Stream &stream) {
     NodeMap &n = stream.nodes;
     add_texts(n, "StreamInformation", {"StreamID", "StreamType"});
-    for (const char *name : {"StreamAnnouncedBufferCount", "StreamAnnounceBufferMinimum", "StreamDeliveredFrameCount",
-                             "StreamLostFrameCount"})
+    for (const char *name : {"StreamAnnouncedBufferCount", "StreamAnnounceBufferMinimum",
+                             "StreamDeliveredFrameCount", "StreamLostFrameCount"})
         n.add(read_only_integer(name, "BufferHandlingControl", 8));
     n.add(bool_feature("StreamIsGrabbing", "BufferHandlingControl", Access::ro));
     set_texts(n, {{"StreamID", stream.id}, {"StreamType", "Custom"}});

@@ -32,11 +32,20 @@ std::string xml_escape(const std::string &text) {
     std::string out;
     for (const char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -62,7 +71,8 @@ Feature read_only_integer(const char *name, const char *category, std::uint32_t 
     return f;
 }
 
-Feature float_feature(const char *name, const char *category, double min, double max, const char *unit) {
+Feature float_feature(const char *name, const char *category, double min, double max,
+                      const char *unit) {
     Feature f;
     f.name = name, f.kind = FeatureKind::floating, f.category = category;
     f.fmin = min, f.fmax = max, f.unit = unit;
@@ -111,9 +121,12 @@ void NodeMap::publish(const std::string &model, const std::string &vendor) {
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
         "<RegisterDescription xmlns=\"http://www.genicam.org/GenApi/Version_1_1\"\n"
         "    xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"\n"
-        "    ModelName=\"" + xml_escape(model) + "\" VendorName=\"" + xml_escape(vendor) + "\"\n"
+        "    ModelName=\"" +
+        xml_escape(model) + "\" VendorName=\"" + xml_escape(vendor) +
+        "\"\n"
         "    StandardNameSpace=\"None\" SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\"\n"
-        "    SchemaSubMinorVersion=\"0\" MajorVersion=\"1\" MinorVersion=\"0\" SubMinorVersion=\"0\"\n"
+        "    SchemaSubMinorVersion=\"0\" MajorVersion=\"1\" MinorVersion=\"0\" "
+        "SubMinorVersion=\"0\"\n"
         "    ToolTip=\"Simulated GenICam module\"\n"
         "    ProductGuid=\"6f1d2c3b-4a59-4e68-8b7a-9c0d1e2f3a4b\"\n"
         "    VersionGuid=\"0a1b2c3d-4e5f-4a6b-8c7d-8e9f0a1b2c3d\">\n";
@@ -128,7 +141,8 @@ void NodeMap::publish(const std::string &model, const std::string &vendor) {
     for (const std::string &c : categories) x += element("pFeature", c);
     x += "</Category>\n";
     for (const std::string &c : categories) {
-        x += "  <Category Name=\"" + c + "\" NameSpace=\"" + (c == "Simulation" ? "Custom" : "Standard") + "\">";
+        x += "  <Category Name=\"" + c + "\" NameSpace=\"" +
+             (c == "Simulation" ? "Custom" : "Standard") + "\">";
         for (const Feature &f : features_)
             if (f.category == c) x += element("pFeature", f.name);
         x += "</Category>\n";
@@ -155,11 +169,15 @@ void NodeMap::publish(const std::string &model, const std::string &vendor) {
                 break;
             case FeatureKind::integer: {
                 std::string range;
-                if (f.max >= f.min) range = element("Min", std::to_string(f.min)) + element("Max", std::to_string(f.max));
-                else if (!f.max_node.empty()) range = element("Min", std::to_string(f.min)) + element("pMax", f.max_node);
+                if (f.max >= f.min)
+                    range = element("Min", std::to_string(f.min)) +
+                            element("Max", std::to_string(f.max));
+                else if (!f.max_node.empty())
+                    range = element("Min", std::to_string(f.min)) + element("pMax", f.max_node);
                 if (!range.empty() && f.inc > 1) range += element("Inc", std::to_string(f.inc));
                 if (!f.unit.empty()) range += element("Unit", f.unit);
-                x += "  <Integer" + open + common + element("pValue", reg_name) + range + "</Integer>\n" + int_reg;
+                x += "  <Integer" + open + common + element("pValue", reg_name) + range +
+                     "</Integer>\n" + int_reg;
                 break;
             }
             case FeatureKind::floating:

@@ -18,11 +18,11 @@ struct Feature {
     std::string name;
     FeatureKind kind = FeatureKind::integer;
     Access access = Access::rw;
-    std::string category;      // empty: a helper node outside the tree
+    std::string category;  // empty: a helper node outside the tree
     std::string tooltip;
     std::int64_t min = 0, max = -1, inc = 1;  // integers; max < min: the register's range
-    std::string max_node;      // integers: a node holding the current maximum
-    double fmin = 0, fmax = 0;  // floats
+    std::string max_node;                     // integers: a node holding the current maximum
+    double fmin = 0, fmax = 0;                // floats
     std::string unit;
     std::vector<std::pair<std::string, std::int64_t>> entries;  // enumerations
     std::string locked_by;     // a node that, when non-zero, makes this one read-only
@@ -55,11 +55,13 @@ private:
 std::string xml_escape(const std::string &text);
 
 // Shorthands for the usual feature shapes.
-Feature text_feature(const char *name, const char *category, Access access, const char *tooltip = "");
+Feature text_feature(const char *name, const char *category, Access access,
+                     const char *tooltip = "");
 Feature integer_feature(const char *name, const char *category, std::int64_t min, std::int64_t max,
                         std::int64_t inc = 1, const char *unit = "");
 Feature read_only_integer(const char *name, const char *category, std::uint32_t length = 4);
-Feature float_feature(const char *name, const char *category, double min, double max, const char *unit);
+Feature float_feature(const char *name, const char *category, double min, double max,
+                      const char *unit);
 Feature enum_feature(const char *name, const char *category,
                      std::vector<std::pair<std::string, std::int64_t>> entries);
 Feature command_feature(const char *name, const char *category, const char *tooltip);

@@ -9,18 +9,23 @@ using vantix::sim::fail;
 namespace {
 
 GC_ERROR not_implemented(const char *function) {
-    return fail(GC_ERR_NOT_IMPLEMENTED, "%s: the simulator delivers plain images, without flows or segments", function);
+    return fail(GC_ERR_NOT_IMPLEMENTED,
+                "%s: the simulator delivers plain images, without flows or segments", function);
 }
 
 }  // namespace
 
-GENTL_EXPORT GC_ERROR DSAnnounceCompositeBuffer(DS_HANDLE, std::size_t, void **, std::size_t *, void *, BUFFER_HANDLE *) {
+GENTL_EXPORT GC_ERROR DSAnnounceCompositeBuffer(DS_HANDLE, std::size_t, void **, std::size_t *,
+                                                void *, BUFFER_HANDLE *) {
     return not_implemented("DSAnnounceCompositeBuffer");
 }
 
-GENTL_EXPORT GC_ERROR DSGetNumFlows(DS_HANDLE, std::uint32_t *) { return not_implemented("DSGetNumFlows"); }
+GENTL_EXPORT GC_ERROR DSGetNumFlows(DS_HANDLE, std::uint32_t *) {
+    return not_implemented("DSGetNumFlows");
+}
 
-GENTL_EXPORT GC_ERROR DSGetFlowInfo(DS_HANDLE, std::uint32_t, std::int32_t, INFO_DATATYPE *, void *, std::size_t *) {
+GENTL_EXPORT GC_ERROR DSGetFlowInfo(DS_HANDLE, std::uint32_t, std::int32_t, INFO_DATATYPE *, void *,
+                                    std::size_t *) {
     return not_implemented("DSGetFlowInfo");
 }
 
@@ -28,7 +33,7 @@ GENTL_EXPORT GC_ERROR DSGetNumBufferSegments(DS_HANDLE, BUFFER_HANDLE, std::uint
     return not_implemented("DSGetNumBufferSegments");
 }
 
-GENTL_EXPORT GC_ERROR DSGetBufferSegmentInfo(DS_HANDLE, BUFFER_HANDLE, std::uint32_t, std::int32_t, INFO_DATATYPE *,
-                                             void *, std::size_t *) {
+GENTL_EXPORT GC_ERROR DSGetBufferSegmentInfo(DS_HANDLE, BUFFER_HANDLE, std::uint32_t, std::int32_t,
+                                             INFO_DATATYPE *, void *, std::size_t *) {
     return not_implemented("DSGetBufferSegmentInfo");
 }

@@ -55,10 +55,14 @@ void pack_samples(Packing packing, const std::uint16_t *samples, std::size_t cou
                 out[2 * i + 1] = static_cast<std::uint8_t>(samples[i] >> 8);
             }
             return;
-        case Packing::lsb10: return pack_lsb10(samples, count, out);
-        case Packing::lsb12: return pack_lsb12(samples, count, out);
-        case Packing::grouped10: return pack_grouped10(samples, count, out);
-        case Packing::grouped12: return pack_grouped12(samples, count, out);
+        case Packing::lsb10:
+            return pack_lsb10(samples, count, out);
+        case Packing::lsb12:
+            return pack_lsb12(samples, count, out);
+        case Packing::grouped10:
+            return pack_grouped10(samples, count, out);
+        case Packing::grouped12:
+            return pack_grouped12(samples, count, out);
     }
 }
 

@@ -47,10 +47,11 @@ std::vector<PixelFormat> make_table() {
          {0x0108000B, 0x0110000F, 0x01100013, 0x010A0052, 0x010C0053, 0x010C0029, 0x010C002D}},
     };
     static const int bits[7] = {8, 10, 12, 10, 12, 10, 12};
-    static const Packing packings[7] = {P::bytes, P::words, P::words, P::lsb10, P::lsb12,
-                                        P::grouped10, P::grouped12};
+    static const Packing packings[7] = {P::bytes, P::words,     P::words,    P::lsb10,
+                                        P::lsb12, P::grouped10, P::grouped12};
     for (const Mosaic &m : mosaics)
-        for (int i = 0; i < 7; ++i) t.push_back({m.names[i], m.codes[i], m.colour, bits[i], packings[i]});
+        for (int i = 0; i < 7; ++i)
+            t.push_back({m.names[i], m.codes[i], m.colour, bits[i], packings[i]});
     return t;
 }
 
@@ -76,23 +77,31 @@ const PixelFormat *find_pixel_format(std::uint32_t code) {
 int samples_per_pixel(const PixelFormat &format) {
     switch (format.colour) {
         case Colour::rgb:
-        case Colour::bgr: return 3;
+        case Colour::bgr:
+            return 3;
         case Colour::rgba:
-        case Colour::bgra: return 4;
-        case Colour::ycbcr422: return 2;
-        default: return 1;
+        case Colour::bgra:
+            return 4;
+        case Colour::ycbcr422:
+            return 2;
+        default:
+            return 1;
     }
 }
 
 std::size_t line_bytes(const PixelFormat &format, std::size_t width) {
     const std::size_t samples = width * static_cast<std::size_t>(samples_per_pixel(format));
     switch (format.packing) {
-        case Packing::bytes: return samples;
-        case Packing::words: return samples * 2;
-        case Packing::lsb10: return samples * 5 / 4;
+        case Packing::bytes:
+            return samples;
+        case Packing::words:
+            return samples * 2;
+        case Packing::lsb10:
+            return samples * 5 / 4;
         case Packing::lsb12:
         case Packing::grouped10:
-        case Packing::grouped12: return samples * 3 / 2;
+        case Packing::grouped12:
+            return samples * 3 / 2;
     }
     return 0;
 }

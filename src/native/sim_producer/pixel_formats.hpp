@@ -26,9 +26,9 @@ enum class Colour {
     bayer_gr,  // colours of the first two pixels of the first line
     bayer_gb,
     bayer_bg,
-    rgb,       // R, G, B
+    rgb,  // R, G, B
     bgr,
-    rgba,      // R, G, B, alpha
+    rgba,  // R, G, B, alpha
     bgra,
     ycbcr422,  // Y0 Cb Y1 Cr per pair of pixels
 };
@@ -37,7 +37,7 @@ struct PixelFormat {
     std::string_view name;
     std::uint32_t code;  // PFNC 32-bit
     Colour colour;
-    int bits;            // significant bits per sample
+    int bits;  // significant bits per sample
     Packing packing;
 };
 

@@ -39,7 +39,8 @@ GC_ERROR not_a_port(void *handle) {
 }
 
 GC_ERROR lost(const PortRef &port) {
-    return fail(GC_ERR_IO, "camera %s does not answer: it was lost", port.object->port_id().c_str());
+    return fail(GC_ERR_IO, "camera %s does not answer: it was lost",
+                port.object->port_id().c_str());
 }
 
 template <typename Body>
@@ -61,7 +62,8 @@ std::string xml_name(const PortRef &port) {
 
 std::string url(const PortRef &port) {
     char text[96];
-    std::snprintf(text, sizeof text, ";%llX;%zX", static_cast<unsigned long long>(RegisterMap::kDocumentAddress),
+    std::snprintf(text, sizeof text, ";%llX;%zX",
+                  static_cast<unsigned long long>(RegisterMap::kDocumentAddress),
                   port.nodes->registers().document().size());
     return "Local:" + xml_name(port) + text;
 }
@@ -72,11 +74,13 @@ GC_ERROR read(const PortRef &port, std::uint64_t address, void *buffer, std::siz
     if (!port.connected) return lost(port);
     port.object->refresh();
     switch (port.nodes->registers().read(address, buffer, *size)) {
-        case PortResult::ok: return GC_ERR_SUCCESS;
+        case PortResult::ok:
+            return GC_ERR_SUCCESS;
         case PortResult::not_readable:
             return fail(GC_ERR_ACCESS_DENIED, "the register at 0x%llX of port %s is write-only",
                         static_cast<unsigned long long>(address), port.nodes->port_name().c_str());
-        case PortResult::bad_size: return fail(GC_ERR_INVALID_PARAMETER, "a read of 0 bytes");
+        case PortResult::bad_size:
+            return fail(GC_ERR_INVALID_PARAMETER, "a read of 0 bytes");
         default:
             return fail(GC_ERR_INVALID_ADDRESS, "port %s has nothing to read at 0x%llX..0x%llX",
                         port.nodes->port_name().c_str(), static_cast<unsigned long long>(address),
@@ -89,22 +93,26 @@ GC_ERROR write(const PortRef &port, std::uint64_t address, const void *buffer, s
     if (!buffer) return null_argument("pBuffer");
     if (!port.connected) return lost(port);
     if (port.object->kind == Kind::remote)
-        return static_cast<RemotePort &>(*port.object).camera->write(address, buffer, *size, port.read_only);
+        return static_cast<RemotePort &>(*port.object)
+            .camera->write(address, buffer, *size, port.read_only);
     int id;
     switch (port.nodes->registers().locate_write(address, *size, id)) {
         case PortResult::invalid_address:
-            return fail(GC_ERR_INVALID_ADDRESS, "port %s has no register at 0x%llX", port.nodes->port_name().c_str(),
-                        static_cast<unsigned long long>(address));
-        case PortResult::bad_size: return fail(GC_ERR_INVALID_PARAMETER, "the write does not match the register's size");
+            return fail(GC_ERR_INVALID_ADDRESS, "port %s has no register at 0x%llX",
+                        port.nodes->port_name().c_str(), static_cast<unsigned long long>(address));
+        case PortResult::bad_size:
+            return fail(GC_ERR_INVALID_PARAMETER, "the write does not match the register's size");
         default:
-            return fail(GC_ERR_ACCESS_DENIED, "the features of %s are read-only", port.object->module_name());
+            return fail(GC_ERR_ACCESS_DENIED, "the features of %s are read-only",
+                        port.object->module_name());
     }
 }
 
 // Runs the entries one after the other; stops at the first failure, with
 // `count` then the number done.
 template <typename Access>
-GC_ERROR stacked(const PortRef &port, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count, Access access) {
+GC_ERROR stacked(const PortRef &port, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count,
+                 Access access) {
     if (!count) return null_argument("piNumEntries");
     if (!entries && *count) return null_argument("pEntries");
     for (std::size_t i = 0; i < *count; ++i) {
@@ -123,19 +131,23 @@ GC_ERROR stacked(const PortRef &port, PORT_REGISTER_STACK_ENTRY *entries, std::s
 
 using namespace vantix::sim;
 
-GENTL_EXPORT GC_ERROR GCReadPort(PORT_HANDLE hPort, std::uint64_t iAddress, void *pBuffer, std::size_t *piSize) {
+GENTL_EXPORT GC_ERROR GCReadPort(PORT_HANDLE hPort, std::uint64_t iAddress, void *pBuffer,
+                                 std::size_t *piSize) {
     return with_port(hPort, [&](PortRef &port) { return read(port, iAddress, pBuffer, piSize); });
 }
 
-GENTL_EXPORT GC_ERROR GCWritePort(PORT_HANDLE hPort, std::uint64_t iAddress, const void *pBuffer, std::size_t *piSize) {
+GENTL_EXPORT GC_ERROR GCWritePort(PORT_HANDLE hPort, std::uint64_t iAddress, const void *pBuffer,
+                                  std::size_t *piSize) {
     return with_port(hPort, [&](PortRef &port) { return write(port, iAddress, pBuffer, piSize); });
 }
 
-GENTL_EXPORT GC_ERROR GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count) {
+GENTL_EXPORT GC_ERROR GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY *entries,
+                                        std::size_t *count) {
     return with_port(hPort, [&](PortRef &port) { return stacked(port, entries, count, read); });
 }
 
-GENTL_EXPORT GC_ERROR GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY *entries, std::size_t *count) {
+GENTL_EXPORT GC_ERROR GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY *entries,
+                                         std::size_t *count) {
     return with_port(hPort, [&](PortRef &port) { return stacked(port, entries, count, write); });
 }
 
@@ -151,50 +163,76 @@ GENTL_EXPORT GC_ERROR GCGetNumPortURLs(PORT_HANDLE hPort, std::uint32_t *count) 
     });
 }
 
-GENTL_EXPORT GC_ERROR GCGetPortURLInfo(PORT_HANDLE hPort, std::uint32_t index, std::int32_t cmd, INFO_DATATYPE *type,
-                                       void *buffer, std::size_t *size) {
+GENTL_EXPORT GC_ERROR GCGetPortURLInfo(PORT_HANDLE hPort, std::uint32_t index, std::int32_t cmd,
+                                       INFO_DATATYPE *type, void *buffer, std::size_t *size) {
     return with_port(hPort, [&](PortRef &port) -> GC_ERROR {
-        if (index != 0) return fail(GC_ERR_INVALID_INDEX, "URL index %u: the port has one URL (0)", index);
+        if (index != 0)
+            return fail(GC_ERR_INVALID_INDEX, "URL index %u: the port has one URL (0)", index);
         const InfoOut out{type, buffer, size};
         const std::string &document = port.nodes->registers().document();
         switch (cmd) {
-            case URL_INFO_URL: return out.text(url(port));
+            case URL_INFO_URL:
+                return out.text(url(port));
             case URL_INFO_SCHEMA_VER_MAJOR:
-            case URL_INFO_FILE_VER_MAJOR: return out.value<std::int32_t>(1, INFO_DATATYPE_INT32);
-            case URL_INFO_SCHEMA_VER_MINOR: return out.value<std::int32_t>(1, INFO_DATATYPE_INT32);
+            case URL_INFO_FILE_VER_MAJOR:
+                return out.value<std::int32_t>(1, INFO_DATATYPE_INT32);
+            case URL_INFO_SCHEMA_VER_MINOR:
+                return out.value<std::int32_t>(1, INFO_DATATYPE_INT32);
             case URL_INFO_FILE_VER_MINOR:
-            case URL_INFO_FILE_VER_SUBMINOR: return out.value<std::int32_t>(0, INFO_DATATYPE_INT32);
-            case URL_INFO_FILE_REGISTER_ADDRESS: return out.u64(RegisterMap::kDocumentAddress);
-            case URL_INFO_FILE_SIZE: return out.u64(document.size());
-            case URL_INFO_SCHEME: return out.value<std::int32_t>(kUrlSchemeLocal, INFO_DATATYPE_INT32);
-            case URL_INFO_FILENAME: return out.text(xml_name(port));
-            case URL_INFO_FILE_SHA1_HASH: return fail(GC_ERR_NOT_AVAILABLE, "the documents carry no SHA-1 hash");
-            default: return unknown_command("URL info command", cmd);
+            case URL_INFO_FILE_VER_SUBMINOR:
+                return out.value<std::int32_t>(0, INFO_DATATYPE_INT32);
+            case URL_INFO_FILE_REGISTER_ADDRESS:
+                return out.u64(RegisterMap::kDocumentAddress);
+            case URL_INFO_FILE_SIZE:
+                return out.u64(document.size());
+            case URL_INFO_SCHEME:
+                return out.value<std::int32_t>(kUrlSchemeLocal, INFO_DATATYPE_INT32);
+            case URL_INFO_FILENAME:
+                return out.text(xml_name(port));
+            case URL_INFO_FILE_SHA1_HASH:
+                return fail(GC_ERR_NOT_AVAILABLE, "the documents carry no SHA-1 hash");
+            default:
+                return unknown_command("URL info command", cmd);
         }
     });
 }
 
-GENTL_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
-                                    std::size_t *size) {
+GENTL_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, std::int32_t cmd, INFO_DATATYPE *type,
+                                    void *buffer, std::size_t *size) {
     return with_port(hPort, [&](PortRef &port) -> GC_ERROR {
         const InfoOut out{type, buffer, size};
         const bool remote = port.object->kind == Kind::remote;
-        const DeviceConfig *camera = remote ? &static_cast<RemotePort &>(*port.object).camera->config : nullptr;
+        const DeviceConfig *camera =
+            remote ? &static_cast<RemotePort &>(*port.object).camera->config : nullptr;
         switch (cmd) {
-            case PORT_INFO_ID: return out.text(port.object->port_id());
-            case PORT_INFO_VENDOR: return out.text(camera ? camera->vendor : "vantix");
-            case PORT_INFO_MODEL: return out.text(camera ? camera->model : "vantix simulated cameras");
-            case PORT_INFO_TLTYPE: return out.text(camera ? camera->tl_type : "Custom");
-            case PORT_INFO_MODULE: return out.text(port.object->module_name());
-            case PORT_INFO_LITTLE_ENDIAN: return out.boolean(true);
-            case PORT_INFO_BIG_ENDIAN: return out.boolean(false);
-            case PORT_INFO_ACCESS_READ: return out.boolean(port.connected);
-            case PORT_INFO_ACCESS_WRITE: return out.boolean(port.connected && remote && !port.read_only);
-            case PORT_INFO_ACCESS_NA: return out.boolean(!port.connected);
-            case PORT_INFO_ACCESS_NI: return out.boolean(false);
-            case PORT_INFO_VERSION: return out.text(camera ? camera->version : "1.0");
-            case PORT_INFO_PORTNAME: return out.text(port.nodes->port_name());
-            default: return unknown_command("port info command", cmd);
+            case PORT_INFO_ID:
+                return out.text(port.object->port_id());
+            case PORT_INFO_VENDOR:
+                return out.text(camera ? camera->vendor : "vantix");
+            case PORT_INFO_MODEL:
+                return out.text(camera ? camera->model : "vantix simulated cameras");
+            case PORT_INFO_TLTYPE:
+                return out.text(camera ? camera->tl_type : "Custom");
+            case PORT_INFO_MODULE:
+                return out.text(port.object->module_name());
+            case PORT_INFO_LITTLE_ENDIAN:
+                return out.boolean(true);
+            case PORT_INFO_BIG_ENDIAN:
+                return out.boolean(false);
+            case PORT_INFO_ACCESS_READ:
+                return out.boolean(port.connected);
+            case PORT_INFO_ACCESS_WRITE:
+                return out.boolean(port.connected && remote && !port.read_only);
+            case PORT_INFO_ACCESS_NA:
+                return out.boolean(!port.connected);
+            case PORT_INFO_ACCESS_NI:
+                return out.boolean(false);
+            case PORT_INFO_VERSION:
+                return out.text(camera ? camera->version : "1.0");
+            case PORT_INFO_PORTNAME:
+                return out.text(port.nodes->port_name());
+            default:
+                return unknown_command("port info command", cmd);
         }
     });
 }

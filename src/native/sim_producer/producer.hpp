@@ -123,7 +123,7 @@ struct Event final : Object {
     std::int32_t type = gentl::EVENT_NEW_BUFFER;
     std::weak_ptr<Stream> stream;
     std::uint64_t fired = 0;
-    int kills = 0;        // waits to abort
+    int kills = 0;  // waits to abort
     bool closed = false;
 };
 
@@ -139,7 +139,7 @@ struct Stream final : Object {
     std::shared_ptr<Event> new_buffer_event;
     bool acquiring = false;
     bool stop_requested = false, stop_kill = false;
-    bool joining = false;  // a thread is waiting for the worker to end
+    bool joining = false;           // a thread is waiting for the worker to end
     std::uint64_t frames_left = 0;  // frames DSStartAcquisition asked for
     std::thread worker;
     FrameRenderer renderer;

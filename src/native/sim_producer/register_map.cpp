@@ -109,7 +109,8 @@ void RegisterMap::store(int id, const void *bytes, std::size_t size) {
 }
 
 std::int64_t RegisterMap::decode_int(int id, const void *bytes) const {
-    return static_cast<std::int64_t>(load_le(static_cast<const std::uint8_t *>(bytes), at(id).length));
+    return static_cast<std::int64_t>(
+        load_le(static_cast<const std::uint8_t *>(bytes), at(id).length));
 }
 
 double RegisterMap::decode_float(const void *bytes) {

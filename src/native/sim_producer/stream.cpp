@@ -20,13 +20,15 @@ std::shared_ptr<Buffer> buffer_of(Stream &stream, void *handle) {
 }
 
 GC_ERROR not_a_buffer(const Stream &stream, void *handle) {
-    return fail(GC_ERR_INVALID_HANDLE, "%p is not a buffer announced on data stream %s", handle, stream.id.c_str());
+    return fail(GC_ERR_INVALID_HANDLE, "%p is not a buffer announced on data stream %s", handle,
+                stream.id.c_str());
 }
 
 GC_ERROR announce(Stream &stream, std::uint8_t *memory, std::size_t size, bool owned, void *user,
                   BUFFER_HANDLE *phBuffer) {
     if (stream.buffers.size() >= kMaxBuffers)
-        return fail(GC_ERR_RESOURCE_EXHAUSTED, "data stream %s already has %zu buffers", stream.id.c_str(), kMaxBuffers);
+        return fail(GC_ERR_RESOURCE_EXHAUSTED, "data stream %s already has %zu buffers",
+                    stream.id.c_str(), kMaxBuffers);
     auto buffer = std::make_shared<Buffer>();
     buffer->stream = &stream;
     buffer->memory = memory;
@@ -40,9 +42,11 @@ GC_ERROR announce(Stream &stream, std::uint8_t *memory, std::size_t size, bool o
 
 GC_ERROR check_size(const Stream &stream, std::size_t size) {
     const std::size_t payload = stream.camera->payload_size();
-    if (size == 0) return fail(GC_ERR_INVALID_PARAMETER, "a buffer of 0 bytes cannot hold an image");
+    if (size == 0)
+        return fail(GC_ERR_INVALID_PARAMETER, "a buffer of 0 bytes cannot hold an image");
     if (size < payload)
-        return fail(GC_ERR_BUFFER_TOO_SMALL, "a buffer of %zu bytes is smaller than the payload (%zu bytes)", size, payload);
+        return fail(GC_ERR_BUFFER_TOO_SMALL,
+                    "a buffer of %zu bytes is smaller than the payload (%zu bytes)", size, payload);
     return GC_ERR_SUCCESS;
 }
 
@@ -51,45 +55,72 @@ GC_ERROR buffer_info(const Buffer &b, std::int32_t cmd, const InfoOut &out) {
     const bool has_frame = f.format != nullptr;
     auto frame_value = [&](std::size_t v) { return has_frame ? out.sizet(v) : out.sizet(0); };
     switch (cmd) {
-        case BUFFER_INFO_BASE: return out.value<void *>(b.memory, INFO_DATATYPE_PTR);
-        case BUFFER_INFO_SIZE: return out.sizet(b.size);
-        case BUFFER_INFO_USER_PTR: return out.value<void *>(b.user, INFO_DATATYPE_PTR);
-        case BUFFER_INFO_TIMESTAMP: return out.u64(f.timestamp_ns);
-        case BUFFER_INFO_TIMESTAMP_NS: return out.u64(f.timestamp_ns);
-        case BUFFER_INFO_NEW_DATA: return out.boolean(b.new_data);
-        case BUFFER_INFO_IS_QUEUED: return out.boolean(b.state == BufferState::input || b.state == BufferState::output);
-        case BUFFER_INFO_IS_ACQUIRING: return out.boolean(b.state == BufferState::filling);
-        case BUFFER_INFO_IS_INCOMPLETE: return out.boolean(b.incomplete);
-        case BUFFER_INFO_TLTYPE: return out.text("Custom");
-        case BUFFER_INFO_SIZE_FILLED: return out.sizet(b.filled);
-        case BUFFER_INFO_DATA_SIZE: return out.sizet(b.filled);
-        case BUFFER_INFO_WIDTH: return frame_value(f.geometry.width);
-        case BUFFER_INFO_HEIGHT: return frame_value(f.geometry.height);
-        case BUFFER_INFO_XOFFSET: return frame_value(f.geometry.offset_x);
-        case BUFFER_INFO_YOFFSET: return frame_value(f.geometry.offset_y);
+        case BUFFER_INFO_BASE:
+            return out.value<void *>(b.memory, INFO_DATATYPE_PTR);
+        case BUFFER_INFO_SIZE:
+            return out.sizet(b.size);
+        case BUFFER_INFO_USER_PTR:
+            return out.value<void *>(b.user, INFO_DATATYPE_PTR);
+        case BUFFER_INFO_TIMESTAMP:
+            return out.u64(f.timestamp_ns);
+        case BUFFER_INFO_TIMESTAMP_NS:
+            return out.u64(f.timestamp_ns);
+        case BUFFER_INFO_NEW_DATA:
+            return out.boolean(b.new_data);
+        case BUFFER_INFO_IS_QUEUED:
+            return out.boolean(b.state == BufferState::input || b.state == BufferState::output);
+        case BUFFER_INFO_IS_ACQUIRING:
+            return out.boolean(b.state == BufferState::filling);
+        case BUFFER_INFO_IS_INCOMPLETE:
+            return out.boolean(b.incomplete);
+        case BUFFER_INFO_TLTYPE:
+            return out.text("Custom");
+        case BUFFER_INFO_SIZE_FILLED:
+            return out.sizet(b.filled);
+        case BUFFER_INFO_DATA_SIZE:
+            return out.sizet(b.filled);
+        case BUFFER_INFO_WIDTH:
+            return frame_value(f.geometry.width);
+        case BUFFER_INFO_HEIGHT:
+            return frame_value(f.geometry.height);
+        case BUFFER_INFO_XOFFSET:
+            return frame_value(f.geometry.offset_x);
+        case BUFFER_INFO_YOFFSET:
+            return frame_value(f.geometry.offset_y);
         case BUFFER_INFO_XPADDING:
         case BUFFER_INFO_YPADDING:
-        case BUFFER_INFO_IMAGEOFFSET: return out.sizet(0);
-        case BUFFER_INFO_FRAMEID: return out.u64(f.id);
-        case BUFFER_INFO_IMAGEPRESENT: return out.boolean(has_frame);
-        case BUFFER_INFO_PAYLOADTYPE: return out.sizet(kPayloadTypeImage);
+        case BUFFER_INFO_IMAGEOFFSET:
+            return out.sizet(0);
+        case BUFFER_INFO_FRAMEID:
+            return out.u64(f.id);
+        case BUFFER_INFO_IMAGEPRESENT:
+            return out.boolean(has_frame);
+        case BUFFER_INFO_PAYLOADTYPE:
+            return out.sizet(kPayloadTypeImage);
         case BUFFER_INFO_PIXELFORMAT:
             if (!has_frame) return fail(GC_ERR_NO_DATA, "the buffer holds no frame yet");
             return out.u64(f.format->code);
-        case BUFFER_INFO_PIXELFORMAT_NAMESPACE: return out.u64(kPixelFormatNamespacePfnc32);
+        case BUFFER_INFO_PIXELFORMAT_NAMESPACE:
+            return out.u64(kPixelFormatNamespacePfnc32);
         case BUFFER_INFO_DELIVERED_IMAGEHEIGHT: {
             const std::size_t line = has_frame ? line_bytes(*f.format, f.geometry.width) : 0;
             return out.sizet(line ? b.filled / line : 0);
         }
-        case BUFFER_INFO_DELIVERED_CHUNKPAYLOADSIZE: return out.sizet(0);
-        case BUFFER_INFO_PIXEL_ENDIANNESS: return out.value<std::int32_t>(kPixelEndiannessLittle, INFO_DATATYPE_INT32);
+        case BUFFER_INFO_DELIVERED_CHUNKPAYLOADSIZE:
+            return out.sizet(0);
+        case BUFFER_INFO_PIXEL_ENDIANNESS:
+            return out.value<std::int32_t>(kPixelEndiannessLittle, INFO_DATATYPE_INT32);
         case BUFFER_INFO_DATA_LARGER_THAN_BUFFER:
-            return out.boolean(has_frame && line_bytes(*f.format, f.geometry.width) * f.geometry.height > b.size);
+            return out.boolean(
+                has_frame && line_bytes(*f.format, f.geometry.width) * f.geometry.height > b.size);
         case BUFFER_INFO_CONTAINS_CHUNKDATA:
-        case BUFFER_INFO_IS_COMPOSITE: return out.boolean(false);
+        case BUFFER_INFO_IS_COMPOSITE:
+            return out.boolean(false);
         case BUFFER_INFO_CHUNKLAYOUTID:
-        case BUFFER_INFO_FILENAME: return fail(GC_ERR_NOT_AVAILABLE, "simulated buffers carry no chunks or files");
-        default: return unknown_command("buffer info command", cmd);
+        case BUFFER_INFO_FILENAME:
+            return fail(GC_ERR_NOT_AVAILABLE, "simulated buffers carry no chunks or files");
+        default:
+            return unknown_command("buffer info command", cmd);
     }
 }
 
@@ -116,39 +147,45 @@ Stream::~Stream() {
 
 using namespace vantix::sim;
 
-GENTL_EXPORT GC_ERROR DSAnnounceBuffer(DS_HANDLE hDataStream, void *pBuffer, std::size_t iSize, void *pPrivate,
-                                       BUFFER_HANDLE *phBuffer) {
+GENTL_EXPORT GC_ERROR DSAnnounceBuffer(DS_HANDLE hDataStream, void *pBuffer, std::size_t iSize,
+                                       void *pPrivate, BUFFER_HANDLE *phBuffer) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!pBuffer) return null_argument("pBuffer");
         if (!phBuffer) return null_argument("phBuffer");
         if (const GC_ERROR e = check_size(stream, iSize)) return e;
         for (const auto &b : stream.buffers)
-            if (b->memory == pBuffer) return fail(GC_ERR_RESOURCE_IN_USE, "this memory is already announced");
-        return announce(stream, static_cast<std::uint8_t *>(pBuffer), iSize, false, pPrivate, phBuffer);
+            if (b->memory == pBuffer)
+                return fail(GC_ERR_RESOURCE_IN_USE, "this memory is already announced");
+        return announce(stream, static_cast<std::uint8_t *>(pBuffer), iSize, false, pPrivate,
+                        phBuffer);
     });
 }
 
-GENTL_EXPORT GC_ERROR DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, std::size_t iSize, void *pPrivate,
-                                               BUFFER_HANDLE *phBuffer) {
+GENTL_EXPORT GC_ERROR DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, std::size_t iSize,
+                                               void *pPrivate, BUFFER_HANDLE *phBuffer) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!phBuffer) return null_argument("phBuffer");
         if (const GC_ERROR e = check_size(stream, iSize)) return e;
         if (iSize > kMaxAllocation)
-            return fail(GC_ERR_INVALID_PARAMETER, "%zu bytes is more than the simulator allocates for a buffer", iSize);
+            return fail(GC_ERR_INVALID_PARAMETER,
+                        "%zu bytes is more than the simulator allocates for a buffer", iSize);
         auto *memory = new (std::nothrow) std::uint8_t[iSize];
-        if (!memory) return fail(GC_ERR_OUT_OF_MEMORY, "cannot allocate a buffer of %zu bytes", iSize);
+        if (!memory)
+            return fail(GC_ERR_OUT_OF_MEMORY, "cannot allocate a buffer of %zu bytes", iSize);
         const GC_ERROR e = announce(stream, memory, iSize, true, pPrivate, phBuffer);
         if (e) delete[] memory;
         return e;
     });
 }
 
-GENTL_EXPORT GC_ERROR DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, void **ppBuffer, void **ppPrivate) {
+GENTL_EXPORT GC_ERROR DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, void **ppBuffer,
+                                     void **ppPrivate) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         std::shared_ptr<Buffer> buffer = buffer_of(stream, hBuffer);
         if (!buffer) return not_a_buffer(stream, hBuffer);
         if (buffer->state != BufferState::idle)
-            return fail(GC_ERR_BUSY, "the buffer is still queued or being filled: flush the queues first");
+            return fail(GC_ERR_BUSY,
+                        "the buffer is still queued or being filled: flush the queues first");
         if (ppBuffer) *ppBuffer = buffer->owned ? nullptr : buffer->memory;
         if (ppPrivate) *ppPrivate = buffer->user;
         auto &all = stream.buffers;
@@ -206,28 +243,35 @@ GENTL_EXPORT GC_ERROR DSFlushQueue(DS_HANDLE hDataStream, std::int32_t operation
                 stream.input.clear();
                 stream.output.clear();
                 break;
-            default: return fail(GC_ERR_INVALID_PARAMETER, "queue operation %d is not known", operation);
+            default:
+                return fail(GC_ERR_INVALID_PARAMETER, "queue operation %d is not known", operation);
         }
         stream.camera->changed.notify_all();
         return GC_ERR_SUCCESS;
     });
 }
 
-GENTL_EXPORT GC_ERROR DSStartAcquisition(DS_HANDLE hDataStream, std::int32_t flags, std::uint64_t count) {
+GENTL_EXPORT GC_ERROR DSStartAcquisition(DS_HANDLE hDataStream, std::int32_t flags,
+                                         std::uint64_t count) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
-        if (flags != 0) return fail(GC_ERR_INVALID_PARAMETER, "start flags %d are not known", flags);
+        if (flags != 0)
+            return fail(GC_ERR_INVALID_PARAMETER, "start flags %d are not known", flags);
         if (count == 0) return fail(GC_ERR_INVALID_PARAMETER, "an acquisition of 0 frames");
         if (stream.acquiring || stream.joining)
-            return fail(GC_ERR_RESOURCE_IN_USE, "the acquisition of data stream %s is already running", stream.id.c_str());
+            return fail(GC_ERR_RESOURCE_IN_USE,
+                        "the acquisition of data stream %s is already running", stream.id.c_str());
         if (!stream.connected())
-            return fail(GC_ERR_IO, "camera %s does not answer: it was lost", stream.camera->config.serial.c_str());
+            return fail(GC_ERR_IO, "camera %s does not answer: it was lost",
+                        stream.camera->config.serial.c_str());
         if (stream.buffers.empty())
-            return fail(GC_ERR_INVALID_BUFFER, "announce at least one buffer before starting the acquisition");
+            return fail(GC_ERR_INVALID_BUFFER,
+                        "announce at least one buffer before starting the acquisition");
         stream.frames_left = count;
         stream.stop_requested = false;
         stream.acquiring = true;
         ++stream.started;
-        stream.worker = std::thread(run_acquisition, std::static_pointer_cast<Stream>(stream.shared_from_this()));
+        stream.worker = std::thread(run_acquisition,
+                                    std::static_pointer_cast<Stream>(stream.shared_from_this()));
         return GC_ERR_SUCCESS;
     });
 }
@@ -241,42 +285,61 @@ GENTL_EXPORT GC_ERROR DSStopAcquisition(DS_HANDLE hDataStream, std::int32_t flag
     });
 }
 
-GENTL_EXPORT GC_ERROR DSGetInfo(DS_HANDLE hDataStream, std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
-                                std::size_t *size) {
+GENTL_EXPORT GC_ERROR DSGetInfo(DS_HANDLE hDataStream, std::int32_t cmd, INFO_DATATYPE *type,
+                                void *buffer, std::size_t *size) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &s, Lock &) -> GC_ERROR {
         const InfoOut out{type, buffer, size};
         auto count = [&](BufferState state) {
-            return static_cast<std::size_t>(std::count_if(s.buffers.begin(), s.buffers.end(),
-                                                          [&](const auto &b) { return b->state == state; }));
+            return static_cast<std::size_t>(
+                std::count_if(s.buffers.begin(), s.buffers.end(),
+                              [&](const auto &b) { return b->state == state; }));
         };
         switch (cmd) {
-            case STREAM_INFO_ID: return out.text(s.id);
-            case STREAM_INFO_NUM_DELIVERED: return out.u64(s.delivered);
-            case STREAM_INFO_NUM_UNDERRUN: return out.u64(s.underruns);
-            case STREAM_INFO_NUM_ANNOUNCED: return out.sizet(s.buffers.size());
-            case STREAM_INFO_NUM_QUEUED: return out.sizet(count(BufferState::input));
-            case STREAM_INFO_NUM_AWAIT_DELIVERY: return out.sizet(count(BufferState::output));
-            case STREAM_INFO_NUM_STARTED: return out.u64(s.started);
-            case STREAM_INFO_PAYLOAD_SIZE: return out.sizet(s.camera->payload_size());
-            case STREAM_INFO_IS_GRABBING: return out.boolean(s.acquiring);
-            case STREAM_INFO_DEFINES_PAYLOADSIZE: return out.boolean(true);
-            case STREAM_INFO_TLTYPE: return out.text("Custom");
-            case STREAM_INFO_NUM_CHUNKS_MAX: return out.sizet(0);
-            case STREAM_INFO_BUF_ANNOUNCE_MIN: return out.sizet(1);
-            case STREAM_INFO_BUF_ALIGNMENT: return out.sizet(1);
+            case STREAM_INFO_ID:
+                return out.text(s.id);
+            case STREAM_INFO_NUM_DELIVERED:
+                return out.u64(s.delivered);
+            case STREAM_INFO_NUM_UNDERRUN:
+                return out.u64(s.underruns);
+            case STREAM_INFO_NUM_ANNOUNCED:
+                return out.sizet(s.buffers.size());
+            case STREAM_INFO_NUM_QUEUED:
+                return out.sizet(count(BufferState::input));
+            case STREAM_INFO_NUM_AWAIT_DELIVERY:
+                return out.sizet(count(BufferState::output));
+            case STREAM_INFO_NUM_STARTED:
+                return out.u64(s.started);
+            case STREAM_INFO_PAYLOAD_SIZE:
+                return out.sizet(s.camera->payload_size());
+            case STREAM_INFO_IS_GRABBING:
+                return out.boolean(s.acquiring);
+            case STREAM_INFO_DEFINES_PAYLOADSIZE:
+                return out.boolean(true);
+            case STREAM_INFO_TLTYPE:
+                return out.text("Custom");
+            case STREAM_INFO_NUM_CHUNKS_MAX:
+                return out.sizet(0);
+            case STREAM_INFO_BUF_ANNOUNCE_MIN:
+                return out.sizet(1);
+            case STREAM_INFO_BUF_ALIGNMENT:
+                return out.sizet(1);
             case STREAM_INFO_FLOW_TABLE:
             case STREAM_INFO_GENDC_PREFETCH_DESCRIPTOR:
-                return fail(GC_ERR_NOT_AVAILABLE, "simulated streams deliver plain images, no GenDC");
-            default: return unknown_command("stream info command", cmd);
+                return fail(GC_ERR_NOT_AVAILABLE,
+                            "simulated streams deliver plain images, no GenDC");
+            default:
+                return unknown_command("stream info command", cmd);
         }
     });
 }
 
-GENTL_EXPORT GC_ERROR DSGetBufferID(DS_HANDLE hDataStream, std::uint32_t index, BUFFER_HANDLE *phBuffer) {
+GENTL_EXPORT GC_ERROR DSGetBufferID(DS_HANDLE hDataStream, std::uint32_t index,
+                                    BUFFER_HANDLE *phBuffer) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!phBuffer) return null_argument("phBuffer");
         if (index >= stream.buffers.size())
-            return fail(GC_ERR_INVALID_INDEX, "buffer index %u is out of range (%zu announced)", index, stream.buffers.size());
+            return fail(GC_ERR_INVALID_INDEX, "buffer index %u is out of range (%zu announced)",
+                        index, stream.buffers.size());
         *phBuffer = stream.buffers[index]->handle;
         return GC_ERR_SUCCESS;
     });
@@ -289,8 +352,9 @@ GENTL_EXPORT GC_ERROR DSClose(DS_HANDLE hDataStream) {
     });
 }
 
-GENTL_EXPORT GC_ERROR DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, std::int32_t cmd,
-                                      INFO_DATATYPE *type, void *buffer, std::size_t *size) {
+GENTL_EXPORT GC_ERROR DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
+                                      std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
+                                      std::size_t *size) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         std::shared_ptr<Buffer> b = buffer_of(stream, hBuffer);
         if (!b) return not_a_buffer(stream, hBuffer);
@@ -309,7 +373,8 @@ GENTL_EXPORT GC_ERROR DSGetBufferInfoStacked(DS_HANDLE hDataStream, BUFFER_HANDL
             DS_BUFFER_INFO_STACKED &item = items[i];
             INFO_DATATYPE item_type = 0;
             std::size_t item_size = item.iSize;
-            const GC_ERROR e = buffer_info(*b, item.iInfoCmd, InfoOut{&item_type, item.pBuffer, &item_size});
+            const GC_ERROR e =
+                buffer_info(*b, item.iInfoCmd, InfoOut{&item_type, item.pBuffer, &item_size});
             item.iType = item_type;
             item.iSize = item_size;
             item.iResult = e;
@@ -319,8 +384,8 @@ GENTL_EXPORT GC_ERROR DSGetBufferInfoStacked(DS_HANDLE hDataStream, BUFFER_HANDL
     });
 }
 
-GENTL_EXPORT GC_ERROR DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, SINGLE_CHUNK_DATA *,
-                                           std::size_t *count) {
+GENTL_EXPORT GC_ERROR DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
+                                           SINGLE_CHUNK_DATA *, std::size_t *count) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!buffer_of(stream, hBuffer)) return not_a_buffer(stream, hBuffer);
         if (!count) return null_argument("piNumChunks");
@@ -339,7 +404,8 @@ GENTL_EXPORT GC_ERROR DSGetParentDev(DS_HANDLE hDataStream, DEV_HANDLE *phDevice
     });
 }
 
-GENTL_EXPORT GC_ERROR DSGetNumBufferParts(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, std::uint32_t *count) {
+GENTL_EXPORT GC_ERROR DSGetNumBufferParts(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
+                                          std::uint32_t *count) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!buffer_of(stream, hBuffer)) return not_a_buffer(stream, hBuffer);
         if (!count) return null_argument("piNumParts");
@@ -348,16 +414,19 @@ GENTL_EXPORT GC_ERROR DSGetNumBufferParts(DS_HANDLE hDataStream, BUFFER_HANDLE h
     });
 }
 
-GENTL_EXPORT GC_ERROR DSGetBufferPartInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, std::uint32_t part,
-                                          std::int32_t, INFO_DATATYPE *, void *, std::size_t *) {
+GENTL_EXPORT GC_ERROR DSGetBufferPartInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
+                                          std::uint32_t part, std::int32_t, INFO_DATATYPE *, void *,
+                                          std::size_t *) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!buffer_of(stream, hBuffer)) return not_a_buffer(stream, hBuffer);
-        return fail(GC_ERR_INVALID_INDEX, "part %u: simulated buffers are single images without parts", part);
+        return fail(GC_ERR_INVALID_INDEX,
+                    "part %u: simulated buffers are single images without parts", part);
     });
 }
 
 GENTL_EXPORT GC_ERROR DSGetBufferPartInfoStacked(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
-                                                 DS_BUFFER_PART_INFO_STACKED *items, std::size_t count) {
+                                                 DS_BUFFER_PART_INFO_STACKED *items,
+                                                 std::size_t count) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!buffer_of(stream, hBuffer)) return not_a_buffer(stream, hBuffer);
         if (!items && count) return null_argument("pInfoStacked");

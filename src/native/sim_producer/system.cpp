@@ -44,10 +44,14 @@ GC_ERROR unknown_interface(const char *id) {
 
 GC_ERROR interface_info(const std::string &id, std::int32_t cmd, const InfoOut &out) {
     switch (cmd) {
-        case INTERFACE_INFO_ID: return out.text(id);
-        case INTERFACE_INFO_DISPLAYNAME: return out.text("Simulated " + interface_tl_type(id) + " interface " + id);
-        case INTERFACE_INFO_TLTYPE: return out.text(interface_tl_type(id));
-        default: return unknown_command("interface info command", cmd);
+        case INTERFACE_INFO_ID:
+            return out.text(id);
+        case INTERFACE_INFO_DISPLAYNAME:
+            return out.text("Simulated " + interface_tl_type(id) + " interface " + id);
+        case INTERFACE_INFO_TLTYPE:
+            return out.text(interface_tl_type(id));
+        default:
+            return unknown_command("interface info command", cmd);
     }
 }
 
@@ -59,7 +63,8 @@ std::vector<std::shared_ptr<Camera>> reachable_cameras(const std::string &interf
     std::vector<std::shared_ptr<Camera>> found;
     const Clock::time_point now = Clock::now();
     for (const auto &camera : library().cameras)
-        if (camera->config.interface == interface_id && camera->reachable(now)) found.push_back(camera);
+        if (camera->config.interface == interface_id && camera->reachable(now))
+            found.push_back(camera);
     return found;
 }
 
@@ -72,7 +77,8 @@ GENTL_EXPORT GC_ERROR TLOpen(TL_HANDLE *phSystem) {
         if (!phSystem) return null_argument("phSystem");
         Library &lib = library();
         if (lib.system)
-            return fail(GC_ERR_RESOURCE_IN_USE, "the system module is already open in this process");
+            return fail(GC_ERR_RESOURCE_IN_USE,
+                        "the system module is already open in this process");
         auto system = std::make_shared<System>();
         system->interface_ids = interface_ids();
         build_system_nodes(*system);
@@ -89,10 +95,11 @@ GENTL_EXPORT GC_ERROR TLClose(TL_HANDLE hSystem) {
     });
 }
 
-GENTL_EXPORT GC_ERROR TLGetInfo(TL_HANDLE hSystem, std::int32_t cmd, INFO_DATATYPE *type, void *buffer,
-                                std::size_t *size) {
-    return with<System>(hSystem, Kind::system,
-                        [&](System &, Lock &) { return tl_info(cmd, InfoOut{type, buffer, size}); });
+GENTL_EXPORT GC_ERROR TLGetInfo(TL_HANDLE hSystem, std::int32_t cmd, INFO_DATATYPE *type,
+                                void *buffer, std::size_t *size) {
+    return with<System>(hSystem, Kind::system, [&](System &, Lock &) {
+        return tl_info(cmd, InfoOut{type, buffer, size});
+    });
 }
 
 GENTL_EXPORT GC_ERROR TLGetNumInterfaces(TL_HANDLE hSystem, std::uint32_t *count) {
@@ -103,11 +110,12 @@ GENTL_EXPORT GC_ERROR TLGetNumInterfaces(TL_HANDLE hSystem, std::uint32_t *count
     });
 }
 
-GENTL_EXPORT GC_ERROR TLGetInterfaceID(TL_HANDLE hSystem, std::uint32_t index, char *id, std::size_t *size) {
+GENTL_EXPORT GC_ERROR TLGetInterfaceID(TL_HANDLE hSystem, std::uint32_t index, char *id,
+                                       std::size_t *size) {
     return with<System>(hSystem, Kind::system, [&](System &system, Lock &) -> GC_ERROR {
         if (index >= system.interface_ids.size())
-            return fail(GC_ERR_INVALID_INDEX, "interface index %u is out of range (%zu interfaces)", index,
-                        system.interface_ids.size());
+            return fail(GC_ERR_INVALID_INDEX, "interface index %u is out of range (%zu interfaces)",
+                        index, system.interface_ids.size());
         return copy_text(system.interface_ids[index], id, size);
     });
 }
@@ -125,7 +133,8 @@ GENTL_EXPORT GC_ERROR TLOpenInterface(TL_HANDLE hSystem, const char *ifaceId, IF
         if (!phIface) return null_argument("phIface");
         if (!listed(system, ifaceId)) return unknown_interface(ifaceId);
         for (const auto &open : system.open_interfaces)
-            if (open->id == ifaceId) return fail(GC_ERR_RESOURCE_IN_USE, "interface %s is already open", ifaceId);
+            if (open->id == ifaceId)
+                return fail(GC_ERR_RESOURCE_IN_USE, "interface %s is already open", ifaceId);
         auto iface = std::make_shared<Interface>();
         iface->id = ifaceId;
         iface->tl_type = interface_tl_type(iface->id);

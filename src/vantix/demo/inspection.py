@@ -46,6 +46,7 @@ def add_blemish(image: np.ndarray, rng: np.random.Generator, size: int = 48) -> 
     h, w = image.shape[:2]
     size = min(size, h, w)
     y, x = rng.integers(0, h - size + 1), rng.integers(0, w - size + 1)
-    damaged[y : y + size, x : x + size] = rng.integers(0, 256, (size, size) + image.shape[2:],
-                                                        dtype=np.uint8)
+    damaged[y : y + size, x : x + size] = rng.integers(
+        0, 256, (size, size) + image.shape[2:], dtype=np.uint8
+    )
     return damaged

@@ -18,12 +18,12 @@ import numpy as np
 
 from vantix import sim
 from vantix.demo import inspection
-from vantix.sim.modbus import ModbusServer
 from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
 from vantix.io.camera.base import CameraError, TriggerMode
 from vantix.io.camera.gentl_camera import GentlCamera
 from vantix.io.sink.plc_link import PlcLinkSink
 from vantix.schemas.common import InspectionResult, Verdict
+from vantix.sim.modbus import ModbusServer
 
 RESULT_REGISTERS = {"verdict": 100, "score": 101, "sequence": 102, "product": 103}
 HEARTBEAT_REGISTER = 110
@@ -31,8 +31,12 @@ HEARTBEAT_REGISTER = 110
 
 # The simulated camera's default pixel format in the demo: its most
 # demanding packed one.
-SIMULATED_FORMATS = {"mono12": "Mono12p", "bayer12": "BayerRG12p", "rgb8": "RGB8",
-                     "legacy": "Mono12Packed"}
+SIMULATED_FORMATS = {
+    "mono12": "Mono12p",
+    "bayer12": "BayerRG12p",
+    "rgb8": "RGB8",
+    "legacy": "Mono12Packed",
+}
 
 
 @dataclass
@@ -42,16 +46,16 @@ class Options:
     threshold: float = 8.0
     defect_every: int = 5
     heartbeat_every: int = 5
-    camera: str = "bayer12"              # a simulated camera, unless cti is given
-    cti: str | None = None               # a real producer
+    camera: str = "bayer12"  # a simulated camera, unless cti is given
+    cti: str | None = None  # a real producer
     serial: str | None = None
     model: str | None = None
-    pixel_format: str | None = None      # None: the simulated camera's demo format
-    trigger: TriggerMode | None = None   # None: hardware on the simulator, else software
-    line_period_ms: float = 40.0         # the simulated line pulses like an encoder
-    frame_wait_s: float = 2.0            # longest wait for one frame
-    plc: tuple[str, int] | None = None   # a real PLC; None: an embedded server
-    simulate: bool = False               # the sink in log-only simulation mode
+    pixel_format: str | None = None  # None: the simulated camera's demo format
+    trigger: TriggerMode | None = None  # None: hardware on the simulator, else software
+    line_period_ms: float = 40.0  # the simulated line pulses like an encoder
+    frame_wait_s: float = 2.0  # longest wait for one frame
+    plc: tuple[str, int] | None = None  # a real PLC; None: an embedded server
+    simulate: bool = False  # the sink in log-only simulation mode
     out: str = "vantix-demo.png"
     seed: int = 0
 
@@ -97,8 +101,9 @@ def run(options: Options, progress=None) -> Summary:
 def _open_camera(options: Options, stack: contextlib.ExitStack) -> GentlCamera:
     camera = GentlCamera(_camera_params(options))
     simulated = options.cti is None
-    camera.set_trigger_mode(options.trigger or (TriggerMode.HARDWARE if simulated
-                                                else TriggerMode.SOFTWARE))
+    camera.set_trigger_mode(
+        options.trigger or (TriggerMode.HARDWARE if simulated else TriggerMode.SOFTWARE)
+    )
     try:
         camera.open()
     except CameraError as exc:
@@ -110,22 +115,35 @@ def _open_camera(options: Options, stack: contextlib.ExitStack) -> GentlCamera:
 def _camera_params(options: Options) -> dict[str, Any]:
     """The camera's parameters: a real producer's device as the options
     select it, or a simulated camera whose line pulses like an encoder."""
-    params: dict[str, Any] = {"timeout_s": options.frame_wait_s,
-                              "hardware_wait_s": options.frame_wait_s}
+    params: dict[str, Any] = {
+        "timeout_s": options.frame_wait_s,
+        "hardware_wait_s": options.frame_wait_s,
+    }
     selection: dict[str, Any]
     if options.cti is not None:
-        selection = {"cti_path": options.cti, "serial": options.serial, "model": options.model,
-                     "pixel_format": options.pixel_format}
+        selection = {
+            "cti_path": options.cti,
+            "serial": options.serial,
+            "model": options.model,
+            "pixel_format": options.pixel_format,
+        }
     else:
         if options.camera not in sim.CAMERAS:
-            raise DemoError("camera", f"no simulated camera {options.camera!r}: choose one of "
-                                      + ", ".join(sim.CAMERAS))
-        selection = {"cti_path": _simulator(), "serial": sim.CAMERAS[options.camera],
-                     "pixel_format": options.pixel_format or SIMULATED_FORMATS[options.camera],
-                     # The same part each time, so good frames look alike; the line
-                     # pulses like an encoder.
-                     "features": {"SimulationStillScene": True,
-                                  "SimulationLinePulsePeriod": round(options.line_period_ms * 1000)}}
+            raise DemoError(
+                "camera",
+                f"no simulated camera {options.camera!r}: choose one of " + ", ".join(sim.CAMERAS),
+            )
+        selection = {
+            "cti_path": _simulator(),
+            "serial": sim.CAMERAS[options.camera],
+            "pixel_format": options.pixel_format or SIMULATED_FORMATS[options.camera],
+            # The same part each time, so good frames look alike; the line
+            # pulses like an encoder.
+            "features": {
+                "SimulationStillScene": True,
+                "SimulationLinePulsePeriod": round(options.line_period_ms * 1000),
+            },
+        }
     params.update((k, v) for k, v in selection.items() if v is not None)
     return params
 
@@ -146,8 +164,15 @@ def _open_plc(options: Options, stack: contextlib.ExitStack):
     else:
         server = stack.enter_context(ModbusServer())
         host, port = server.host, server.port
-    sink = PlcLinkSink({"host": host, "port": port, "heartbeat_register": HEARTBEAT_REGISTER,
-                        "strict_open": True, "simulate": options.simulate})
+    sink = PlcLinkSink(
+        {
+            "host": host,
+            "port": port,
+            "heartbeat_register": HEARTBEAT_REGISTER,
+            "strict_open": True,
+            "simulate": options.simulate,
+        }
+    )
     try:
         sink.open()
     except Exception as exc:  # SinkError: the PLC cannot be reached

@@ -30,8 +30,12 @@ from vantix.sim.image import expected_image
 __all__ = ["CAMERAS", "CONFIG_VARIABLE", "PRODUCER_FILE", "expected_image", "producer_path"]
 
 # The cameras offered when no configuration names others: preset -> serial.
-CAMERAS = {"mono12": "VXS-M12-001", "bayer12": "VXS-B12-002", "rgb8": "VXS-RGB-003",
-           "legacy": "VXS-L08-004"}
+CAMERAS = {
+    "mono12": "VXS-M12-001",
+    "bayer12": "VXS-B12-002",
+    "rgb8": "VXS-RGB-003",
+    "legacy": "VXS-L08-004",
+}
 
 # Names the JSON configuration file the producer reads in GCInitLib.
 CONFIG_VARIABLE = "VANTIX_SIM_CONFIG"
@@ -50,7 +54,8 @@ def producer_path() -> str:
             return str(candidate)
     raise FileNotFoundError(
         f"{PRODUCER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
-        "sim_producer module (the default build includes it)")
+        "sim_producer module (the default build includes it)"
+    )
 
 
 def _package_folders() -> list[Path]:

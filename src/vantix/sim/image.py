@@ -26,8 +26,12 @@ import re
 
 import numpy as np
 
-_MOSAICS = {"RG": ("R", "G", "G", "B"), "GR": ("G", "R", "B", "G"),
-            "GB": ("G", "B", "R", "G"), "BG": ("B", "G", "G", "R")}
+_MOSAICS = {
+    "RG": ("R", "G", "G", "B"),
+    "GR": ("G", "R", "B", "G"),
+    "GB": ("G", "B", "R", "G"),
+    "BG": ("B", "G", "G", "R"),
+}
 
 
 def _bits(pixel_format: str) -> int:
@@ -55,16 +59,24 @@ def _scene(x, y, frame_id, bits, sensor_width, sensor_height) -> dict[str, np.nd
     return {c: np.where(on, full - t, t) for c, on in lit.items()}
 
 
-def expected_image(pixel_format: str, width: int, height: int, frame_id: int, *,
-                   sensor_width: int, sensor_height: int, offset_x: int = 0,
-                   offset_y: int = 0) -> np.ndarray:
+def expected_image(
+    pixel_format: str,
+    width: int,
+    height: int,
+    frame_id: int,
+    *,
+    sensor_width: int,
+    sensor_height: int,
+    offset_x: int = 0,
+    offset_y: int = 0,
+) -> np.ndarray:
     """The samples of one frame as harvesters presents them after unpacking.
 
     Mono and Bayer formats give a ``(height, width)`` array (uint8 for 8
     bits, uint16 otherwise); RGB-type formats ``(height, width, 3 or 4)``
     uint8 in the format's channel order; YCbCr422_8 ``(height, width, 2)``.
     """
-    y, x = np.mgrid[offset_y:offset_y + height, offset_x:offset_x + width].astype(np.int64)
+    y, x = np.mgrid[offset_y : offset_y + height, offset_x : offset_x + width].astype(np.int64)
     bits = _bits(pixel_format)
     dtype = np.uint8 if bits == 8 else np.uint16
     if pixel_format.startswith("Mono"):

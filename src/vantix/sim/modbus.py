@@ -71,8 +71,11 @@ def _server_context(recorder: Recorder, units: tuple[int, ...]):
 
 
 def _legacy_context(recorder: Recorder, units: tuple[int, ...]):
-    from pymodbus.datastore import (ModbusDeviceContext, ModbusSequentialDataBlock,
-                                    ModbusServerContext)
+    from pymodbus.datastore import (
+        ModbusDeviceContext,
+        ModbusSequentialDataBlock,
+        ModbusServerContext,
+    )
 
     class RecordingBlock(ModbusSequentialDataBlock):
         # The device context has added 1 to the request address.
@@ -93,16 +96,22 @@ def _legacy_context(recorder: Recorder, units: tuple[int, ...]):
 class ModbusServer:
     """pymodbus's TCP server in a thread with its own event loop."""
 
-    def __init__(self, recorder: Recorder | None = None, units: tuple[int, ...] = (1,),
-                 host: str = "127.0.0.1", port: int | None = None) -> None:
+    def __init__(
+        self,
+        recorder: Recorder | None = None,
+        units: tuple[int, ...] = (1,),
+        host: str = "127.0.0.1",
+        port: int | None = None,
+    ) -> None:
         self.recorder = recorder if recorder is not None else Recorder()
         self.units = units
         self.host, self.port = host, port if port is not None else free_port()
         self._server: Any = None
         self._handlers: list = []
         self._loop = asyncio.new_event_loop()
-        self._thread = threading.Thread(target=self._loop.run_forever, daemon=True,
-                                        name="modbus-server")
+        self._thread = threading.Thread(
+            target=self._loop.run_forever, daemon=True, name="modbus-server"
+        )
         self._thread.start()
 
     def _call(self, coro, timeout: float = 10.0):
@@ -119,8 +128,9 @@ class ModbusServer:
                 return handlers[-1]
 
         # The server must be built inside its running loop.
-        self._server = Server(_server_context(self.recorder, self.units),
-                              address=(self.host, self.port))
+        self._server = Server(
+            _server_context(self.recorder, self.units), address=(self.host, self.port)
+        )
         await self._server.serve_forever(background=True)
 
     async def _stop(self) -> None:
@@ -155,7 +165,7 @@ class ModbusServer:
         """The sink parameters that reach this server."""
         return {"host": self.host, "port": self.port}
 
-    def __enter__(self) -> "ModbusServer":
+    def __enter__(self) -> ModbusServer:
         self.start()
         return self
 

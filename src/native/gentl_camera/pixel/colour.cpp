@@ -10,13 +10,13 @@ namespace {
 
 std::size_t bytes_per_pixel(Order order) {
     switch (order) {
-    case Order::grey:
-        return 1;
-    case Order::rgb:
-    case Order::bgr:
-        return 3;
-    default:
-        return 4;
+        case Order::grey:
+            return 1;
+        case Order::rgb:
+        case Order::bgr:
+            return 3;
+        default:
+            return 4;
     }
 }
 

@@ -13,20 +13,20 @@ void reorder(const u8 *__restrict src, std::size_t count, u8 *__restrict dst) {
 
 void to_bgr8(const u8 *src, Order order, u8 *dst, std::size_t count) {
     switch (order) {
-    case Order::grey:
-        expand_bgr(src, count, dst);
-        break;
-    case Order::rgb:
-        reorder<3, 2, 1, 0>(src, count, dst);
-        break;
-    case Order::bgr:
-        std::memcpy(dst, src, 3 * count);
-        break;
-    case Order::rgba:
-        reorder<4, 2, 1, 0>(src, count, dst);
-        break;
-    case Order::bgra:
-        reorder<4, 0, 1, 2>(src, count, dst);
-        break;
+        case Order::grey:
+            expand_bgr(src, count, dst);
+            break;
+        case Order::rgb:
+            reorder<3, 2, 1, 0>(src, count, dst);
+            break;
+        case Order::bgr:
+            std::memcpy(dst, src, 3 * count);
+            break;
+        case Order::rgba:
+            reorder<4, 2, 1, 0>(src, count, dst);
+            break;
+        case Order::bgra:
+            reorder<4, 0, 1, 2>(src, count, dst);
+            break;
     }
 }

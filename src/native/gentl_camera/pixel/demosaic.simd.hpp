@@ -24,8 +24,8 @@ inline const u8 *mosaic_row(const MosaicFrame &f, std::size_t r, u8 *buf) {
 // its row, of its two column neighbours for the other; a red or blue pixel
 // takes the mean of the four beside it for green, of the four diagonal to it
 // for the other colour. `red`: the row holds red samples.
-VANTIX_INLINE void demosaic_pixel(const u8 *a, const u8 *b, const u8 *c, std::size_t x,
-                                  bool green, bool red, u8 *out) {
+VANTIX_INLINE void demosaic_pixel(const u8 *a, const u8 *b, const u8 *c, std::size_t x, bool green,
+                                  bool red, u8 *out) {
     // Sums of bytes in unsigned arithmetic: a byte would promote to int.
     auto at = [](const u8 *row, std::size_t i) { return unsigned{row[i]}; };
     unsigned g, row_colour, other;
@@ -44,8 +44,8 @@ VANTIX_INLINE void demosaic_pixel(const u8 *a, const u8 *b, const u8 *c, std::si
 }
 
 // Pixels [begin, end) of an output row; green0: pixel 0 of the row is green.
-inline void demosaic_span(const u8 *a, const u8 *b, const u8 *c, std::size_t begin,
-                          std::size_t end, bool green0, bool red, u8 *out) {
+inline void demosaic_span(const u8 *a, const u8 *b, const u8 *c, std::size_t begin, std::size_t end,
+                          bool green0, bool red, u8 *out) {
     for (std::size_t x = begin; x < end; ++x)
         demosaic_pixel(a, b, c, x, ((x & 1) == 0) == green0, red, out + 3 * x);
 }
@@ -65,8 +65,8 @@ VANTIX_INLINE void demosaic_vec(const u8 *a, const u8 *b, const u8 *c, std::size
     const Vec own = load(b + x);
     const Vec diagonal = shr16<2>(add16(add16(and_(a0, low), and_(a2, low)),
                                         add16(add16(and_(c0, low), and_(c2, low)), two)));
-    const Vec beside = shr16<2>(add16(add16(shr16<8>(a0), shr16<8>(c0)),
-                                      add16(add16(and_(b0, low), and_(b2, low)), two)));
+    const Vec beside = shr16<2>(
+        add16(add16(shr16<8>(a0), shr16<8>(c0)), add16(add16(and_(b0, low), and_(b2, low)), two)));
     const Vec g = blend8(beside, own, high);
     const Vec row_colour = blend8(own, avg8(b0, b2), high);
     const Vec other = blend8(diagonal, avg8(load(a + x), load(c + x)), high);

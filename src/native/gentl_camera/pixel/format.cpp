@@ -41,12 +41,12 @@ bool has_digit(std::string_view s) {
 
 bool can_unpack(Packing packing, int bits) {
     switch (packing) {
-    case Packing::lsb:
-        return bits == 10 || bits == 12 || bits == 14;
-    case Packing::grouped:
-        return bits == 10 || bits == 12;
-    default:
-        return false;
+        case Packing::lsb:
+            return bits == 10 || bits == 12 || bits == 14;
+        case Packing::grouped:
+            return bits == 10 || bits == 12;
+        default:
+            return false;
     }
 }
 
@@ -61,14 +61,14 @@ bool packed_size(Packing packing, int bits, std::size_t count, std::size_t &byte
 
 int Format::channels() const {
     switch (layout) {
-    case Layout::rgb:
-    case Layout::bgr:
-        return 3;
-    case Layout::rgba:
-    case Layout::bgra:
-        return 4;
-    default:
-        return 1;
+        case Layout::rgb:
+        case Layout::bgr:
+            return 3;
+        case Layout::rgba:
+        case Layout::bgra:
+            return 4;
+        default:
+            return 1;
     }
 }
 

@@ -20,11 +20,11 @@ enum class Layout {
 
 struct Format {
     Layout layout = Layout::mono;
-    int bits = 0;                      // significant bits per sample
+    int bits = 0;  // significant bits per sample
     Packing packing = Packing::none;
-    std::string_view mosaic;           // "BayerRG" etc. for Layout::bayer
+    std::string_view mosaic;  // "BayerRG" etc. for Layout::bayer
 
-    int channels() const;              // samples per pixel
+    int channels() const;  // samples per pixel
 };
 
 enum class ParseResult {

@@ -15,7 +15,7 @@ using u16 = std::uint16_t;
 #include "colour.simd.hpp"
 #include "demosaic.simd.hpp"
 
-const Simd kSimd = {kIsaName,  unpack16,  unpack8, unpack_bgr,   shift8,
-                    shift_bgr, to_bgr8, demosaic_rows};
+const Simd kSimd = {kIsaName, unpack16,  unpack8, unpack_bgr,
+                    shift8,   shift_bgr, to_bgr8, demosaic_rows};
 
 #undef VANTIX_VEC

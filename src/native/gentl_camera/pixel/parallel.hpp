@@ -26,7 +26,6 @@ using PartBody = std::function<void(std::size_t worker, std::size_t begin, std::
 // each; every part but the last is a multiple of `grain` items. Returns when
 // all are done. Helpers that cannot be started, are busy with another
 // frame or wake late leave their parts to the others.
-void parallel_parts(std::size_t n, std::size_t grain, std::size_t item_bytes,
-                    const PartBody &body);
+void parallel_parts(std::size_t n, std::size_t grain, std::size_t item_bytes, const PartBody &body);
 
 }  // namespace vantix::pixel

@@ -43,11 +43,11 @@ Status in_parts(const std::uint8_t *src, std::size_t src_len, Packing packing, i
 template <class Out, class Entry>
 Status unpack_with(Entry entry, const std::uint8_t *src, std::size_t src_len, Packing packing,
                    int bits, Out *dst, std::size_t count, std::size_t per_sample) {
-    return in_parts(src, src_len, packing, bits, count, per_sample * sizeof(Out),
-                    [&](const std::uint8_t *part, std::size_t len, std::size_t first,
-                        std::size_t n) {
-                        (simd().*entry)(part, len, packing, bits, dst + per_sample * first, n);
-                    });
+    return in_parts(
+        src, src_len, packing, bits, count, per_sample * sizeof(Out),
+        [&](const std::uint8_t *part, std::size_t len, std::size_t first, std::size_t n) {
+            (simd().*entry)(part, len, packing, bits, dst + per_sample * first, n);
+        });
 }
 
 }  // namespace

@@ -11,7 +11,9 @@ VANTIX_INLINE void store(u8 *p, Vec v) { _mm256_storeu_si256(reinterpret_cast<Ve
 VANTIX_INLINE Vec splat16(short v) { return _mm256_set1_epi16(v); }
 VANTIX_INLINE Vec add16(Vec a, Vec b) { return _mm256_add_epi16(a, b); }
 template <int n>
-VANTIX_INLINE Vec shr16(Vec a) { return _mm256_srli_epi16(a, n); }
+VANTIX_INLINE Vec shr16(Vec a) {
+    return _mm256_srli_epi16(a, n);
+}
 VANTIX_INLINE Vec shr16(Vec a, __m128i n) { return _mm256_srl_epi16(a, n); }
 VANTIX_INLINE Vec min16(Vec a, Vec b) { return _mm256_min_epu16(a, b); }
 VANTIX_INLINE Vec and_(Vec a, Vec b) { return _mm256_and_si256(a, b); }
@@ -50,7 +52,9 @@ VANTIX_INLINE void store(u8 *p, Vec v) { _mm_storeu_si128(reinterpret_cast<Vec *
 VANTIX_INLINE Vec splat16(short v) { return _mm_set1_epi16(v); }
 VANTIX_INLINE Vec add16(Vec a, Vec b) { return _mm_add_epi16(a, b); }
 template <int n>
-VANTIX_INLINE Vec shr16(Vec a) { return _mm_srli_epi16(a, n); }
+VANTIX_INLINE Vec shr16(Vec a) {
+    return _mm_srli_epi16(a, n);
+}
 VANTIX_INLINE Vec shr16(Vec a, __m128i n) { return _mm_srl_epi16(a, n); }
 VANTIX_INLINE Vec min16(Vec a, Vec b) { return _mm_min_epu16(a, b); }
 VANTIX_INLINE Vec and_(Vec a, Vec b) { return _mm_and_si128(a, b); }
@@ -97,8 +101,8 @@ VANTIX_INLINE void store_planes(Vec b, Vec g, Vec r, u8 *d) {
     Vec piece[3];
     for (int k = 0; k < 3; ++k) {
         const auto &m = kInterleave.mask[k];
-        piece[k] = or_(or_(shuffle8(b, lanes(m[0])), shuffle8(g, lanes(m[1]))),
-                       shuffle8(r, lanes(m[2])));
+        piece[k] =
+            or_(or_(shuffle8(b, lanes(m[0])), shuffle8(g, lanes(m[1]))), shuffle8(r, lanes(m[2])));
     }
     store_pieces(piece, d);
 }

@@ -14,8 +14,9 @@ import abc
 import enum
 import itertools
 import time
+from collections.abc import Mapping
 from dataclasses import dataclass, field
-from typing import Any, Mapping
+from typing import Any
 
 import numpy as np
 
@@ -28,11 +29,11 @@ class TriggerMode(str, enum.Enum):
     """How frames are started."""
 
     CONTINUOUS = "continuous"  # free run: the camera delivers frames on its own
-    SOFTWARE = "software"      # each reception fires a software trigger
-    HARDWARE = "hardware"      # an external signal on an input line starts each frame
+    SOFTWARE = "software"  # each reception fires a software trigger
+    HARDWARE = "hardware"  # an external signal on an input line starts each frame
 
     @classmethod
-    def coerce(cls, value: Any) -> "TriggerMode":
+    def coerce(cls, value: Any) -> TriggerMode:
         """The member for a member, its value or its name (any letter case)."""
         if isinstance(value, cls):
             return value
@@ -41,8 +42,9 @@ class TriggerMode(str, enum.Enum):
             for member in cls:
                 if text in (member.value, member.name.lower()):
                     return member
-        raise CameraError(f"unsupported trigger mode: {value!r} "
-                          f"(expected one of {[m.value for m in cls]})")
+        raise CameraError(
+            f"unsupported trigger mode: {value!r} (expected one of {[m.value for m in cls]})"
+        )
 
 
 @dataclass(frozen=True)

@@ -6,8 +6,8 @@ contract; the native modules import it as they would the host's."""
 from __future__ import annotations
 
 import os
+from collections.abc import Iterable
 from pathlib import Path
-from typing import Iterable
 
 # The GenTL standard's search path for 64-bit producers: folders separated by
 # os.pathsep.
@@ -47,5 +47,6 @@ def _files(sources: Iterable) -> Iterable[Path]:
         if path.is_file():
             yield path
         elif path.is_dir():
-            yield from sorted(p for p in path.iterdir()
-                              if p.suffix.lower() == ".cti" and p.is_file())
+            yield from sorted(
+                p for p in path.iterdir() if p.suffix.lower() == ".cti" and p.is_file()
+            )

@@ -2,17 +2,18 @@
 
 import logging
 import threading
+from collections.abc import Mapping
 from contextlib import AbstractContextManager
-from typing import Any, Mapping
+from typing import Any
 
 import numpy as np
 
+from vantix.io.camera._native_quiet import quiet_gentl_chatter as quiet_gentl_chatter
 from vantix.io.camera.base import CameraError as CameraError
 from vantix.io.camera.base import Frame as Frame
 from vantix.io.camera.base import TriggerCoupledCamera as TriggerCoupledCamera
 from vantix.io.camera.base import TriggerMode as TriggerMode
 from vantix.io.camera.genicam_producers import discover_producers as discover_producers
-from vantix.io.camera._native_quiet import quiet_gentl_chatter as quiet_gentl_chatter
 
 logger: logging.Logger
 _PRIVILEGES: tuple[str, str, str]
