@@ -13,6 +13,16 @@ py::object param(const py::handle &self, PyObject *key, const py::handle &fallba
     return glue::call_method(params, VANTIX_NAME("get"), {key, fallback});
 }
 
+bool pymodbus_installed() {
+    try {
+        glue::from_import("pymodbus.client", "ModbusTcpClient");
+        return true;
+    } catch (py::error_already_set &err) {
+        if (!glue::is_instance(err, PyExc_ImportError)) throw;
+        return false;
+    }
+}
+
 std::string endpoint(const py::handle &self) {
     return glue::str(self.attr("host")) + ":" + glue::str(self.attr("port"));
 }

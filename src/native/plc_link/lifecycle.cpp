@@ -44,10 +44,7 @@ void open_link(py::object self) {
         self.attr("_connected") = false;
         return;
     }
-    try {
-        glue::from_import("pymodbus.client", "ModbusTcpClient");
-    } catch (py::error_already_set &err) {
-        if (!glue::is_instance(err, PyExc_ImportError)) throw;
+    if (!pymodbus_installed()) {
         glue::log(logger(), "warning", kLogNoPymodbus);
         self.attr("_pymodbus_ok") = false;
         self.attr("_connected") = false;

@@ -55,8 +55,7 @@ long product_hash_of(const py::object &context) {
 }  // namespace
 
 py::object reg(py::object self, py::object key, py::object fallback) {
-    py::object params = self.attr(VANTIX_NAME("params"));
-    py::object value = glue::call_method(params, VANTIX_NAME("get"), {key, fallback});
+    py::object value = param(self, key.ptr(), fallback);
     if (value.is_none()) return py::none();
     return glue::to_int(value);
 }

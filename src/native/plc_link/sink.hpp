@@ -62,6 +62,8 @@ inline py::object logger() { return glue::global("logger"); }
 
 // self.params.get(key, fallback); `key` is a VANTIX_NAME.
 py::object param(const py::handle &self, PyObject *key, const py::handle &fallback);
+// Whether pymodbus's TCP client can be imported (an ImportError says no).
+bool pymodbus_installed();
 // "host:port" from the instance's properties.
 std::string endpoint(const py::handle &self);
 // self.unit_id, running the class's own property directly unless overridden.
