@@ -267,3 +267,13 @@ def test_the_buffer_is_given_back_on_every_error(fake_camera, breakage, error):
     with pytest.raises(error):
         cam._receive(1.0)
     assert buffer.returned == 1 and not cam._fetch_lock.locked()
+
+
+def test_a_raw_buffer_harvesters_cannot_wrap_goes_back_to_its_stream(fake_camera):
+    stream = type("Stream", (), {"queue_buffer": lambda self, raw: queued.append(raw)})()
+    raw = type("RawBuffer", (), {"parent": stream})()  # no image info: harvesters must wrap it
+    queued = []
+    cam = fake_camera([raw])
+    with pytest.raises(Exception):  # noqa: B017 - whatever harvesters raises for it
+        cam._receive(1.0)
+    assert queued == [raw] and not cam._fetch_lock.locked()

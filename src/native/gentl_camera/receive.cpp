@@ -62,6 +62,9 @@ py::object fetch_complete(py::object ia, py::object timeout_s) {
     return py::none();
 }
 
+// Puts a raw buffer back on its stream.
+void requeue(py::handle raw) { raw.attr("parent").attr("queue_buffer")(raw); }
+
 // Runs `body` while the raw buffer is out of the stream and queues it again
 // on every exit; when `body` failed, its error is the one that counts.
 template <typename F>
@@ -69,11 +72,11 @@ py::object holding(py::handle raw, F &&body) {
     py::object result;
     try {
         result = body();
-    } catch (py::error_already_set &) {
-        glue::ignoring_exceptions([&] { raw.attr("parent").attr("queue_buffer")(raw); });
+    } catch (...) {
+        glue::ignoring_exceptions([&] { requeue(raw); });
         throw;
     }
-    raw.attr("parent").attr("queue_buffer")(raw);
+    requeue(raw);
     return result;
 }
 
@@ -114,7 +117,15 @@ py::object receive_frame(py::object self, py::object timeout_s) {
 
     // harvesters' own buffer and payload; leaving the buffer's context gives
     // it back to the acquirer, on every exit.
-    py::object buffer = wrapped(self, fetched);
+    py::object buffer;
+    try {
+        buffer = wrapped(self, fetched);
+    } catch (...) {
+        // harvesters' Buffer raises for a buffer without usable information:
+        // nothing else would queue it again.
+        glue::ignoring_exceptions([&] { requeue(fetched); });
+        throw;
+    }
     return with_context(buffer, [&](py::object entered) -> py::object {
         return convert(entered, entered.attr("payload").attr("components")[py::int_(0)]);
     });
