@@ -41,9 +41,10 @@ py::object read_image(py::handle raw) {
         return py::none();
     py::object names = py::module_::import("harvesters.util.pfnc").attr("dict_by_ints");
     py::object name = names.attr("get")(raw.attr("pixel_format"));
+    if (name.is_none()) return py::none();
+    const std::string format_name = glue::str(name);  // f.mosaic views it
     px::Format f;
-    if (name.is_none() || px::parse_format(glue::str(name), f) != px::ParseResult::ok)
-        return py::none();
+    if (px::parse_format(format_name, f) != px::ParseResult::ok) return py::none();
 
     const long width = info_long(raw, "width");
     long height = info_long(raw, "height");
@@ -58,7 +59,7 @@ py::object read_image(py::handle raw) {
     // A short payload is handed over as it is: the conversion names the size.
     const std::size_t count = std::min(need, static_cast<std::size_t>(filled - offset));
 
-    py::object np = py::module_::import("numpy");
+    py::object np = glue::global("np");
     py::object image = glue::global("_BufferImage")();
     image.attr("width") = width;
     image.attr("height") = height;
@@ -73,15 +74,16 @@ py::object read_image(py::handle raw) {
 // formats, 16-bit words for wider ones, packed formats unpacked).
 py::object image_data(py::object self) {
     py::object raw = self.attr("raw_data");
+    const std::string format_name = glue::str(self.attr("data_format"));  // f.mosaic views it
     px::Format f;
-    px::parse_format(glue::str(self.attr("data_format")), f);
+    px::parse_format(format_name, f);
     if (f.packing != px::Packing::none) {
         const py::int_ samples(self.attr("width").cast<long>() * self.attr("height").cast<long>() *
                                f.channels());
         return glue::global("_unpack")(raw, f.bits, f.packing == px::Packing::lsb ? "p" : "Packed",
                                        samples);
     }
-    if (f.bits > 8) return raw.attr("view")(py::module_::import("numpy").attr("dtype")("<u2"));
+    if (f.bits > 8) return raw.attr("view")(glue::global("np").attr("dtype")("<u2"));
     return raw;
 }
 

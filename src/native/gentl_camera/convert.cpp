@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "../common/pyclass.hpp"
 #include "camera.hpp"
 #include "pixel/format.hpp"
 #include "pixel/kernels.hpp"
@@ -23,8 +22,6 @@
 namespace vantix::camera {
 namespace {
 
-namespace py = pybind11;
-namespace glue = vantix::glue;
 namespace px = vantix::pixel;
 
 constexpr const char *kEmptyPayload = "empty payload (unsupported payload type?)";
@@ -74,10 +71,6 @@ constexpr std::size_t kPackedSlack = 8;
 
 // --- messages ------------------------------------------------------------
 
-[[noreturn]] void fail(const std::string &message) {
-    glue::raise(glue::global("CameraError"), message);
-}
-
 std::string shown(const std::string &name) { return name.empty() ? "''" : name; }
 
 std::string dtype_name(int itemsize) { return itemsize == 1 ? "uint8" : "uint16"; }
@@ -113,7 +106,7 @@ std::optional<py::array> as_array(py::handle data) {
     if (data.is_none()) return std::nullopt;
     if (py::isinstance<py::array>(data)) return py::reinterpret_borrow<py::array>(data);
     if (!PyObject_CheckBuffer(data.ptr())) return std::nullopt;
-    py::object np = py::module_::import("numpy");
+    py::object np = glue::global("np");
     // A buffer numpy cannot take as bytes (not contiguous, say) is unusable.
     return glue::try_except(
         [&]() -> std::optional<py::array> {
@@ -182,7 +175,7 @@ Geometry geometry(py::handle component, const std::string &name) {
         __builtin_mul_overflow(static_cast<std::size_t>(*width), static_cast<std::size_t>(*height),
                                &pixels) ||
         pixels > static_cast<std::size_t>(PY_SSIZE_T_MAX) / 4)
-        fail(kSizeMismatch + g.name + " " + g.size + " is not an image size");
+        camera_error(kSizeMismatch + g.name + " " + g.size + " is not an image size");
     g.width = *width;
     g.height = *height;
     g.pixels = pixels;
@@ -196,8 +189,9 @@ enum class Form { bytes, words, packed };
 
 [[noreturn]] void too_large(const std::string &what, std::size_t n, std::size_t expected,
                             std::size_t pixels) {
-    fail(kPayloadTooLarge + what + ", " + std::to_string(n) + " values for " +
-         std::to_string(expected) + " (픽셀당 " + per_pixel(n, pixels) + kPayloadTooLargeHint);
+    camera_error(kPayloadTooLarge + what + ", " + std::to_string(n) + " values for " +
+                 std::to_string(expected) + " (픽셀당 " + per_pixel(n, pixels) +
+                 kPayloadTooLargeHint);
 }
 
 // Checks that the payload holds exactly `count` samples of the format, in
@@ -208,18 +202,18 @@ enum class Form { bytes, words, packed };
 Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std::size_t count) {
     const std::string what = g.name + " " + g.size;
     if (g.pixels == 0)
-        fail(kSizeMismatch + what + " has no pixels, got " + std::to_string(p.n) + " " +
-             dtype_name(p.itemsize) + " values");
+        camera_error(kSizeMismatch + what + " has no pixels, got " + std::to_string(p.n) + " " +
+                     dtype_name(p.itemsize) + " values");
     if (f.bits == 8 && p.itemsize == 2)
-        fail(kSizeMismatch + what + " needs " + std::to_string(count) + " uint8 values, got " +
-             std::to_string(p.n) + " uint16");
+        camera_error(kSizeMismatch + what + " needs " + std::to_string(count) +
+                     " uint8 values, got " + std::to_string(p.n) + " uint16");
 
     if (p.itemsize == 1 && f.packing != px::Packing::none) {
         std::size_t need = 0;
         if (!px::packed_size(f.packing, f.bits, count, need) || p.n < need)
-            fail(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
-                 (need ? std::to_string(need) : std::string("more")) + " bytes, got " +
-                 std::to_string(p.n));
+            camera_error(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
+                         (need ? std::to_string(need) : std::string("more")) + " bytes, got " +
+                         std::to_string(p.n));
         if (p.n - need >= kPackedSlack) too_large(what, p.n, need, g.pixels);
         return Form::packed;
     }
@@ -228,10 +222,11 @@ Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std
     const bool raw_words = p.itemsize == 1 && f.bits > 8;
     const std::size_t expected = raw_words ? 2 * count : count;
     if (p.n < expected)
-        fail(kSizeMismatch + what + " needs " + std::to_string(count) + " " +
-             (f.bits > 8 ? std::string("uint16 values (or ") + std::to_string(2 * count) + " bytes)"
-                         : std::string("uint8 values")) +
-             ", got " + std::to_string(p.n) + " " + dtype_name(p.itemsize));
+        camera_error(
+            kSizeMismatch + what + " needs " + std::to_string(count) + " " +
+            (f.bits > 8 ? std::string("uint16 values (or ") + std::to_string(2 * count) + " bytes)"
+                        : std::string("uint8 values")) +
+            ", got " + std::to_string(p.n) + " " + dtype_name(p.itemsize));
     if (p.n > expected) too_large(what, p.n, expected, g.pixels);
     return f.bits == 8 ? Form::bytes : Form::words;
 }
@@ -242,14 +237,14 @@ px::Format parse(const std::string &name) {
         case px::ParseResult::ok:
             return f;
         case px::ParseResult::unsupported_packing:
-            fail(kUnsupportedPacking + name + kPackedDepths + kUnsupportedPackingHint);
+            camera_error(kUnsupportedPacking + name + kPackedDepths + kUnsupportedPackingHint);
         default:
-            fail(kUnsupportedFormat + shown(name) + kUnsupportedFormatHint);
+            camera_error(kUnsupportedFormat + shown(name) + kUnsupportedFormatHint);
     }
 }
 
 void check_status(px::Status s, const Geometry &g) {
-    if (s != px::Status::ok) fail(kSizeMismatch + g.name + " " + g.size);
+    if (s != px::Status::ok) camera_error(kSizeMismatch + g.name + " " + g.size);
 }
 
 // A new (height, width[, 3]) uint8 array that owns its memory.
@@ -332,15 +327,15 @@ py::object bayer_code(py::object self, py::object cv2, const px::Format &f,
     } else {
         py::object table = glue::global("_BAYER_MAP");
         py::str key(std::string(f.mosaic));
-        if (!table.contains(key)) fail(kUnsupportedBayer + name);
+        if (!table.contains(key)) camera_error(kUnsupportedBayer + name);
         code_name = table[key];
     }
     const std::string text = glue::str(code_name);
     if (!py::isinstance<py::str>(code_name) || !is_bayer_to_bgr(text) ||
         !py::hasattr(cv2, text.c_str()))
-        fail(kUnknownCvCode + text);
+        camera_error(kUnknownCvCode + text);
     py::object code = cv2.attr(text.c_str());
-    if (!PyLong_CheckExact(code.ptr())) fail(kUnknownCvCode + text);
+    if (!PyLong_CheckExact(code.ptr())) camera_error(kUnknownCvCode + text);
     return code;
 }
 
@@ -406,13 +401,13 @@ py::object to_bgr(py::object self, py::object component, py::object pixel_format
     // are unpacked here in the same pass as the expansion to BGR.
     py::object raw = attribute(component, "raw_data");
     const auto array = as_array(raw.is_none() ? attribute(component, "data") : raw);
-    if (!array || array->size() == 0) fail(kEmptyPayload);
+    if (!array || array->size() == 0) camera_error(kEmptyPayload);
     const px::Format f = parse(name);
     const Geometry g = geometry(component, name);
     const int itemsize = sample_size(*array);
     if (!itemsize)
-        fail(kSizeMismatch + g.name + " " + g.size + " needs uint8 or uint16 samples, got " +
-             glue::str(array->dtype()));
+        camera_error(kSizeMismatch + g.name + " " + g.size +
+                     " needs uint8 or uint16 samples, got " + glue::str(array->dtype()));
     const Payload p = contiguous(*array, itemsize);
     switch (f.layout) {
         case px::Layout::mono:
@@ -428,7 +423,7 @@ namespace {
 
 std::size_t count_of(py::handle count) {
     const auto c = dimension(count);
-    if (!c) fail(kSizeMismatch + std::string("invalid sample count ") + glue::str(count));
+    if (!c) camera_error(kSizeMismatch + std::string("invalid sample count ") + glue::str(count));
     return static_cast<std::size_t>(*c);
 }
 
@@ -442,26 +437,26 @@ py::array unpack(py::object data, py::object bits, py::object packing, py::objec
                            : kind == "Packed" ? px::Packing::grouped
                                               : px::Packing::none;
     if (!depth || *depth > 64 || !px::can_unpack(pk, static_cast<int>(*depth)))
-        fail(kUnsupportedPacking + glue::str(bits) + kind + kPackedDepths +
-             kUnsupportedPackingHint);
+        camera_error(kUnsupportedPacking + glue::str(bits) + kind + kPackedDepths +
+                     kUnsupportedPackingHint);
     const std::size_t n = count_of(count);
     px::Format f;
     f.bits = static_cast<int>(*depth);
     f.packing = pk;
 
     const auto array = as_array(data);
-    if (!array) fail(kEmptyPayload);
+    if (!array) camera_error(kEmptyPayload);
     const int itemsize = sample_size(*array);
     const std::string what = glue::str(bits) + kind;
     if (!itemsize)
-        fail(kSizeMismatch + what + " needs uint8 or uint16 samples, got " +
-             glue::str(array->dtype()));
+        camera_error(kSizeMismatch + what + " needs uint8 or uint16 samples, got " +
+                     glue::str(array->dtype()));
     const Payload p = contiguous(*array, itemsize);
 
     if (p.itemsize == 2) {
         if (p.n < n)
-            fail(kSizeMismatch + what + " needs " + std::to_string(n) + " uint16 values, got " +
-                 std::to_string(p.n));
+            camera_error(kSizeMismatch + what + " needs " + std::to_string(n) +
+                         " uint16 values, got " + std::to_string(p.n));
         if (p.n > n) too_large(what, p.n, n, n);
         py::array_t<std::uint16_t> out(static_cast<py::ssize_t>(n));
         std::memcpy(out.mutable_data(), p.bytes(), 2 * n);
@@ -469,9 +464,9 @@ py::array unpack(py::object data, py::object bits, py::object packing, py::objec
     }
     std::size_t need = 0;
     if (!px::packed_size(pk, f.bits, n, need) || p.n < need)
-        fail(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
-             (need ? std::to_string(need) : std::string("more")) + " bytes for " +
-             std::to_string(n) + " samples, got " + std::to_string(p.n));
+        camera_error(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
+                     (need ? std::to_string(need) : std::string("more")) + " bytes for " +
+                     std::to_string(n) + " samples, got " + std::to_string(p.n));
     if (p.n - need >= kPackedSlack) too_large(what, p.n, need, n);
     // The sizes are checked: the output is at most 8/10 of the payload's bytes in samples.
     py::array_t<std::uint16_t> out(static_cast<py::ssize_t>(n));
@@ -481,7 +476,7 @@ py::array unpack(py::object data, py::object bits, py::object packing, py::objec
         py::gil_scoped_release unlocked;
         s = px::unpack16(p.bytes(), p.byte_len(), pk, f.bits, dst, n);
     }
-    if (s != px::Status::ok) fail(kSizeMismatch + what);
+    if (s != px::Status::ok) camera_error(kSizeMismatch + what);
     return std::move(out);
 }
 
@@ -490,14 +485,15 @@ py::array unpack(py::object data, py::object bits, py::object packing, py::objec
 py::array bit_shift(py::object data, py::object bits) {
     const auto depth = dimension(bits);
     if (!depth || *depth < 8 || *depth > 16)
-        fail(kUnsupportedFormat + glue::str(bits) + "-bit samples" + kUnsupportedFormatHint);
+        camera_error(kUnsupportedFormat + glue::str(bits) + "-bit samples" +
+                     kUnsupportedFormatHint);
     const int b = static_cast<int>(*depth);
     const auto array = as_array(data);
-    if (!array) fail(kEmptyPayload);
+    if (!array) camera_error(kEmptyPayload);
     const int itemsize = sample_size(*array);
     if (!itemsize || (itemsize == 1 && b > 8))
-        fail(kSizeMismatch + std::to_string(b) + "-bit samples need " +
-             (b > 8 ? "uint16" : "uint8 or uint16") + ", got " + glue::str(array->dtype()));
+        camera_error(kSizeMismatch + std::to_string(b) + "-bit samples need " +
+                     (b > 8 ? "uint16" : "uint8 or uint16") + ", got " + glue::str(array->dtype()));
     const Payload p = contiguous(*array, itemsize);
     std::vector<py::ssize_t> shape(p.array.shape(), p.array.shape() + p.array.ndim());
     py::array_t<std::uint8_t> out(shape);
@@ -510,7 +506,7 @@ py::array bit_shift(py::object data, py::object bits) {
         else
             s = px::shift8(p.bytes(), p.byte_len(), b - 8, dst, p.n);
     }
-    if (s != px::Status::ok) fail(kSizeMismatch + std::to_string(b) + "-bit samples");
+    if (s != px::Status::ok) camera_error(kSizeMismatch + std::to_string(b) + "-bit samples");
     return std::move(out);
 }
 

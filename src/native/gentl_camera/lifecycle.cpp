@@ -48,12 +48,8 @@ void guarded(const char *prefix, Step &&step, Undo &&undo) {
     try {
         step();
     } catch (py::error_already_set &err) {
-        if (!glue::is_exception(err)) {
-            undo();
-            throw;
-        }
         undo();
-        if (is_camera_error(err)) throw;
+        if (!glue::is_exception(err) || is_camera_error(err)) throw;
         camera_error(prefix + glue::str(err.value()), err);
     }
 }
