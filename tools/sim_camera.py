@@ -20,7 +20,7 @@ from vantix.io.camera.base import TriggerMode
 from vantix.io.camera.gentl_camera import GentlCamera
 
 # The default configuration's 2448x2048 mono camera.
-MONO12_SERIAL = "VXS-M12-001"
+MONO12_SERIAL = sim.CAMERAS["mono12"]
 
 
 @contextlib.contextmanager

@@ -12,7 +12,6 @@ payloads for the conversion.
 
 from __future__ import annotations
 
-import json
 import logging
 import threading
 from collections.abc import Callable, Iterator
@@ -22,28 +21,11 @@ from typing import Any
 import numpy as np
 import pytest
 
-from vantix import sim
 from vantix.io.camera import gentl_camera
 
 MONO12, BAYER12, RGB8, LEGACY = "VXS-M12-001", "VXS-B12-002", "VXS-RGB-003", "VXS-L08-004"
 SERIALS = (MONO12, BAYER12, RGB8, LEGACY)
 LOGGER = "vantix.camera.harvester"
-
-
-@pytest.fixture
-def sim_config(monkeypatch, tmp_path) -> Callable[..., str]:
-    """sim_config(devices=[...], **system) writes a simulator configuration
-    and names it in the environment; the producer reads it when it is next
-    initialised (the next harvester made on it)."""
-
-    def write(**config) -> str:
-        path = tmp_path / "vantix-sim.json"
-        path.write_text(json.dumps(config))
-        monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
-        return str(path)
-
-    monkeypatch.delenv(sim.CONFIG_VARIABLE, raising=False)
-    return write
 
 
 @pytest.fixture
@@ -240,20 +222,11 @@ def fake_stack(gc, monkeypatch):
     return Harvester
 
 
-_fake_opened: list = []
-
-
-@pytest.fixture(autouse=True)
-def _close_fake_cameras():
-    yield
-    while _fake_opened:
-        _fake_opened.pop().close()
-
-
 @pytest.fixture
-def fake_camera(gc):
+def fake_camera(gc) -> Iterator[Callable[..., gentl_camera.GentlCamera]]:
     """An opened camera whose acquirer is a FakeAcquirer handing out the
     given outcomes; closed after the test."""
+    made: list[gentl_camera.GentlCamera] = []
 
     def make(outcomes, device_info=None, **nodes):
         cam = gentl_camera.GentlCamera()
@@ -261,10 +234,12 @@ def fake_camera(gc):
         cam._ia = FakeAcquirer(outcomes, **nodes)
         cam._opened = True
         cam._device_info = {"serial_number": "100"} if device_info is None else device_info
-        _fake_opened.append(cam)
+        made.append(cam)
         return cam
 
-    return make
+    yield make
+    for cam in made:
+        cam.close()
 
 
 # --- pixel conversion ------------------------------------------------------------

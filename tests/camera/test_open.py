@@ -384,7 +384,7 @@ def test_module_imports_and_constructs_without_the_genicam_extra():
         "cam = m.GentlCamera({'serial': 'x'})\n"
         "print(m.logger.name, cam._trigger_mode.name, m.enumerate_devices()['available'])\n"
     )
-    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     # (an editable install may print its rebuild first)
     assert run.stdout.splitlines()[-1].split() == ["vantix.camera.harvester", "CONTINUOUS", "False"]

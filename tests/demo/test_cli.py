@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-from vantix import cli, sim
+from vantix import cli
 from vantix.demo import pipeline
 from vantix.sim.modbus import ModbusServer, free_port
 
@@ -95,19 +95,20 @@ def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
             "error (camera): no GenTL producer (.cti) found. Install the camera vendor SDK",
         ),
         (
-            ["demo", "--cti", sim.producer_path(), "--serial", "no-such-serial"],
+            ["demo", "--cti", "{producer}", "--serial", "no-such-serial"],
             cli.EXIT_CAMERA,
             "error (camera): no camera matched. devices found: [",
         ),
         (
-            ["demo", "--plc", f"127.0.0.1:{free_port()}"],
+            ["demo", "--plc", "127.0.0.1:{port}"],
             cli.EXIT_PLC,
             "error (plc): PlcLinkSink: cannot connect to 127.0.0.1:",
         ),
         (["demo", "--frames", "5", "--train", "5"], cli.EXIT_USAGE, "--frames must be larger"),
     ],
 )
-def test_operator_mistakes_give_messages_and_exit_codes(argv, code, message, capsys):
+def test_operator_mistakes_give_messages_and_exit_codes(producer, argv, code, message, capsys):
+    argv = [arg.format(producer=producer, port=free_port()) for arg in argv]
     assert cli.main(argv) == code
     err = capsys.readouterr().err
     assert message in err and "Traceback" not in err

@@ -4,7 +4,7 @@ crash or hang (loss, unloading) in a child process with a time limit."""
 
 from __future__ import annotations
 
-import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -14,29 +14,26 @@ import pytest
 
 from vantix import sim
 
+from .gentl_client import Producer
+
 harvesters_core = pytest.importorskip("harvesters.core")
 
-SERIALS = {
-    "mono12": "VXS-M12-001",
-    "bayer12": "VXS-B12-002",
-    "rgb8": "VXS-RGB-003",
-    "legacy": "VXS-L08-004",
-}
+SERIALS = sim.CAMERAS  # preset -> serial of the default configuration
 
 
 @pytest.fixture
-def harvester(producer, monkeypatch, tmp_path) -> Iterator[Callable[..., object]]:
+def harvester(producer, monkeypatch, sim_config) -> Iterator[Callable[..., object]]:
     """Makes a Harvester on the simulator, optionally with a configuration
-    (written to a file that the environment names); resets it at teardown."""
+    (sim_config's keywords as a dict); resets it at teardown, and puts back
+    the Ctrl+C handler that each acquirer made on the main thread replaces."""
     made = []
+    sigint = signal.getsignal(signal.SIGINT)
 
-    def make(config: str | None = None):
+    def make(config: dict | None = None):
         if config is None:
             monkeypatch.delenv(sim.CONFIG_VARIABLE, raising=False)
         else:
-            path = tmp_path / f"config-{len(made)}.json"
-            path.write_text(config)
-            monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
+            sim_config(**config)
         h = harvesters_core.Harvester()
         h.add_file(producer)
         h.update()
@@ -46,6 +43,7 @@ def harvester(producer, monkeypatch, tmp_path) -> Iterator[Callable[..., object]
     yield make
     for h in made:
         h.reset()
+    signal.signal(signal.SIGINT, sigint)
 
 
 @pytest.fixture
@@ -53,23 +51,29 @@ def acquirer(harvester) -> Callable[..., object]:
     """An ImageAcquirer on the device with the serial number (destroyed by
     the harvester's reset)."""
 
-    def make(serial: str, config: str | None = None):
+    def make(serial: str, config: dict | None = None):
         return harvester(config).create({"serial_number": serial})
 
     return make
 
 
-def run_child(
-    code: str, timeout: float = 60, env: dict | None = None
-) -> subprocess.CompletedProcess:
-    """Runs `code` in a fresh interpreter; fails the test on a crash or a hang."""
-    child_env = {**os.environ, **(env or {})}
+@pytest.fixture
+def p(producer) -> Iterator[Producer]:
+    """The producer's C functions, initialised; closed at teardown."""
+    client = Producer(producer)
+    client.call("GCInitLib")
+    yield client
+    client.call("GCCloseLib")
+
+
+def run_child(code: str, timeout: float = 60) -> subprocess.CompletedProcess:
+    """Runs `code` in a fresh interpreter (with this process's environment,
+    sim_config's included); fails the test on a crash or a hang."""
     done = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
         timeout=timeout,
-        env=child_env,
     )
     assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
     return done

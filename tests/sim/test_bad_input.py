@@ -5,17 +5,7 @@ from __future__ import annotations
 
 import ctypes as C
 
-import pytest
-
 from .gentl_client import Producer
-
-
-@pytest.fixture
-def p(producer):
-    client = Producer(producer)
-    client.call("GCInitLib")
-    yield client
-    client.call("GCCloseLib")
 
 
 def test_calls_before_initialisation_and_the_empty_last_error(producer):

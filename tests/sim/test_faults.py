@@ -6,13 +6,10 @@ loading the producer again in one process."""
 from __future__ import annotations
 
 import ctypes
-import json
 import time
 from pathlib import Path
 
 import pytest
-
-from vantix import sim
 
 from .conftest import SERIALS, run_child
 from .gentl_client import EVENT_MODULE, Producer
@@ -25,8 +22,8 @@ def _privilege(name: str) -> ParameterSet:
     return ParameterSet({ParameterKey.DEVICE_OWNERSHIP_PRIVILEGE: name})
 
 
-def _config(**device) -> str:
-    return json.dumps({"devices": [{"preset": "mono12", **device}]})
+def _config(**device) -> dict:
+    return {"devices": [{"preset": "mono12", **device}]}
 
 
 @pytest.mark.parametrize(
@@ -90,10 +87,8 @@ def test_frames_arrive_late_by_the_configured_delay(harvester):
     ia.stop()
 
 
-def test_module_event_registration_can_be_refused(producer, harvester, tmp_path, monkeypatch):
-    path = tmp_path / "refuse.json"
-    path.write_text(json.dumps({"refuse_module_events": True}))
-    monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
+def test_module_event_registration_can_be_refused(producer, harvester, sim_config):
+    sim_config(refuse_module_events=True)
     p = Producer(producer)
     p.call("GCInitLib")
     try:
@@ -106,13 +101,12 @@ def test_module_event_registration_can_be_refused(producer, harvester, tmp_path,
     finally:
         p.call("GCCloseLib")
     # harvesters treats the refusal as "not supported" and opens the camera
-    ia = harvester(path.read_text()).create({"serial_number": SERIALS["mono12"]})
+    ia = harvester({"refuse_module_events": True}).create({"serial_number": SERIALS["mono12"]})
     ia.destroy()
 
 
-def test_a_bad_configuration_names_the_problem(tmp_path):
-    path = tmp_path / "bad.json"
-    path.write_text('{"devices": [{"preset": "mono12", "access": "everything"}]}')
+def test_a_bad_configuration_names_the_problem(sim_config):
+    sim_config(devices=[{"preset": "mono12", "access": "everything"}])
     done = run_child(
         """
         from harvesters.core import Harvester
@@ -120,8 +114,7 @@ def test_a_bad_configuration_names_the_problem(tmp_path):
         h = Harvester(); h.add_file(sim.producer_path()); h.update()
         assert h.device_info_list == [], h.device_info_list
         h.reset()
-    """,
-        env={sim.CONFIG_VARIABLE: str(path)},
+    """
     )
     assert "devices[0].access: expected one of exclusive, control, read_only" in done.stderr
 
@@ -152,14 +145,11 @@ LOSS = """
 
 
 @pytest.mark.parametrize("how", ["configured", "node"])
-def test_a_lost_device_fails_its_buffers_and_port(tmp_path, how):
-    env = {}
+def test_a_lost_device_fails_its_buffers_and_port(sim_config, how):
     if how == "configured":
-        path = tmp_path / "loss.json"
-        path.write_text(_config(lose_after_frames=4))
-        env[sim.CONFIG_VARIABLE] = str(path)
+        sim_config(**_config(lose_after_frames=4))
     code = LOSS.replace("LOSE", "nm.SimulationLoseDevice.execute()" if how == "node" else "pass")
-    assert run_child(code, env=env).stdout.strip() == "ok"
+    assert run_child(code).stdout.strip() == "ok"
 
 
 def test_a_lost_device_leaves_the_list_and_returns_as_a_new_connection(producer):

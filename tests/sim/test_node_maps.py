@@ -9,28 +9,23 @@ import re
 import pytest
 
 from .conftest import SERIALS
-from .gentl_client import ACCESS_READONLY, Producer
+from .gentl_client import ACCESS_READONLY
 
 genapi = pytest.importorskip("genicam.genapi")
 gentl = pytest.importorskip("genicam.gentl")
 
 
 @pytest.mark.parametrize("index", range(4))
-def test_every_port_document_loads_and_names_its_port(producer, index):
-    p = Producer(producer)
-    p.call("GCInitLib")
-    try:
-        tl, iface, dev = p.open_first_device(index=index)
-        remote = p.handle("DevGetPort", dev)
-        ds = p.handle("DevOpenDataStream", dev, b"Stream0")
-        for port in (tl, iface, dev, remote, ds):
-            node_map = genapi.NodeMap()
-            node_map.load_xml_from_string(p.document(port))
-            assert len(node_map.nodes) > 5
-            port_name = p.text("GCGetPortInfo", port, C.c_int32(12))
-            assert node_map.get_node(port_name) is not None  # the <Port> the consumer connects
-    finally:
-        p.call("GCCloseLib")
+def test_every_port_document_loads_and_names_its_port(p, index):
+    tl, iface, dev = p.open_first_device(index=index)
+    remote = p.handle("DevGetPort", dev)
+    ds = p.handle("DevOpenDataStream", dev, b"Stream0")
+    for port in (tl, iface, dev, remote, ds):
+        node_map = genapi.NodeMap()
+        node_map.load_xml_from_string(p.document(port))
+        assert len(node_map.nodes) > 5
+        port_name = p.text("GCGetPortInfo", port, C.c_int32(12))
+        assert node_map.get_node(port_name) is not None  # the <Port> the consumer connects
 
 
 def _write_value(node):
@@ -112,24 +107,15 @@ def test_image_format_is_locked_while_acquiring(acquirer):
     nm.Width.value = 320
 
 
-def test_read_only_open_refuses_writes_at_the_port(producer):
-    p = Producer(producer)
-    p.call("GCInitLib")
-    try:
-        _, _, dev = p.open_first_device(access=ACCESS_READONLY)
-        remote = p.handle("DevGetPort", dev)
-        address = int(
-            re.search(r'Name="WidthReg"><Address>(\w+)<', p.document(remote)).group(1), 16
-        )
-        value, size = C.c_uint32(), C.c_size_t(4)
-        p.call("GCReadPort", remote, C.c_uint64(address), C.byref(value), C.byref(size))
-        assert value.value == 2448
-        assert (
-            p.code(
-                "GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(640)), C.byref(size)
-            )
-            == "ACCESS_DENIED"
-        )
-        assert "open read-only" in p.last_error()[1]
-    finally:
-        p.call("GCCloseLib")
+def test_read_only_open_refuses_writes_at_the_port(p):
+    _, _, dev = p.open_first_device(access=ACCESS_READONLY)
+    remote = p.handle("DevGetPort", dev)
+    address = int(re.search(r'Name="WidthReg"><Address>(\w+)<', p.document(remote)).group(1), 16)
+    value, size = C.c_uint32(), C.c_size_t(4)
+    p.call("GCReadPort", remote, C.c_uint64(address), C.byref(value), C.byref(size))
+    assert value.value == 2448
+    assert (
+        p.code("GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(640)), C.byref(size))
+        == "ACCESS_DENIED"
+    )
+    assert "open read-only" in p.last_error()[1]

@@ -3,8 +3,6 @@ simulated producer, each run in a child process."""
 
 from __future__ import annotations
 
-import json
-
 import pytest
 
 from vantix import sim
@@ -38,9 +36,8 @@ def test_unloading_gives_back_what_loading_took():
     assert int(done.stdout) < 64 * 1024  # one load used to keep about 70 KiB
 
 
-def test_a_lost_camera_returns_with_its_format_unlocked(tmp_path):
-    path = tmp_path / "return.json"
-    path.write_text(json.dumps({"devices": [{"preset": "mono12", "return_after_ms": 100}]}))
+def test_a_lost_camera_returns_with_its_format_unlocked(sim_config):
+    sim_config(devices=[{"preset": "mono12", "return_after_ms": 100}])
     done = run_child(
         f"""
         import os, time
@@ -60,7 +57,6 @@ def test_a_lost_camera_returns_with_its_format_unlocked(tmp_path):
         again.Width.value = 128
         print(again.Width.value, flush=True)
         os._exit(0)  # the lost acquirer cannot be destroyed cleanly
-    """,
-        env={sim.CONFIG_VARIABLE: str(path)},
+    """
     )
     assert done.stdout.split() == ["0", "128"]

@@ -86,7 +86,7 @@ class DemoError(Exception):
 def run(options: Options, progress=None) -> Summary:
     """Runs the demo; raises DemoError for the usual operator mistakes."""
     with contextlib.ExitStack() as stack:
-        sink, plc_label, server = _open_plc(options, stack)
+        sink, plc_label = _open_plc(options, stack)
         camera = _open_camera(options, stack)
         summary = _inspect(options, camera, sink, progress)
         summary.plc = plc_label
@@ -184,7 +184,7 @@ def _open_plc(options: Options, stack: contextlib.ExitStack):
         label = f"embedded Modbus TCP server {host}:{port}"
     else:
         label = f"{host}:{port}"
-    return sink, label, server
+    return sink, label
 
 
 def _inspect(options: Options, camera: GentlCamera, sink: PlcLinkSink, progress) -> Summary:
