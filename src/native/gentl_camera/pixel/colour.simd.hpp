@@ -1,5 +1,5 @@
 // 8-bit sources to interleaved BGR: grey replicated into the three channels,
-// colour reordered with any alpha dropped. Part of kernels.simd.hpp.
+// colour reordered with any alpha dropped. Included by kernels.simd.hpp.
 
 // Source pixels of N bytes with blue, green and red at B, G and R.
 template <std::size_t N, std::size_t B, std::size_t G, std::size_t R>

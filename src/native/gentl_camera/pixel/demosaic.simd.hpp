@@ -1,7 +1,7 @@
 // Bilinear demosaic to BGR with OpenCV's arithmetic (kernels.hpp), fused
 // with the depth reduction: each mosaic row is brought to 8 bits once, into
 // a ring of three rows that stays in L1, and the 8-bit mosaic is never
-// written out. Part of kernels.simd.hpp.
+// written out. Included by kernels.simd.hpp.
 
 // Row r of the frame at 8 bits: a pointer into the source for 8-bit
 // samples, else into buf (width + 8 bytes), where the row is decoded.

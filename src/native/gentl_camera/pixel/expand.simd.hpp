@@ -1,5 +1,5 @@
 // Grey values written three times each, the last step of every conversion
-// of grey to BGR. Part of kernels.simd.hpp.
+// of grey to BGR. Included by kernels.simd.hpp.
 
 // Grey values are produced in blocks of this many into a buffer on the
 // stack, which stays in L1 while it is expanded.

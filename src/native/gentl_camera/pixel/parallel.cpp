@@ -27,9 +27,9 @@ using Work = std::function<void(std::size_t worker)>;
 class Helpers {
 public:
     explicit Helpers(std::size_t count) {
-        for (std::size_t worker = 1; worker <= count; ++worker) {
+        for (std::size_t i = 0; i < count; ++i) {
             try {
-                threads_.emplace_back([this, worker] { serve(worker); });
+                threads_.emplace_back([this] { serve(); });
             } catch (const std::system_error &) {
                 break;
             }
@@ -45,9 +45,14 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             job_ = &work;
             wanted_ = n;
+            taken_ = 0;
             ++generation_;
         }
-        wake_.notify_all();
+        // Only the helpers the frame wants are woken; each takes the next number.
+        if (n >= threads_.size())
+            wake_.notify_all();
+        else
+            for (std::size_t i = 0; i < n; ++i) wake_.notify_one();
         work(0);
         // Helpers that have not taken the job by now find it closed.
         std::unique_lock<std::mutex> lock(mutex_);
@@ -56,13 +61,14 @@ public:
     }
 
 private:
-    void serve(std::size_t worker) {
+    void serve() {
         std::uint64_t seen = 0;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             wake_.wait(lock, [&] { return generation_ != seen; });
             seen = generation_;
-            if (!job_ || worker > wanted_) continue;
+            if (!job_ || taken_ == wanted_) continue;
+            const std::size_t worker = ++taken_;
             const Work *job = job_;
             ++busy_;
             lock.unlock();
@@ -77,7 +83,7 @@ private:
     std::condition_variable wake_, done_;
     const Work *job_ = nullptr;
     std::uint64_t generation_ = 0;
-    std::size_t wanted_ = 0, busy_ = 0;
+    std::size_t wanted_ = 0, taken_ = 0, busy_ = 0;
     std::vector<std::thread> threads_;
 };
 

@@ -1,5 +1,5 @@
 // Depth reduction of 16-bit samples to 8 bits by a right shift, saturating
-// at 255. Part of kernels.simd.hpp.
+// at 255. Included by kernels.simd.hpp.
 
 VANTIX_INLINE u8 reduce(const u8 *src, std::size_t i, int shift) {
     u16 v;

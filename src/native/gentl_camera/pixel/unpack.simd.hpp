@@ -1,5 +1,5 @@
 // Packed samples (layouts.hpp) to 16-bit samples, to their top 8 bits and to
-// grey BGR. Part of kernels.simd.hpp.
+// grey BGR. Included by kernels.simd.hpp.
 
 // Whole groups only; the caller has checked the input length.
 template <class L>
@@ -10,15 +10,6 @@ void groups16(const u8 *__restrict src, std::size_t groups, u16 *__restrict dst)
 template <class L>
 void groups8(const u8 *__restrict src, std::size_t groups, u8 *__restrict dst) {
     for (std::size_t i = 0; i < groups; ++i) L::decode8(src + i * L::bytes, dst + i * L::samples);
-}
-
-template <class L>
-void group16(const u8 *g, u16 *s) {
-    L::decode16(g, s);
-}
-template <class L>
-void group8(const u8 *g, u8 *s) {
-    L::decode8(g, s);
 }
 
 // A layout's shape and its loops for one output type: `bulk` decodes whole
@@ -63,11 +54,11 @@ inline void lsb12_groups8(const u8 *__restrict src, std::size_t groups, u8 *__re
 
 template <class L>
 Plan<u16> plan16_of() {
-    return {L::bytes, L::samples, groups16<L>, group16<L>};
+    return {L::bytes, L::samples, groups16<L>, L::decode16};
 }
 template <class L>
 Plan<u8> plan8_of() {
-    return {L::bytes, L::samples, groups8<L>, group8<L>};
+    return {L::bytes, L::samples, groups8<L>, L::decode8};
 }
 
 // The packing and depth are among those can_unpack accepts.

@@ -1,7 +1,7 @@
 // Byte vectors of the instruction set at hand, so that each vector kernel is
 // written once: the 128-bit operations of SSE4.1, or the same operations on
 // both 128-bit lanes of AVX2. Only loading into lanes, packing words and
-// storing interleaved pieces differ, because they cross lanes. Part of
+// storing interleaved pieces differ, because they cross lanes. Included by
 // kernels.simd.hpp, where VANTIX_VEC says whether there are vectors at all.
 #if VANTIX_ISA_AVX2
 using Vec = __m256i;
