@@ -12,80 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "sim_producer/gentl.hpp"
+#include "sim_producer/gentl_api.hpp"
 
 using namespace gentl;
-
-extern "C" {
-GC_ERROR GCGetInfo(int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR GCGetLastError(GC_ERROR *, char *, size_t *);
-GC_ERROR GCInitLib();
-GC_ERROR GCCloseLib();
-GC_ERROR GCReadPort(PORT_HANDLE, uint64_t, void *, size_t *);
-GC_ERROR GCWritePort(PORT_HANDLE, uint64_t, const void *, size_t *);
-GC_ERROR GCGetPortURL(PORT_HANDLE, char *, size_t *);
-GC_ERROR GCGetPortInfo(PORT_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR GCRegisterEvent(EVENTSRC_HANDLE, int32_t, EVENT_HANDLE *);
-GC_ERROR GCUnregisterEvent(EVENTSRC_HANDLE, int32_t);
-GC_ERROR GCGetNumPortURLs(PORT_HANDLE, uint32_t *);
-GC_ERROR GCGetPortURLInfo(PORT_HANDLE, uint32_t, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR GCReadPortStacked(PORT_HANDLE, PORT_REGISTER_STACK_ENTRY *, size_t *);
-GC_ERROR GCWritePortStacked(PORT_HANDLE, PORT_REGISTER_STACK_ENTRY *, size_t *);
-GC_ERROR EventGetData(EVENT_HANDLE, void *, size_t *, uint64_t);
-GC_ERROR EventGetDataInfo(EVENT_HANDLE, const void *, size_t, int32_t, INFO_DATATYPE *, void *,
-                          size_t *);
-GC_ERROR EventGetInfo(EVENT_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR EventFlush(EVENT_HANDLE);
-GC_ERROR EventKill(EVENT_HANDLE);
-GC_ERROR TLOpen(TL_HANDLE *);
-GC_ERROR TLClose(TL_HANDLE);
-GC_ERROR TLGetInfo(TL_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR TLGetNumInterfaces(TL_HANDLE, uint32_t *);
-GC_ERROR TLGetInterfaceID(TL_HANDLE, uint32_t, char *, size_t *);
-GC_ERROR TLGetInterfaceInfo(TL_HANDLE, const char *, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR TLOpenInterface(TL_HANDLE, const char *, IF_HANDLE *);
-GC_ERROR TLUpdateInterfaceList(TL_HANDLE, bool8_t *, uint64_t);
-GC_ERROR IFClose(IF_HANDLE);
-GC_ERROR IFGetInfo(IF_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR IFGetNumDevices(IF_HANDLE, uint32_t *);
-GC_ERROR IFGetDeviceID(IF_HANDLE, uint32_t, char *, size_t *);
-GC_ERROR IFUpdateDeviceList(IF_HANDLE, bool8_t *, uint64_t);
-GC_ERROR IFGetDeviceInfo(IF_HANDLE, const char *, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR IFOpenDevice(IF_HANDLE, const char *, int32_t, DEV_HANDLE *);
-GC_ERROR IFGetParentTL(IF_HANDLE, TL_HANDLE *);
-GC_ERROR DevGetPort(DEV_HANDLE, PORT_HANDLE *);
-GC_ERROR DevGetNumDataStreams(DEV_HANDLE, uint32_t *);
-GC_ERROR DevGetDataStreamID(DEV_HANDLE, uint32_t, char *, size_t *);
-GC_ERROR DevOpenDataStream(DEV_HANDLE, const char *, DS_HANDLE *);
-GC_ERROR DevGetInfo(DEV_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR DevClose(DEV_HANDLE);
-GC_ERROR DevGetParentIF(DEV_HANDLE, IF_HANDLE *);
-GC_ERROR DSAnnounceBuffer(DS_HANDLE, void *, size_t, void *, BUFFER_HANDLE *);
-GC_ERROR DSAllocAndAnnounceBuffer(DS_HANDLE, size_t, void *, BUFFER_HANDLE *);
-GC_ERROR DSFlushQueue(DS_HANDLE, int32_t);
-GC_ERROR DSStartAcquisition(DS_HANDLE, int32_t, uint64_t);
-GC_ERROR DSStopAcquisition(DS_HANDLE, int32_t);
-GC_ERROR DSGetInfo(DS_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR DSGetBufferID(DS_HANDLE, uint32_t, BUFFER_HANDLE *);
-GC_ERROR DSClose(DS_HANDLE);
-GC_ERROR DSRevokeBuffer(DS_HANDLE, BUFFER_HANDLE, void **, void **);
-GC_ERROR DSQueueBuffer(DS_HANDLE, BUFFER_HANDLE);
-GC_ERROR DSGetBufferInfo(DS_HANDLE, BUFFER_HANDLE, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR DSGetBufferChunkData(DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA *, size_t *);
-GC_ERROR DSGetParentDev(DS_HANDLE, DEV_HANDLE *);
-GC_ERROR DSGetNumBufferParts(DS_HANDLE, BUFFER_HANDLE, uint32_t *);
-GC_ERROR DSGetBufferPartInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, int32_t, INFO_DATATYPE *, void *,
-                             size_t *);
-GC_ERROR DSAnnounceCompositeBuffer(DS_HANDLE, size_t, void **, size_t *, void *, BUFFER_HANDLE *);
-GC_ERROR DSGetBufferInfoStacked(DS_HANDLE, BUFFER_HANDLE, DS_BUFFER_INFO_STACKED *, size_t);
-GC_ERROR DSGetBufferPartInfoStacked(DS_HANDLE, BUFFER_HANDLE, DS_BUFFER_PART_INFO_STACKED *,
-                                    size_t);
-GC_ERROR DSGetNumFlows(DS_HANDLE, uint32_t *);
-GC_ERROR DSGetFlowInfo(DS_HANDLE, uint32_t, int32_t, INFO_DATATYPE *, void *, size_t *);
-GC_ERROR DSGetNumBufferSegments(DS_HANDLE, BUFFER_HANDLE, uint32_t *);
-GC_ERROR DSGetBufferSegmentInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, int32_t, INFO_DATATYPE *,
-                                void *, size_t *);
-}
 
 namespace {
 

@@ -17,12 +17,12 @@ import json
 import os
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-SOURCES = sorted((ROOT / "src" / "native" / "sim_producer").glob("*.cpp"))
+PRODUCER = ROOT / "src" / "native" / "sim_producer"
+SOURCES = sorted(PRODUCER.glob("*.cpp"))
 FLAGS = [
     "-std=c++17",
     "-O1",
@@ -51,7 +51,10 @@ FAULTY = {
 
 def build(out: Path) -> None:
     sources = [ROOT / "tools" / "fuzz_gentl.cpp", *SOURCES]
-    if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in sources):
+    # The headers and this file (the flags) count too: a binary older than
+    # any of them would fuzz code that is no longer there.
+    inputs = [*sources, *PRODUCER.glob("*.hpp"), Path(__file__)]
+    if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return
     print(f"building {out.name} (ASan + UBSan) ...", flush=True)
     subprocess.run(
@@ -67,8 +70,8 @@ def main() -> int:
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
 
-    work = Path(tempfile.gettempdir()) / "vantix-fuzz-gentl"
-    work.mkdir(exist_ok=True)
+    work = ROOT / "build" / "fuzz-gentl"  # this checkout's own binary
+    work.mkdir(parents=True, exist_ok=True)
     exe = work / "fuzz_gentl"
     build(exe)
     config = work / "faulty.json"

@@ -54,10 +54,10 @@ private:
             camera_.changed.wait_until(lock, until);
     }
 
-    // Renders `frame` into the first queued buffer, as the pending frame;
-    // false when the stream stopped or the camera was lost meanwhile.
+    // Renders `frame` into the first queued buffer, as the pending frame
+    // (there is none yet); false when the stream stopped or the camera was
+    // lost meanwhile.
     bool render(const Frame &frame, Lock &lock) {
-        s_.return_pending();
         Buffer *buffer = s_.input.front();
         s_.input.pop_front();
         buffer->state = BufferState::filling;

@@ -380,7 +380,6 @@ GC_ERROR Camera::execute(int id) {
         active = !waits_for_trigger;
         triggers.clear();
         next_frame = now + exposure();
-        refresh();
     } else if (id == acquisition_stop_) {
         end_acquisition();
     } else if (id == trigger_software_) {

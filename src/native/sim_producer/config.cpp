@@ -10,16 +10,23 @@ namespace vantix::sim {
 
 namespace {
 
-std::vector<std::string> mono_formats() {
-    return {"Mono8",   "Mono10",  "Mono12",       "Mono16",
-            "Mono10p", "Mono12p", "Mono10Packed", "Mono12Packed"};
+// Whether a sensor can deliver pixels of this colour.
+bool fits(Sensor sensor, Colour colour) {
+    switch (sensor) {
+        case Sensor::mono:
+            return colour == Colour::mono;
+        case Sensor::bayer:
+            return is_bayer(colour);
+        default:
+            return colour != Colour::mono && !is_bayer(colour);
+    }
 }
 
-std::vector<std::string> bayer_formats() {
+// Every known format the sensor can deliver, in table order.
+std::vector<std::string> formats_for(Sensor sensor) {
     std::vector<std::string> names;
-    for (const char *mosaic : {"RG", "GR", "GB", "BG"})
-        for (const char *depth : {"8", "10", "12", "10p", "12p", "10Packed", "12Packed"})
-            names.push_back(std::string("Bayer") + mosaic + depth);
+    for (const PixelFormat &f : all_pixel_formats())
+        if (fits(sensor, f.colour)) names.emplace_back(f.name);
     return names;
 }
 
@@ -48,12 +55,13 @@ DeviceConfig preset(const char *name, const char *vendor, const char *model, con
 std::vector<DeviceConfig> make_presets() {
     std::vector<DeviceConfig> p;
     p.push_back(preset("mono12", "Northlight Imaging", "NL-M5012", "VXS-M12-001", "2.4.1",
-                       "inspection-mono", "GEV", Sensor::mono, 2448, 2048, mono_formats()));
+                       "inspection-mono", "GEV", Sensor::mono, 2448, 2048,
+                       formats_for(Sensor::mono)));
     p.push_back(preset("bayer12", "Kestrel Vision", "KV-C2312", "VXS-B12-002", "1.7.0",
-                       "inspection-colour", "U3V", Sensor::bayer, 1920, 1200, bayer_formats()));
+                       "inspection-colour", "U3V", Sensor::bayer, 1920, 1200,
+                       formats_for(Sensor::bayer)));
     p.push_back(preset("rgb8", "Orchid Devices", "OD-RGB13", "VXS-RGB-003", "3.0.2", "overview-rgb",
-                       "CXP", Sensor::rgb, 1280, 960,
-                       {"RGB8", "BGR8", "RGBa8", "BGRa8", "YCbCr422_8"}));
+                       "CXP", Sensor::rgb, 1280, 960, formats_for(Sensor::rgb)));
     DeviceConfig legacy =
         preset("legacy", "Heritage Cameras", "HC-G640", "VXS-L08-004", "0.9.8", "legacy-mono", "CL",
                Sensor::mono, 640, 480, {"Mono8", "Mono12Packed"});
@@ -204,11 +212,8 @@ struct DeviceReader {
         for (const std::string &name : d.pixel_formats) {
             const PixelFormat *f = find_pixel_format(name);
             if (!f) return fail("pixel_formats", "unknown pixel format " + name);
-            const bool fits = d.sensor == Sensor::mono ? f->colour == Colour::mono
-                              : d.sensor == Sensor::bayer
-                                  ? is_bayer(f->colour)
-                                  : f->colour != Colour::mono && !is_bayer(f->colour);
-            if (!fits) return fail("pixel_formats", name + " does not match the sensor");
+            if (!fits(d.sensor, f->colour))
+                return fail("pixel_formats", name + " does not match the sensor");
         }
         bool listed = false;
         for (const std::string &f : d.pixel_formats) listed |= f == d.pixel_format;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "errors.hpp"
+#include "gentl_api.hpp"
 #include "producer.hpp"
 
 namespace vantix::sim {

@@ -165,10 +165,7 @@ GENTL_EXPORT GC_ERROR EventGetInfo(EVENT_HANDLE hEvent, std::int32_t cmd, INFO_D
 
 GENTL_EXPORT GC_ERROR EventFlush(EVENT_HANDLE hEvent) {
     return with<Event>(hEvent, Kind::event, [&](Event &event, Lock &) -> GC_ERROR {
-        if (std::shared_ptr<Stream> stream = event.stream.lock()) {
-            for (Buffer *b : stream->output) b->state = BufferState::idle;
-            stream->output.clear();
-        }
+        if (std::shared_ptr<Stream> stream = event.stream.lock()) discard(stream->output);
         return GC_ERR_SUCCESS;
     });
 }

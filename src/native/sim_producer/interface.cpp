@@ -80,18 +80,8 @@ GENTL_EXPORT GC_ERROR IFClose(IF_HANDLE hIface) {
 
 GENTL_EXPORT GC_ERROR IFGetInfo(IF_HANDLE hIface, std::int32_t cmd, INFO_DATATYPE *type,
                                 void *buffer, std::size_t *size) {
-    return with<Interface>(hIface, Kind::interface, [&](Interface &iface, Lock &) -> GC_ERROR {
-        const InfoOut out{type, buffer, size};
-        switch (cmd) {
-            case INTERFACE_INFO_ID:
-                return out.text(iface.id);
-            case INTERFACE_INFO_DISPLAYNAME:
-                return out.text("Simulated " + iface.tl_type + " interface " + iface.id);
-            case INTERFACE_INFO_TLTYPE:
-                return out.text(iface.tl_type);
-            default:
-                return unknown_command("interface info command", cmd);
-        }
+    return with<Interface>(hIface, Kind::interface, [&](Interface &iface, Lock &) {
+        return interface_info(iface.id, iface.tl_type, cmd, InfoOut{type, buffer, size});
     });
 }
 

@@ -23,7 +23,6 @@ using namespace gentl;
 namespace {
 
 constexpr const char *kConfigVariable = "VANTIX_SIM_CONFIG";
-constexpr const char *kVersion = "0.1.0";
 
 // Reads the configuration the environment names, or the default set.
 GC_ERROR load_config(SimulatorConfig &out) {
@@ -90,22 +89,23 @@ std::string library_path() {
 }
 
 GC_ERROR tl_info(std::int32_t cmd, const InfoOut &out) {
-    const std::string path = library_path();
     switch (cmd) {
         case TL_INFO_ID:
-            return out.text("vantix-sim");
+            return out.text(kTlId);
         case TL_INFO_VENDOR:
-            return out.text("vantix");
+            return out.text(kTlVendor);
         case TL_INFO_MODEL:
-            return out.text("vantix simulated cameras");
+            return out.text(kTlModel);
         case TL_INFO_VERSION:
-            return out.text(kVersion);
+            return out.text(kTlVersion);
         case TL_INFO_TLTYPE:
-            return out.text("Mixed");
-        case TL_INFO_NAME:
+            return out.text(kTlType);
+        case TL_INFO_NAME: {
+            const std::string path = library_path();
             return out.text(path.substr(path.find_last_of("/\\") + 1));
+        }
         case TL_INFO_PATHNAME:
-            return out.text(path);
+            return out.text(library_path());
         case TL_INFO_DISPLAYNAME:
             return out.text("vantix GenTL simulator");
         case TL_INFO_CHAR_ENCODING:

@@ -24,17 +24,17 @@ void build_system_nodes(System &system) {
     n.add(read_only_integer("GenTLVersionMajor", "SystemInformation"));
     n.add(read_only_integer("GenTLVersionMinor", "SystemInformation"));
     n.add(read_only_integer("InterfaceCount", "InterfaceEnumeration"));
-    set_texts(n, {{"TLVendorName", "vantix"},
-                  {"TLModelName", "vantix simulated cameras"},
-                  {"TLID", "vantix-sim"},
-                  {"TLVersion", "0.1.0"},
-                  {"TLType", "Mixed"}});
+    set_texts(n, {{"TLVendorName", kTlVendor},
+                  {"TLModelName", kTlModel},
+                  {"TLID", kTlId},
+                  {"TLVersion", kTlVersion},
+                  {"TLType", kTlType}});
     RegisterMap &r = n.registers();
     r.set_int(n.find("GenTLVersionMajor")->reg, gentl::kVersionMajor);
     r.set_int(n.find("GenTLVersionMinor")->reg, gentl::kVersionMinor);
     r.set_int(n.find("InterfaceCount")->reg,
               static_cast<std::int64_t>(system.interface_ids.size()));
-    n.publish("vantix simulated cameras", "vantix");
+    n.publish(kTlModel, kTlVendor);
 }
 
 void build_interface_nodes(Interface &iface) {

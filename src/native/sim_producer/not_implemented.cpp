@@ -2,6 +2,7 @@
 // images, so these answer "not implemented" (the consumer then uses the
 // single-image calls).
 #include "errors.hpp"
+#include "gentl_api.hpp"
 
 using namespace gentl;
 using vantix::sim::fail;

@@ -208,9 +208,9 @@ GENTL_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, std::int32_t cmd, INFO_DA
             case PORT_INFO_ID:
                 return out.text(port.object->port_id());
             case PORT_INFO_VENDOR:
-                return out.text(camera ? camera->vendor : "vantix");
+                return out.text(camera ? camera->vendor : kTlVendor);
             case PORT_INFO_MODEL:
-                return out.text(camera ? camera->model : "vantix simulated cameras");
+                return out.text(camera ? camera->model : kTlModel);
             case PORT_INFO_TLTYPE:
                 return out.text(camera ? camera->tl_type : "Custom");
             case PORT_INFO_MODULE:

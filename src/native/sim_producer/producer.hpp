@@ -27,6 +27,12 @@ namespace vantix::sim {
 using gentl::GC_ERROR;
 using Lock = std::unique_lock<std::mutex>;
 
+// What the producer says of itself: its TL info, the system module's nodes,
+// and the port info of the modules that are not a camera.
+constexpr const char *kTlId = "vantix-sim", *kTlVendor = "vantix",
+                     *kTlModel = "vantix simulated cameras", *kTlVersion = "0.1.0",
+                     *kTlType = "Mixed";
+
 enum class Kind { system, interface, device, remote, stream, buffer, event };
 
 struct Object : std::enable_shared_from_this<Object> {
@@ -79,7 +85,6 @@ struct RemotePort final : Object {
     NodeMap *port() override { return &camera->nodes; }
     const char *module_name() const override { return "Device"; }
     std::string port_id() const override { return camera->config.id; }
-    void refresh() override { camera->refresh(); }
 };
 
 struct Device final : Object {
@@ -167,6 +172,12 @@ struct Stream final : Object {
     ~Stream() override;
 };
 
+// Hands every buffer of `queue` back to the consumer, unfilled.
+inline void discard(std::deque<Buffer *> &queue) {
+    for (Buffer *b : queue) b->state = BufferState::idle;
+    queue.clear();
+}
+
 struct Library {
     std::mutex mutex;
     bool initialised = false;
@@ -212,6 +223,9 @@ std::string library_path();
 struct InfoOut;
 // Answers TL_INFO_* (GCGetInfo and TLGetInfo).
 GC_ERROR tl_info(std::int32_t cmd, const InfoOut &out);
+// INTERFACE_INFO_* of an interface (TLGetInterfaceInfo and IFGetInfo).
+GC_ERROR interface_info(const std::string &id, const std::string &tl_type, std::int32_t cmd,
+                        const InfoOut &out);
 // DEVICE_INFO_* of a camera (IFGetDeviceInfo and DevGetInfo).
 GC_ERROR device_info(const Camera &camera, std::int32_t cmd, const InfoOut &out);
 // The cameras on an interface that the consumer can reach now.

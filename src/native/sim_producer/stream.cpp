@@ -211,10 +211,6 @@ GENTL_EXPORT GC_ERROR DSQueueBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer
 
 GENTL_EXPORT GC_ERROR DSFlushQueue(DS_HANDLE hDataStream, std::int32_t operation) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
-        auto to_input = [&](Buffer &b) {
-            b.state = BufferState::input;
-            stream.input.push_back(&b);
-        };
         switch (operation) {
             case ACQ_QUEUE_INPUT_TO_OUTPUT:
                 for (Buffer *b : stream.input) {
@@ -225,23 +221,21 @@ GENTL_EXPORT GC_ERROR DSFlushQueue(DS_HANDLE hDataStream, std::int32_t operation
                 stream.input.clear();
                 break;
             case ACQ_QUEUE_OUTPUT_DISCARD:
-                for (Buffer *b : stream.output) b->state = BufferState::idle;
-                stream.output.clear();
+                discard(stream.output);
                 break;
             case ACQ_QUEUE_ALL_TO_INPUT:
+                discard(stream.output);
+                [[fallthrough]];
             case ACQ_QUEUE_UNQUEUED_TO_INPUT:
-                if (operation == ACQ_QUEUE_ALL_TO_INPUT) {
-                    for (Buffer *b : stream.output) b->state = BufferState::idle;
-                    stream.output.clear();
+                for (const auto &b : stream.buffers) {
+                    if (b->state != BufferState::idle) continue;
+                    b->state = BufferState::input;
+                    stream.input.push_back(b.get());
                 }
-                for (const auto &b : stream.buffers)
-                    if (b->state == BufferState::idle) to_input(*b);
                 break;
             case ACQ_QUEUE_ALL_DISCARD:
-                for (Buffer *b : stream.input) b->state = BufferState::idle;
-                for (Buffer *b : stream.output) b->state = BufferState::idle;
-                stream.input.clear();
-                stream.output.clear();
+                discard(stream.input);
+                discard(stream.output);
                 break;
             default:
                 return fail(GC_ERR_INVALID_PARAMETER, "queue operation %d is not known", operation);

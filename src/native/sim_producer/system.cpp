@@ -42,22 +42,23 @@ GC_ERROR unknown_interface(const char *id) {
                 id ? id : "(NULL)");
 }
 
-GC_ERROR interface_info(const std::string &id, std::int32_t cmd, const InfoOut &out) {
+}  // namespace
+
+GC_ERROR interface_info(const std::string &id, const std::string &tl_type, std::int32_t cmd,
+                        const InfoOut &out) {
     switch (cmd) {
         case INTERFACE_INFO_ID:
             return out.text(id);
         case INTERFACE_INFO_DISPLAYNAME:
-            return out.text("Simulated " + interface_tl_type(id) + " interface " + id);
+            return out.text("Simulated " + tl_type + " interface " + id);
         case INTERFACE_INFO_TLTYPE:
-            return out.text(interface_tl_type(id));
+            return out.text(tl_type);
         default:
             return unknown_command("interface info command", cmd);
     }
 }
 
-}  // namespace
-
-std::string System::port_id() const { return "vantix-sim"; }
+std::string System::port_id() const { return kTlId; }
 
 std::vector<std::shared_ptr<Camera>> reachable_cameras(const std::string &interface_id) {
     std::vector<std::shared_ptr<Camera>> found;
@@ -124,7 +125,8 @@ GENTL_EXPORT GC_ERROR TLGetInterfaceInfo(TL_HANDLE hSystem, const char *ifaceId,
                                          INFO_DATATYPE *type, void *buffer, std::size_t *size) {
     return with<System>(hSystem, Kind::system, [&](System &system, Lock &) -> GC_ERROR {
         if (!listed(system, ifaceId)) return unknown_interface(ifaceId);
-        return interface_info(ifaceId, cmd, InfoOut{type, buffer, size});
+        return interface_info(ifaceId, interface_tl_type(ifaceId), cmd,
+                              InfoOut{type, buffer, size});
     });
 }
 
