@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import os
 import signal
+import subprocess
+import sys
 import time
 
 import cv2
@@ -303,6 +305,46 @@ def test_frames_shared_among_threads_convert_in_a_forked_child(convert):
         os.waitpid(pid, 0)
         pytest.fail("the child hung")
     assert os.waitstatus_to_exitcode(status[1]) == 0
+
+
+# OpenCV's loader ends in a bare except, as this stand-in does: a Ctrl+C
+# during the first import of cv2 must not be swallowed by it.
+SWALLOWING_CV2 = """
+import os, signal, sys
+try:
+    os.kill(os.getpid(), signal.SIGINT)
+    for _ in range(10000):
+        pass
+except:  # noqa: E722
+    pass
+sys.path.remove(os.path.dirname(__file__))
+del sys.modules["cv2"]
+import cv2
+"""
+
+INTERRUPTED_CONVERSION = """
+import numpy as np
+from vantix.io.camera import gentl_camera
+component = type("C", (), {"data": np.zeros((4, 4), np.uint8), "width": 4, "height": 4,
+                           "data_format": "BayerRG8"})()
+try:
+    gentl_camera.GentlCamera()._to_bgr(component, "")
+except KeyboardInterrupt:
+    print("interrupted")
+"""
+
+
+def test_ctrl_c_during_the_first_import_of_opencv_is_not_lost(tmp_path):
+    (tmp_path / "cv2.py").write_text(SWALLOWING_CV2)
+    env = {**os.environ, "PYTHONPATH": str(tmp_path)}
+    run = subprocess.run(
+        [sys.executable, "-c", INTERRUPTED_CONVERSION],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env=env,
+    )
+    assert run.stdout.splitlines()[-1:] == ["interrupted"], run.stdout + run.stderr
 
 
 # --- rejections --------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../common/interrupt.hpp"
 #include "camera.hpp"
 #include "pixel/format.hpp"
 #include "pixel/kernels.hpp"
@@ -347,13 +348,24 @@ std::optional<px::Mosaic> bilinear_mosaic(py::object cv2, py::object code) {
     return std::nullopt;
 }
 
+// OpenCV, imported on first use. Its loader swallows every exception, a
+// KeyboardInterrupt included, so Ctrl+C is held back until that first
+// import is done; later calls find the module loaded.
+py::object opencv() {
+    if (PyObject *loaded = PyImport_GetModule(py::str("cv2").ptr()))
+        return py::reinterpret_steal<py::object>(loaded);
+    if (PyErr_Occurred()) throw py::error_already_set();
+    glue::DeferredInterrupt held_back;
+    return py::module_::import("cv2");
+}
+
 // Demosaics at 8 bits: deeper samples are shifted down first (fused into
 // the bilinear demosaic, a separate pass before OpenCV's others), because
 // OpenCV's 16-bit demosaic has no vector path.
 py::object bayer_to_bgr(py::object self, const Payload &p, const px::Format &f, const Geometry &g,
                         const std::string &name) {
     const Form form = check_samples(p, f, g, g.pixels);
-    py::object cv2 = py::module_::import("cv2");
+    py::object cv2 = opencv();
     py::object code = bayer_code(self, cv2, f, name);
 
     if (const auto mosaic = bilinear_mosaic(cv2, code)) {
