@@ -9,7 +9,9 @@ at the end stand in for what a real server cannot produce.
 from __future__ import annotations
 
 import socket
+import struct
 import sys
+import threading
 from collections.abc import Callable, Iterator
 
 import pytest
@@ -121,6 +123,51 @@ class FakeResponse:
 
     def isError(self) -> bool:  # noqa: N802 (pymodbus's name)
         return False
+
+
+class MisconfirmingPlc:
+    """A Modbus TCP peer that answers every write-single-register request
+    with a well-formed reply that does not confirm it: another function
+    ("function"), another register ("address") or another value ("value")."""
+
+    def __init__(self, lie: str) -> None:
+        self.lie = lie
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self) -> None:
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:  # closed
+                return
+            threading.Thread(target=self._answer, args=(conn,), daemon=True).start()
+
+    def _answer(self, conn: socket.socket) -> None:
+        with conn:
+            while header := conn.recv(7, socket.MSG_WAITALL):
+                tid, _, length, unit = struct.unpack(">HHHB", header)
+                _, address, value = struct.unpack(">BHH", conn.recv(length - 1, socket.MSG_WAITALL))
+                if self.lie == "function":
+                    pdu = struct.pack(">BBH", 3, 2, value)  # a read-registers reply
+                else:
+                    address += self.lie == "address"
+                    value ^= self.lie == "value"
+                    pdu = struct.pack(">BHH", 6, address, value)
+                conn.sendall(struct.pack(">HHHB", tid, 0, len(pdu) + 1, unit) + pdu)
+
+    def close(self) -> None:
+        self.listener.close()
+        self.thread.join(5)
+
+
+@pytest.fixture(params=["function", "address", "value"])
+def misconfirming_plc(request) -> Iterator[MisconfirmingPlc]:
+    plc = MisconfirmingPlc(request.param)
+    yield plc
+    plc.close()
 
 
 @pytest.fixture

@@ -83,6 +83,15 @@ def test_error_response_fails_after_one_full_retry(sink, recorder):
     assert sink._connected is True
 
 
+def test_a_reply_that_does_not_confirm_the_write_fails_it(make_sink, misconfirming_plc, caplog):
+    sink = make_sink({"port": misconfirming_plc.port, "timeout_s": 2})
+    sink.open()
+    with pytest.raises(SinkError) as info:
+        sink.send(RESULT, {"product_id": "P-1"})
+    assert str(info.value).startswith("PlcLinkSink: write failed: write_register(100) was not ")
+    assert len(warnings_logged(caplog)) == 1
+
+
 def test_silent_peer_costs_one_timeout_per_attempt(make_sink, silent_port):
     # A PLC that accepts and never answers: a send makes two attempts (the
     # second after reconnecting), a heartbeat one; each is one time-out.
@@ -119,6 +128,18 @@ def test_unsendable_setting_is_named_without_touching_the_link(
         sink.send(RESULT, {"product_id": "P-1"})
     assert str(info.value) == message
     assert recorder.writes == [] and sink._client is client and sink._connected is True
+
+
+def test_heartbeat_register_out_of_range_spares_the_results(server, make_sink, recorder, caplog):
+    sink = make_sink({**server.params, "heartbeat_register": 70000})
+    sink.open()
+    assert warnings_logged(caplog) == [
+        "PlcLinkSink: heartbeat_register=70000 is out of range: a Modbus register address is "
+        "0..65535 -> heartbeats will not be written until it is corrected"
+    ]
+    sink.write_heartbeat(1)
+    sink.send(RESULT, {"product_id": "P-1"})
+    assert recorder.registers() == expected_registers(1)
 
 
 def test_none_context_carries_no_product_id(sink, recorder):

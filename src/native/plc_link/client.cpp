@@ -51,6 +51,32 @@ bool is_error_response(const py::handle &response) {
     return truthy(py::reinterpret_steal<py::object>(is_error)());
 }
 
+namespace {
+
+constexpr long kWriteSingleRegister = 6;  // the Modbus function code
+
+// Whether the response's field `name` (its first element, for a list) is
+// there and differs from `expected`.
+bool field_differs(const py::handle &response, const char *name, const py::handle &expected,
+                   bool first_element) {
+    py::object field = glue::getattr_or(response, name, py::none());
+    if (first_element && !field.is_none())
+        field = PyList_Check(field.ptr()) && PyList_GET_SIZE(field.ptr()) > 0
+                    ? py::object(field[py::int_(0)])
+                    : py::none();
+    return !field.is_none() && field.not_equal(expected);
+}
+
+}  // namespace
+
+bool confirms_write(const py::handle &response, const py::handle &address,
+                    const py::handle &value) {
+    if (response.is_none()) return true;
+    return !field_differs(response, "function_code", py::int_(kWriteSingleRegister), false) &&
+           !field_differs(response, "address", address, false) &&
+           !field_differs(response, "registers", value, true);
+}
+
 py::object write_register(const py::handle &client, const py::handle &address,
                           const py::handle &value, const py::dict &unit_keywords) {
     py::object method = client.attr(VANTIX_NAME("write_register"));

@@ -1,12 +1,15 @@
 // Construction, the configuration properties, and the connection to the
 // PLC: open, client creation, connect, reconnect and close.
-#include <cmath>
 #include <string>
 
 #include "../common/context.hpp"
 #include "sink.hpp"
 
 namespace vantix::plc {
+
+namespace {
+constexpr double kMaxTimeoutSeconds = 9.2e9;
+}  // namespace
 
 void init(py::object self, py::object params) {
     py::object super = py::reinterpret_borrow<py::object>((PyObject *)&PySuper_Type);
@@ -51,8 +54,10 @@ void open_link(py::object self) {
         return;
     }
     self.attr("_pymodbus_ok") = true;
-    for (const std::string &problem : unsendable_settings(self, true))
+    for (const std::string &problem : unsendable_settings(self))
         glue::log(logger(), "warning", kLogOutOfRange, problem);
+    if (const auto problem = unwritable_heartbeat(self))
+        glue::log(logger(), "warning", kLogHeartbeatOutOfRange, *problem);
     self.attr("_client") = self.attr("_make_client")();
     self.attr("_connected") = self.attr("_try_connect")();
     if (truthy(self.attr("_connected"))) return;
@@ -68,10 +73,11 @@ py::object make_client(py::object self) {
     py::object host_value = self.attr("host");
     py::object port_value = self.attr("port");
     py::object timeout = glue::to_float(param(self, VANTIX_NAME("timeout_s"), py::float_(1.0)));
-    // Zero means non-blocking, NaN and negative values are refused by the
+    // Zero means non-blocking; NaN, negative values and those beyond the
+    // interpreter's clock (signed 64-bit nanoseconds) are refused by the
     // socket: each would end up as a connect that can never succeed.
     const double seconds = timeout.cast<double>();
-    if (!(std::isfinite(seconds) && seconds > 0.0))
+    if (!(seconds > 0.0 && seconds < kMaxTimeoutSeconds))
         glue::raise(PyExc_ValueError, kBadTimeout + glue::str(py::repr(timeout)));
     // One attempt per request, bounded by the time-out: send() reconnects and
     // retries once itself, and the client's own retries would multiply the

@@ -39,6 +39,14 @@ std::string out_of_range_message(const char *key, const py::object &value, bool 
            (is_unit ? "unit id is 0..255" : "register address is 0..65535");
 }
 
+// Why the register `key` names cannot be written, if it cannot.
+std::optional<std::string> address_problem(const py::object &self, const py::object &overridden,
+                                           const RegisterKey &key) {
+    py::object address = reg_of(self, overridden, key);
+    if (address.is_none() || !address_out_of_range(address)) return std::nullopt;
+    return out_of_range_message(key.name, address, false);
+}
+
 // The product id's hash; a None context carries no id, as an empty one does.
 long product_hash_of(const py::object &context) {
     py::object pid =
@@ -68,19 +76,19 @@ bool unit_out_of_range(const py::object &unit) {
     return unit < py::int_(0) || unit > py::int_(kUnitMax);
 }
 
-std::vector<std::string> unsendable_settings(const py::object &self, bool heartbeat) {
+std::vector<std::string> unsendable_settings(const py::object &self) {
     py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
     std::vector<std::string> problems;
-    auto check = [&](const RegisterKey &key) {
-        py::object address = reg_of(self, overridden, key);
-        if (!address.is_none() && address_out_of_range(address))
-            problems.push_back(out_of_range_message(key.name, address, false));
-    };
-    for (const RegisterKey &key : kResultRegisters) check(key);
-    if (heartbeat) check(kHeartbeatRegister);
+    for (const RegisterKey &key : kResultRegisters)
+        if (auto problem = address_problem(self, overridden, key)) problems.push_back(*problem);
     py::object unit = unit_id_of(self);
     if (unit_out_of_range(unit)) problems.push_back(out_of_range_message("unit_id", unit, true));
     return problems;
+}
+
+std::optional<std::string> unwritable_heartbeat(const py::object &self) {
+    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
+    return address_problem(self, overridden, kHeartbeatRegister);
 }
 
 py::list build_writes(py::object self, py::object result, py::object context) {

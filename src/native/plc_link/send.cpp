@@ -52,7 +52,7 @@ void send(py::object self, py::object result, py::object context) {
     }
     // A setting that no request can carry fails every attempt: report it
     // without touching a healthy connection.
-    const std::vector<std::string> problems = unsendable_settings(self, false);
+    const std::vector<std::string> problems = unsendable_settings(self);
     if (!problems.empty()) glue::raise(glue::global("SinkError"), problems.front());
     if (!truthy(self.attr("_connected")) && !truthy(self.attr("_reconnect")()))
         glue::raise(glue::global("SinkError"), kNotConnected + endpoint(self) + kSendDeferred);
@@ -90,6 +90,9 @@ void write_all(py::object self, py::object writes) {
         if (is_error_response(response))
             glue::raise(glue::global("SinkError"), kErrorResponseHead + glue::str(address) +
                                                        kErrorResponseTail + glue::str(response));
+        if (!confirms_write(response, address, value))
+            glue::raise(glue::global("SinkError"), kErrorResponseHead + glue::str(address) +
+                                                       kUnconfirmedTail + glue::str(response));
     }
 }
 

@@ -33,9 +33,11 @@ void close_link(py::object self);
 // --- register_map.cpp: what one result writes -------------------------------
 py::object reg(py::object self, py::object key, py::object fallback);
 py::list build_writes(py::object self, py::object result, py::object context);
-// The settings a send (and, with `heartbeat`, a heartbeat) needs that no
-// Modbus request can carry, as messages naming each one.
-std::vector<std::string> unsendable_settings(const py::object &self, bool heartbeat);
+// The settings a send needs that no Modbus request can carry, as messages
+// naming each one.
+std::vector<std::string> unsendable_settings(const py::object &self);
+// The same for the heartbeat register alone (the unit id counts for sends).
+std::optional<std::string> unwritable_heartbeat(const py::object &self);
 // Whether an int register address or unit id is outside what Modbus carries.
 bool address_out_of_range(const py::object &address);
 bool unit_out_of_range(const py::object &unit);
@@ -72,6 +74,10 @@ py::object unit_id_of(const py::handle &self);
 py::dict unit_kwargs(const py::handle &self);
 // A Modbus exception reply comes back as a response whose isError() is true.
 bool is_error_response(const py::handle &response);
+// A write-single-register reply echoes the function, the address and the
+// value written; one that echoes anything else wrote something else, or
+// nothing. Fields a response does not carry are not judged (None included).
+bool confirms_write(const py::handle &response, const py::handle &address, const py::handle &value);
 // client.write_register(address, value, **unit_keywords)
 py::object write_register(const py::handle &client, const py::handle &address,
                           const py::handle &value, const py::dict &unit_keywords);

@@ -26,13 +26,16 @@ inline constexpr const char *kReconnectFailed = "PlcLinkSink: reconnect failed "
 inline constexpr const char *kWriteFailed = "PlcLinkSink: write failed: ";
 inline constexpr const char *kErrorResponseHead = "write_register(";
 inline constexpr const char *kErrorResponseTail = ") returned an error: ";
+inline constexpr const char *kUnconfirmedTail = ") was not confirmed: ";
 inline constexpr const char *kBadTimeout =
-    "PlcLinkSink: timeout_s must be a positive, finite number of seconds, got ";
+    "PlcLinkSink: timeout_s must be a positive, finite number of seconds below 9.2e9, got ";
 inline constexpr const char *kNoClient = "PlcLinkSink._write_all: the sink holds no client";
 inline constexpr const char *kOutOfRangeTail = " is out of range: a Modbus ";
 
-// Log format for a setting that no request can carry.
+// Log formats for a setting that no request can carry.
 inline constexpr const char *kLogOutOfRange = "%s -> every send will fail until it is corrected";
+inline constexpr const char *kLogHeartbeatOutOfRange =
+    "%s -> heartbeats will not be written until it is corrected";
 
 // Connection test reports.
 inline constexpr const char *kTestNoPymodbus =
