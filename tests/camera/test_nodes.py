@@ -39,6 +39,8 @@ def test_values_are_written_in_the_node_type(camera, name, value, stored):
     "name, value, error",
     [
         ("NoSuchNode", 5, "GenICam node not found: NoSuchNode"),
+        # GenApi would read the name up to the NUL: Width
+        ("Width\x00Junk", 64, "GenICam node not found: Width\x00Junk"),
         ("PayloadSize", 5, "failed to set node PayloadSize=5: not writable (access mode RO)"),
         ("PixelFormat", "Mono99", "failed to set node PixelFormat=Mono99: "),
         ("Width", 64, "failed to set node Width=64: "),  # locked while the camera acquires

@@ -185,6 +185,16 @@ def test_a_producer_without_devices(camera, gc, producer, sim_config):
     }
 
 
+def test_a_producer_that_fails_to_start_says_why(camera, gc, camlog, producer, sim_config):
+    config = sim_config(devices=[{"acess": "control"}])
+    why = f"producer {producer} offers no device: simulator configuration {config}: "
+    why += "devices[0].acess: unknown setting"
+    with pytest.raises(CameraError, match=r"^1 producer\(s\) loaded but no device was found\."):
+        camera()
+    assert gc.enumerate_devices(producer)["reason"].startswith("producers loaded but no camera")
+    assert messages(camlog, "WARNING") == [why, why]
+
+
 def test_a_library_that_is_no_producer_is_refused(tmp_path):
     # genicam would call the entry points the library lacks: a crash, so the
     # case runs in a child process.

@@ -5,6 +5,7 @@ differs from the camera's, fields that raise or cannot be converted)."""
 
 from __future__ import annotations
 
+import math
 import time
 
 import numpy as np
@@ -49,6 +50,15 @@ def test_continuous_frames_with_metadata(camera):
         assert type(info["device_timestamp_ns"]) is int and info["device_timestamp_ns"] > 0
         ids.append(info["device_frame_id"])
     assert ids == sorted(ids) and len(set(ids)) == 3
+
+
+@pytest.mark.parametrize("timeout", [math.nan, math.inf, -math.inf])
+def test_a_time_out_that_would_never_end_is_refused(camera, timeout):
+    # The acquirer waits without limit for anything that is not above 0.
+    cam = camera(serial=MONO12, **SMALL)
+    with pytest.raises(CameraError, match="^timeout_s must be a finite number of seconds, got "):
+        cam._receive(timeout)
+    assert cam._receive(1e300) is not None  # long, but it ends
 
 
 def test_software_trigger_fires_once_per_reception(camera):

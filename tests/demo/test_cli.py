@@ -141,6 +141,18 @@ def test_devices_without_producers_gives_the_reason_and_the_simulator(tmp_path, 
     assert "python -m vantix devices --sim" in err
 
 
+def test_devices_shows_why_a_producer_offers_none(sim_config):
+    config = sim_config(devices=[{"access": "all"}])
+    run = subprocess.run(
+        [sys.executable, "-m", "vantix", "devices", "--sim"],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert run.returncode == cli.EXIT_CAMERA
+    assert f"simulator configuration {config}: devices[0].access: expected one of" in run.stderr
+
+
 def test_plc_test_reports_each_outcome(plc, capsys):
     assert cli.main(["plc-test", "--host", plc.host, "--port", str(plc.port)]) == cli.EXIT_OK
     assert "connected and responding - " in capsys.readouterr().out

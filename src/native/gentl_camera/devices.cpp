@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "camera.hpp"
+#include "producer_probe.hpp"
 
 namespace vantix::camera {
 
@@ -18,6 +19,7 @@ constexpr const char *kEnumNoDevice =
 constexpr const char *kEnumFailed = "device enumeration failed: ";
 constexpr const char *kLogEnumRegisterFailed = "프로듀서 등록 실패(열거): %s";
 constexpr const char *kLogOpenRegisterFailed = "producer registration failed (skipped) %s: %s";
+constexpr const char *kLogNoDeviceBecause = "producer %s offers no device: %s";
 constexpr const char *kNoMatch = "no camera matched. devices found: ";
 constexpr const char *kAllRefusedHead = "카메라를 열 수 없습니다(권한 ";
 constexpr const char *kAllRefusedMiddle = " 모두 거부): ";
@@ -110,11 +112,26 @@ struct Registered {
     py::list failures;  // why each producer that failed did (texts name the file)
 };
 
+// Producers that registered but offer no device may have failed to start
+// (a broken configuration, a missing licence): their own words are what the
+// operator needs, beside the cabling advice.
+void report_start_failures(const std::vector<std::string> &paths) {
+    for (const std::string &path : paths) {
+        std::optional<std::string> why;
+        {
+            py::gil_scoped_release unlocked;
+            why = producer_start_failure(path);
+        }
+        if (why) glue::log(logger(), "warning", kLogNoDeviceBecause, path, *why);
+    }
+}
+
 // Registers the producers on a new harvester and updates its device list.
 // What is logged meanwhile is shown once the console is back (see
 // quiet_gentl_chatter).
 Registered register_producers(py::object h, py::handle producers, Registration purpose) {
     Registered result;
+    std::vector<std::string> registered;
     with_context(glue::global("quiet_gentl_chatter")(), [&] {
         for (py::handle p : producers) {
             py::object path = p["path"];
@@ -124,6 +141,7 @@ Registered register_producers(py::object h, py::handle producers, Registration p
                     h.attr("add_file")(path, py::arg("check_existence") = true,
                                        py::arg("check_validity") = true);
                     ++result.loaded;
+                    registered.push_back(glue::str(py::module_::import("os").attr("fspath")(path)));
                 },
                 [&](const py::error_already_set &err) {
                     result.failures.append(glue::str(err.value()));
@@ -134,6 +152,8 @@ Registered register_producers(py::object h, py::handle producers, Registration p
                 });
         }
         h.attr("update")();
+        if (!registered.empty() && py::len(h.attr("device_info_list")) == 0)
+            report_start_failures(registered);
     });
     return result;
 }

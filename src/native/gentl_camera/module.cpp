@@ -24,7 +24,8 @@ constexpr const char *kClassDoc =
     "timeout_s(기본 5.0초)는 프레임 한 장을 기다리는 한도이며 _receive 가\n"
     "받은 값을 그대로 acquirer 에 넘긴다. 하드웨어 트리거에서는 호스트의\n"
     "트리거 결합이 짧은 구간으로 나누어 기다리므로 timeout_s 가 그 대기를\n"
-    "제한하지 않는다.";
+    "제한하지 않는다. 유한하지 않은 timeout_s (NaN, 무한대)는 끝없는 대기가\n"
+    "되므로 CameraError 로 거부한다.";
 
 constexpr const char *kCloseDoc =
     "모든 자원을 놓는다. 몇 번이든, 어느 스레드에서든 호출할 수 있다.\n"

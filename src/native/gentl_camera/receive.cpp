@@ -1,6 +1,7 @@
 // Frame reception: one buffer from the acquirer per call, converted to a BGR
 // image, with the frame's metadata.
 #include <chrono>
+#include <cmath>
 #include <string>
 
 #include "../common/interrupt.hpp"
@@ -13,6 +14,7 @@ namespace {
 constexpr const char *kAcquisitionFailed =
     "frame acquisition failed (device disconnected or cabling?): ";
 constexpr const char *kTriggerCommand = "TriggerSoftware";
+constexpr const char *kBadTimeout = "timeout_s must be a finite number of seconds, got ";
 constexpr const char *kLogIncomplete =
     "no complete frame within %s s: %d incomplete buffer(s) discarded (lost packets?)";
 constexpr const char *kLogRestartFailed = "acquisition restart after an interrupt failed";
@@ -43,17 +45,16 @@ py::dict frame_info(py::object self, py::handle buffer, py::handle component,
 // indefinitely; try_fetch() returns None for each one instead, and the next
 // wait gets what is left of the time-out. The first wait gets `timeout_s`
 // as it is (0 or less: no limit, as the acquirer takes it).
-py::object fetch_complete(py::object ia, py::object timeout_s) {
+py::object fetch_complete(py::object ia, py::object timeout_s, double seconds) {
     using Clock = std::chrono::steady_clock;
-    const double seconds = py::float_(timeout_s).cast<double>();
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    const auto started = Clock::now();  // no deadline: a long time-out would overflow the clock
     py::object timeout = timeout_s;
     long incomplete = 0;
     for (;;) {
         py::object buffer =
             ia.attr("try_fetch")(py::arg("timeout") = timeout, py::arg("is_raw") = true);
         if (!buffer.is_none()) return buffer;
-        const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
+        const double left = seconds - std::chrono::duration<double>(Clock::now() - started).count();
         if (seconds > 0 && left <= 0) break;  // the wait timed out
         ++incomplete;                         // None before the time-out: an incomplete buffer
         if (seconds > 0) timeout = py::float_(left);
@@ -92,14 +93,22 @@ py::object wrapped(py::object self, py::object fetched) {
                         py::arg("acquire") = ia);
 }
 
+// The time-out in seconds. The acquirer takes anything that is not above 0
+// as no limit, so NaN and infinity would wait forever: refused.
+double finite_timeout(py::object timeout_s) {
+    const double seconds = py::float_(timeout_s).cast<double>();
+    if (!std::isfinite(seconds)) camera_error(kBadTimeout + glue::str(py::repr(timeout_s)));
+    return seconds;
+}
+
 // Trigger, fetch, conversion and metadata of one frame, under _fetch_lock.
-py::object receive_frame(py::object self, py::object timeout_s) {
+py::object receive_frame(py::object self, py::object timeout_s, double seconds) {
     if (self.attr("_trigger_mode").equal(glue::global("TriggerMode").attr("SOFTWARE")))
         self.attr("_execute_node")(kTriggerCommand);
     py::object node_format = self.attr("_node_pixel_format")();
 
     py::object fetched =
-        glue::try_except([&] { return fetch_complete(self.attr("_ia"), timeout_s); },
+        glue::try_except([&] { return fetch_complete(self.attr("_ia"), timeout_s, seconds); },
                          [](const py::error_already_set &err) -> py::object {
                              if (truthy(glue::global("_is_timeout")(err.value())))
                                  return py::none();
@@ -174,6 +183,7 @@ bool is_timeout(py::object exc) {
 
 py::object receive(py::object self, py::object timeout_s) {
     if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
+    const double seconds = finite_timeout(timeout_s);
     glue::HeldLock held(self.attr("_fetch_lock"));
     // close() may have run while this call waited for the lock.
     if (!truthy(self.attr("_opened")) || self.attr("_ia").is_none()) camera_error(kCallOpenFirst);
@@ -181,7 +191,7 @@ py::object receive(py::object self, py::object timeout_s) {
     self.attr("_reception_thread") = glue::global("threading").attr("get_ident")();
     py::object received;
     try {
-        received = receive_frame(self, timeout_s);
+        received = receive_frame(self, timeout_s, seconds);
     } catch (py::error_already_set &err) {
         leave_reception(self, !glue::is_exception(err));
         throw;
