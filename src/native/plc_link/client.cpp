@@ -55,15 +55,16 @@ namespace {
 
 constexpr long kWriteSingleRegister = 6;  // the Modbus function code
 
-// Whether the response's field `name` (its first element, for a list) is
-// there and differs from `expected`.
-bool field_differs(const py::handle &response, const char *name, const py::handle &expected,
-                   bool first_element) {
-    py::object field = glue::getattr_or(response, name, py::none());
-    if (first_element && !field.is_none())
-        field = PyList_Check(field.ptr()) && PyList_GET_SIZE(field.ptr()) > 0
-                    ? py::object(field[py::int_(0)])
-                    : py::none();
+// The response's field `name` (an interned name), or None when it has none.
+py::object field_of(const py::handle &response, PyObject *name) {
+    PyObject *value = PyObject_GetAttr(response.ptr(), name);
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return py::none();
+}
+
+bool differs(const py::object &field, const py::handle &expected) {
     return !field.is_none() && field.not_equal(expected);
 }
 
@@ -72,9 +73,12 @@ bool field_differs(const py::handle &response, const char *name, const py::handl
 bool confirms_write(const py::handle &response, const py::handle &address,
                     const py::handle &value) {
     if (response.is_none()) return true;
-    return !field_differs(response, "function_code", py::int_(kWriteSingleRegister), false) &&
-           !field_differs(response, "address", address, false) &&
-           !field_differs(response, "registers", value, true);
+    if (differs(field_of(response, VANTIX_NAME("function_code")), py::int_(kWriteSingleRegister)) ||
+        differs(field_of(response, VANTIX_NAME("address")), address))
+        return false;
+    py::object echoed = field_of(response, VANTIX_NAME("registers"));
+    return !(PyList_Check(echoed.ptr()) && PyList_GET_SIZE(echoed.ptr()) > 0 &&
+             differs(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(echoed.ptr(), 0)), value));
 }
 
 py::object write_register(const py::handle &client, const py::handle &address,
