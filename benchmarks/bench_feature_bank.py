@@ -2,7 +2,10 @@
 
 Prints, for each case, the best-of-N wall time of both, their ratio, the
 peak extra memory of both (tracemalloc sees numpy's allocations) beside the
-size of the output, and whether the results are bit-identical.
+size of the output, and whether the results are bit-identical. The build
+is timed with vantix's default thread count (the CPUs the process may run
+on) and with vantix.set_num_threads(1); numpy's reduction runs on one
+thread either way.
 
     python benchmarks/bench_feature_bank.py
 """
@@ -12,6 +15,7 @@ import tracemalloc
 
 import numpy as np
 
+import vantix
 from vantix.inspection.modules.anomaly.feature_bank import FeatureBank
 
 CASES = [
@@ -49,15 +53,21 @@ def peak_extra_bytes(fn, features):
 
 def main():
     rng = np.random.default_rng(0)
+    default = vantix.get_num_threads()
     for label, n, shape in CASES:
         features = [rng.standard_normal(shape, dtype=np.float32) for _ in range(n)]
         output = 2 * np.prod(shape) * 4
         t_ref = best_time(numpy_reference, features)
         t_bank = best_time(FeatureBank.build, features)
+        vantix.set_num_threads(1)
+        t_one = best_time(FeatureBank.build, features)
+        one = FeatureBank.build(features)
+        vantix.set_num_threads(default)
         m_ref, ref = peak_extra_bytes(numpy_reference, features)
         m_bank, bank = peak_extra_bytes(FeatureBank.build, features)
         identical = all(
-            np.array_equal(getattr(bank, k).view(np.uint32), getattr(ref, k).view(np.uint32))
+            np.array_equal(getattr(b, k).view(np.uint32), getattr(ref, k).view(np.uint32))
+            for b in (bank, one)
             for k in ("mean", "std")
         )
         print(
@@ -70,9 +80,14 @@ def main():
         )
         print(
             f"  FeatureBank.build{t_bank * 1e3:9.2f} ms   peak extra {m_bank / 2**20:8.2f} MiB "
-            f"({m_bank / output:.2f}x output)"
+            f"({m_bank / output:.2f}x output), {default} thread(s) (the default)"
         )
-        print(f"  speed-up {t_ref / t_bank:.1f}x, bit-identical: {identical}")
+        print(f"    1 thread       {t_one * 1e3:9.2f} ms")
+        print(
+            f"  speed-up {t_ref / t_bank:.1f}x with {default} thread(s), {t_ref / t_one:.1f}x with "
+            f"1; one thread takes {t_one / t_bank:.2f}x the default's time; bit-identical: "
+            f"{identical}"
+        )
 
 
 if __name__ == "__main__":

@@ -19,9 +19,12 @@ Steady state, the same for every contender: each allocates its outputs and
 temporaries anew in every call, as in use, from an allocator told to keep
 freed blocks for reuse (glibc mallopt), so that no call pays first-touch
 page faults for a frame; each contender runs in blocks of calls after a
-warm-up, the contenders taking turns block by block. The conversion shares
-a frame among as many threads as the process may run on; OpenCV is set to
-the same count.
+warm-up, the contenders taking turns block by block.
+
+Every case runs twice: with vantix's default thread count (the CPUs the
+process may run on) and with vantix.set_num_threads(1), OpenCV set to the
+same count each time; the last lines give the time one thread takes beside
+the default's.
 
     python benchmarks/bench_pixel_convert.py [--repeats N] [--rounds N]
 """
@@ -31,7 +34,6 @@ from __future__ import annotations
 import argparse
 import ctypes
 import ctypes.util
-import os
 import statistics
 import time
 from dataclasses import dataclass
@@ -39,6 +41,7 @@ from dataclasses import dataclass
 import cv2
 import numpy as np
 
+import vantix
 from vantix.io.camera import gentl_camera
 
 H, W = 2048, 2448
@@ -138,7 +141,7 @@ def report(
     print(line)
 
 
-def case_mono12p(cam, samples, repeats: int, rounds: int) -> None:
+def case_mono12p(cam, samples, repeats: int, rounds: int) -> float:
     raw = pack12p(samples)
     grey8 = (samples >> 4).astype(np.uint8).reshape(H, W)
     packed = Component(raw, W, H, "Mono12p")
@@ -169,9 +172,10 @@ def case_mono12p(cam, samples, repeats: int, rounds: int) -> None:
         "<= 1.5x",
         lambda x: 1 / x <= 1.5,
     )
+    return min(t["ours"])
 
 
-def case_mono12(cam, samples, repeats: int, rounds: int) -> None:
+def case_mono12(cam, samples, repeats: int, rounds: int) -> float:
     words = Component(samples, W, H, "Mono12")
     t = best(
         {"ours": lambda: cam._to_bgr(words, ""), "numpy": lambda: numpy_mono12(samples)},
@@ -182,9 +186,10 @@ def case_mono12(cam, samples, repeats: int, rounds: int) -> None:
     report(
         "Mono12 uint16 -> BGR", t, "numpy", "numpy shift+GRAY2BGR", ">= 3x", lambda x: x >= 3, same
     )
+    return min(t["ours"])
 
 
-def case_bayer12(cam, samples, repeats: int, rounds: int) -> None:
+def case_bayer12(cam, samples, repeats: int, rounds: int) -> float:
     bayer = Component(samples, W, H, "BayerRG12")
     code = getattr(cv2, gentl_camera._BAYER_MAP["BayerRG"])
     mosaic8 = (samples >> 4).astype(np.uint8).reshape(H, W)
@@ -208,22 +213,33 @@ def case_bayer12(cam, samples, repeats: int, rounds: int) -> None:
         same,
     )
     report("BayerRG12 uint16 -> BGR", t, "demosaic", "the 8-bit demosaic alone (for scale)")
+    return min(t["ours"])
 
 
 def conversions(repeats: int, rounds: int) -> None:
     allocator = keep_freed_blocks()
-    threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    default = vantix.get_num_threads()
     opencv_default = cv2.getNumThreads()
-    cv2.setNumThreads(threads)
     print(
         f"conversion, {W}x{H} frames ({H * W / 1e6:.1f} Mpixel), {rounds} rounds of {repeats}, "
-        f"{allocator}; {threads} threads for the conversion, OpenCV {cv2.__version__} "
-        f"with {cv2.getNumThreads()} (its default: {opencv_default})"
+        f"{allocator}; OpenCV {cv2.__version__} (its default: {opencv_default} threads)"
     )
     samples = np.random.default_rng(0).integers(0, 4096, size=H * W, dtype=np.uint16)
     cam = gentl_camera.GentlCamera()
-    for case in (case_mono12p, case_mono12, case_bayer12):
-        case(cam, samples, repeats, rounds)
+    cases = {"Mono12p": case_mono12p, "Mono12": case_mono12, "BayerRG12": case_bayer12}
+    ours: dict = {}
+    for threads in (default, 1):
+        vantix.set_num_threads(threads)
+        cv2.setNumThreads(threads)
+        label = "the default" if threads == default else "set_num_threads(1)"
+        print(f"{threads} thread(s) for the conversion and for OpenCV ({label}):")
+        for name, case in cases.items():
+            ours.setdefault(name, []).append(case(cam, samples, repeats, rounds))
+    vantix.set_num_threads(default)
+    cv2.setNumThreads(opencv_default)
+    print("one thread beside the default:")
+    for name, (many, one) in ours.items():
+        print(f"  {name:<10} {one * 1e3:7.2f} ms against {many * 1e3:7.2f} ms: {one / many:5.2f}x")
 
 
 def main() -> None:

@@ -8,6 +8,7 @@
 
 #include "check.hpp"
 #include "gentl_camera/pixel/kernels.hpp"
+#include "pool_in_use.hpp"
 
 namespace demosaic_test {
 
@@ -120,6 +121,7 @@ TEST(demosaic_matches_the_definition_at_every_size) {
 
 TEST(demosaic_of_a_frame_shared_among_threads) {
     using namespace demosaic_test;
+    PoolInUse pool(4);
     for (Mosaic m : kMosaics) CHECK(matches({Packing::lsb, 12}, m, 1031, 523, 5));
     CHECK(matches({Packing::none, 12}, Mosaic::gb, 1030, 524, 6));
 }

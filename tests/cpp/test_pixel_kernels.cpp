@@ -12,6 +12,7 @@
 #include "check.hpp"
 #include "gentl_camera/pixel/kernels.hpp"
 #include "gentl_camera/pixel/simd.hpp"
+#include "pool_in_use.hpp"
 
 using namespace vantix::pixel;
 
@@ -212,6 +213,7 @@ TEST(shift_saturates_and_reads_unaligned_words) {
 TEST(large_frames_shared_among_threads_convert_whole) {
     // Several parts of a frame, at output offsets that differ modulo the
     // vector width.
+    PoolInUse pool(4);
     const std::size_t count = (std::size_t(4) << 20) + 4099;
     const auto grey = random_bytes(count, 11);
     const auto words = random_bytes(2 * count, 12);

@@ -1,6 +1,6 @@
 // The parts a frame is shared in: each item once, parts on whole grains,
-// worker numbers within the thread count, small frames on the caller alone,
-// frames shared from several threads at once.
+// worker numbers within the threads allowed, small frames on the caller
+// alone, frames shared from several threads at once.
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -8,20 +8,22 @@
 
 #include "check.hpp"
 #include "gentl_camera/pixel/parallel.hpp"
+#include "pool_in_use.hpp"
 
 using namespace vantix::pixel;
 
 namespace {
 
-bool covered_once(std::size_t n, std::size_t grain) {
+bool covered_once(std::size_t n, std::size_t grain, std::size_t max_workers = SIZE_MAX) {
     std::unique_ptr<std::atomic<int>[]> seen(new std::atomic<int>[n]());
     std::atomic<bool> ok{true};
-    parallel_parts(n, grain, 1, [&](std::size_t worker, std::size_t begin, std::size_t end) {
-        if (worker >= thread_count() || begin >= end || end > n ||
-            (end != n && (end - begin) % grain != 0))
+    const std::size_t bound = std::min(max_workers, thread_count());
+    const auto body = [&](std::size_t worker, std::size_t begin, std::size_t end) {
+        if (worker >= bound || begin >= end || end > n || (end != n && (end - begin) % grain != 0))
             ok = false;
         for (std::size_t i = begin; i < end; ++i) seen[i]++;
-    });
+    };
+    parallel_parts(n, grain, 1, body, max_workers);
     for (std::size_t i = 0; i < n; ++i) ok = ok && seen[i] == 1;
     return ok;
 }
@@ -31,11 +33,18 @@ bool covered_once(std::size_t n, std::size_t grain) {
 TEST(parts_cover_every_item_once) {
     const std::size_t sizes[] = {
         1, 63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17, 40 * kPartBytes};
-    for (std::size_t n : sizes)
-        for (std::size_t grain : {1, 64}) CHECK(covered_once(n, grain));
+    for (std::size_t threads : {1, 4}) {
+        PoolInUse pool(threads);
+        for (std::size_t n : sizes)
+            for (std::size_t grain : {1, 64}) CHECK(covered_once(n, grain));
+        // A caller whose scratch was sized for two threads gets at most two.
+        CHECK(covered_once(40 * kPartBytes, 64, 2));
+        CHECK(workers_for(40 * kPartBytes, 64, 1) == threads);
+    }
 }
 
 TEST(frames_shared_from_several_threads_at_once) {
+    PoolInUse pool(3);
     std::atomic<int> good{0};
     std::vector<std::thread> callers;
     for (int t = 0; t < 4; ++t)

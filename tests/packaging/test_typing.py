@@ -9,6 +9,7 @@ import pytest
 pytest.importorskip("mypy")
 
 NATIVE = [
+    "vantix._threads",
     "vantix.inspection.modules.anomaly.feature_bank",
     "vantix.io.sink.plc_link",
     "vantix.io.camera.gentl_camera",

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <system_error>
-#include <thread>
-#include <vector>
+
+#include "../common/work_sharing.hpp"
 
 namespace vantix::stats {
 namespace {
@@ -30,67 +29,55 @@ inline Acc divide(Acc sum, std::size_t n) {
     return static_cast<Acc>(static_cast<double>(sum) / static_cast<double>(n));
 }
 
+// Elements [b, e) of both outputs: their sums over every sample, then the
+// squared deviations, while that block of the samples is in cache.
 template <typename T, typename Acc>
-void mean_std_range(const T *const *samples, std::size_t n, std::size_t begin, std::size_t end,
-                    Acc floor, Acc eps, Acc *__restrict mean, Acc *__restrict sd) {
-    const std::size_t block =
-        std::clamp(kCacheBytes / (n * sizeof(T)), kMinBlock, kMaxBlock) & ~std::size_t(15);
-    for (std::size_t b = begin; b < end; b += block) {
-        const std::size_t e = std::min(end, b + block);
-        Acc *__restrict m = mean + b;
-        Acc *__restrict s = sd + b;
-        const std::size_t len = e - b;
+void mean_std_block(const T *const *samples, std::size_t n, std::size_t b, std::size_t e, Acc floor,
+                    Acc eps, Acc *__restrict mean, Acc *__restrict sd) {
+    Acc *__restrict m = mean + b;
+    Acc *__restrict s = sd + b;
+    const std::size_t len = e - b;
 
-        std::fill(m, m + len, Acc(0));
-        for (std::size_t i = 0; i < n; ++i) {
-            const T *__restrict x = samples[i] + b;
-            for (std::size_t j = 0; j < len; ++j) m[j] += static_cast<Acc>(x[j]);
-        }
-        for (std::size_t j = 0; j < len; ++j) m[j] = divide(m[j], n);
-
-        std::fill(s, s + len, Acc(0));
-        for (std::size_t i = 0; i < n; ++i) {
-            const T *__restrict x = samples[i] + b;
-            for (std::size_t j = 0; j < len; ++j) {
-                const Acc dev = static_cast<Acc>(x[j]) - m[j];
-                s[j] += dev * dev;
-            }
-        }
-        for (std::size_t j = 0; j < len; ++j)
-            s[j] = nan_max(std::sqrt(divide(s[j], n)), floor) + eps;
+    std::fill(m, m + len, Acc(0));
+    for (std::size_t i = 0; i < n; ++i) {
+        const T *__restrict x = samples[i] + b;
+        for (std::size_t j = 0; j < len; ++j) m[j] += static_cast<Acc>(x[j]);
     }
+    for (std::size_t j = 0; j < len; ++j) m[j] = divide(m[j], n);
+
+    std::fill(s, s + len, Acc(0));
+    for (std::size_t i = 0; i < n; ++i) {
+        const T *__restrict x = samples[i] + b;
+        for (std::size_t j = 0; j < len; ++j) {
+            const Acc dev = static_cast<Acc>(x[j]) - m[j];
+            s[j] += dev * dev;
+        }
+    }
+    for (std::size_t j = 0; j < len; ++j) s[j] = nan_max(std::sqrt(divide(s[j], n)), floor) + eps;
 }
 
 }  // namespace
 
 template <typename T, typename Acc>
 void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps, Acc *mean,
-              Acc *sd, unsigned threads) {
+              Acc *sd) {
     if (n == 0 || d == 0) return;
-    std::size_t parts = std::max(1u, threads);
-    if (n * d < kMinParallel) parts = 1;
-    parts = std::min(parts, (d + kMinBlock - 1) / kMinBlock);
-
-    // Split on block-size multiples of 16 so that each thread's vector loops
-    // start aligned with the others.
-    const std::size_t chunk = ((d + parts - 1) / parts + 15) & ~std::size_t(15);
-    std::vector<std::thread> workers;
-    for (std::size_t p = 1; p < parts && p * chunk < d; ++p) {
-        const std::size_t begin = p * chunk, end = std::min(d, begin + chunk);
-        try {
-            workers.emplace_back(mean_std_range<T, Acc>, samples, n, begin, end, floor, eps, mean,
-                                 sd);
-        } catch (const std::system_error &) {  // no thread to be had: do it here
-            mean_std_range<T, Acc>(samples, n, begin, end, floor, eps, mean, sd);
-        }
-    }
-    mean_std_range<T, Acc>(samples, n, 0, std::min(d, chunk), floor, eps, mean, sd);
-    for (auto &w : workers) w.join();
+    // Threads take whole blocks, multiples of 16 elements so that their
+    // vector loops start aligned alike. One thread sums an element over all
+    // samples in order, so the bits do not depend on who took which block.
+    const std::size_t block =
+        std::clamp(kCacheBytes / (n * sizeof(T)), kMinBlock, kMaxBlock) & ~std::size_t(15);
+    const std::size_t blocks = (d + block - 1) / block;
+    const std::size_t workers = n * d < kMinParallel ? 1 : work::threads();
+    work::for_parts(blocks, workers, [&](std::size_t, std::size_t i) {
+        const std::size_t begin = i * block;
+        mean_std_block<T, Acc>(samples, n, begin, std::min(d, begin + block), floor, eps, mean, sd);
+    });
 }
 
 #define VANTIX_MEAN_STD(T, Acc)                                                                 \
     template void mean_std<T, Acc>(const T *const *, std::size_t, std::size_t, Acc, Acc, Acc *, \
-                                   Acc *, unsigned);
+                                   Acc *);
 VANTIX_MEAN_STD(float, float)
 VANTIX_MEAN_STD(double, double)
 VANTIX_MEAN_STD(std::int8_t, double)

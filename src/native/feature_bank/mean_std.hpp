@@ -15,10 +15,12 @@
 namespace vantix::stats {
 
 // samples: n pointers, each to d contiguous elements. Acc is float for float
-// input and double otherwise. mean and sd receive d elements each. threads is
-// an upper bound; small inputs are done on the calling thread.
+// input and double otherwise. mean and sd receive d elements each. Large
+// inputs are shared among the threads of the process's pool
+// (common/work_sharing.hpp), small ones done on the calling thread; the bits
+// do not depend on how.
 template <typename T, typename Acc>
 void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, Acc eps, Acc *mean,
-              Acc *sd, unsigned threads);
+              Acc *sd);
 
 }  // namespace vantix::stats

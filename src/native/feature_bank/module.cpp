@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "../common/pyclass.hpp"
+#include "../common/shared_pool.hpp"
 #include "mean_std.hpp"
 
 namespace py = pybind11;
@@ -60,8 +60,7 @@ Stats run_kernel(const std::vector<py::array> &samples, double floor, double eps
     {
         py::gil_scoped_release unlocked;
         vantix::stats::mean_std<T, Acc>(ptrs.data(), n, d, static_cast<Acc>(floor),
-                                        static_cast<Acc>(eps), m, s,
-                                        std::thread::hardware_concurrency());
+                                        static_cast<Acc>(eps), m, s);
     }
     return {mean, sd};
 }
@@ -168,6 +167,7 @@ py::object from_arrays(py::object cls, py::object arrays) {
 
 PYBIND11_MODULE(feature_bank, m) {
     glue::bind_module(m);
+    glue::use_shared_pool();
     m.attr("np") = py::module_::import("numpy");
     m.attr("_EPS") = kEps;
     m.attr("_STD_FLOOR") = kStdFloor;

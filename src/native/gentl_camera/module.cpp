@@ -3,6 +3,7 @@
 // group; this file only puts the module together.
 #include <pybind11/pybind11.h>
 
+#include "../common/shared_pool.hpp"
 #include "camera.hpp"
 #include "convert.hpp"
 
@@ -68,6 +69,7 @@ py::dict auto_nodes() {
 
 PYBIND11_MODULE(gentl_camera, m) {
     glue::bind_module(m);
+    glue::use_shared_pool();
     m.attr("logger") = py::module_::import("logging").attr("getLogger")(kLoggerName);
     m.attr("np") = py::module_::import("numpy");
     m.attr("threading") = py::module_::import("threading");

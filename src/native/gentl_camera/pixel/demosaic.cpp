@@ -35,11 +35,14 @@ Status demosaic_bgr(const std::uint8_t *src, std::size_t src_len, Packing packin
     if (pixels == 0) return Status::ok;
     const MosaicFrame frame{src, src_len, packing, bits, mosaic, width, height};
     const std::size_t scratch_bytes = demosaic_scratch(width);
-    std::vector<std::uint8_t> scratch(thread_count() * scratch_bytes);
+    // One scratch row set per thread, for as many as may join: the count
+    // can change before the frame is shared, so the same number caps it.
+    const std::size_t workers = workers_for(height, 1, 3 * width);
+    std::vector<std::uint8_t> scratch(workers * scratch_bytes);
     const auto rows = [&](std::size_t worker, std::size_t first, std::size_t end) {
         simd().demosaic_rows(frame, first, end, dst, scratch.data() + worker * scratch_bytes);
     };
-    parallel_parts(height, 1, 3 * width, rows);
+    parallel_parts(height, 1, 3 * width, rows, workers);
     return Status::ok;
 }
 

@@ -2,8 +2,8 @@
 // into interleaved 8-bit BGR and demosaicing. No Python types; every
 // function is given the length of its input and refuses (Status::too_small)
 // rather than read past it. Output buffers are the caller's and must hold
-// what the function says. Large frames are shared among the CPU's threads
-// (parallel.hpp); the result does not depend on how.
+// what the function says. Large frames are shared among the threads of the
+// process's pool (parallel.hpp); the result does not depend on how.
 //
 // 16-bit samples are read in host byte order from any alignment.
 #pragma once

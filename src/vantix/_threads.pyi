@@ -1,0 +1,6 @@
+"""Type stub of the native thread-pool module."""
+
+_work_api: object
+
+def set_num_threads(n: int) -> None: ...
+def get_num_threads() -> int: ...
