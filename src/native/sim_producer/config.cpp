@@ -88,7 +88,7 @@ std::string string_problem(const std::string &text) {
 }
 
 // A key as an error message shows it: an unknown one may hold anything.
-std::string key_name(const std::string &key) { return printable(key, 64); }
+std::string key_name(const std::string &key) { return printable(key, 40); }
 
 // Reads one device object over a copy of its preset.
 struct DeviceReader {

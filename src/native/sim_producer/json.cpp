@@ -127,7 +127,11 @@ struct Parser {
                     break;
                 }
                 default:
-                    return fail(std::string("unknown escape \\") + e);
+                    // Anything but printable ASCII would put a control
+                    // character or part of a UTF-8 sequence in the message.
+                    if (e > ' ' && e < 0x7F) return fail(std::string("unknown escape \\") + e);
+                    return fail(
+                        "unknown escape: a backslash goes before one of \" \\ / b f n r t u");
             }
         }
     }
