@@ -14,24 +14,14 @@ from __future__ import annotations
 
 import argparse
 import json
-import os
 import subprocess
 import sys
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
-PRODUCER = ROOT / "src" / "native" / "sim_producer"
+from fuzz_build import PRODUCER, ROOT, SANITIZER_ENV, build
+
 SOURCES = sorted(PRODUCER.glob("*.cpp"))
-FLAGS = [
-    "-std=c++17",
-    "-O1",
-    "-g",
-    "-pthread",
-    "-fsanitize=address,undefined",
-    "-fno-sanitize-recover=undefined",
-    "-fno-omit-frame-pointer",
-]
 FAULTY = {
     "devices": [
         {"preset": "mono12", "width": 64, "height": 32, "incomplete_every": 2},
@@ -49,20 +39,6 @@ FAULTY = {
 }
 
 
-def build(out: Path) -> None:
-    sources = [ROOT / "tools" / "fuzz_gentl.cpp", *SOURCES]
-    # The headers and this file (the flags) count too: a binary older than
-    # any of them would fuzz code that is no longer there.
-    inputs = [*sources, *PRODUCER.glob("*.hpp"), Path(__file__)]
-    if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
-        return
-    print(f"building {out.name} (ASan + UBSan) ...", flush=True)
-    subprocess.run(
-        ["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), "-ldl", "-o", str(out)],
-        check=True,
-    )
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--sequences", type=int, default=100_000)
@@ -73,21 +49,16 @@ def main() -> int:
     work = ROOT / "build" / "fuzz-gentl"  # this checkout's own binary
     work.mkdir(parents=True, exist_ok=True)
     exe = work / "fuzz_gentl"
-    build(exe)
+    build(exe, [ROOT / "tools" / "fuzz_gentl.cpp", *SOURCES], ["-ldl"], Path(__file__))
     config = work / "faulty.json"
     config.write_text(json.dumps(FAULTY))
 
     runs = 2 * args.jobs
     share = [args.sequences // runs + (i < args.sequences % runs) for i in range(runs)]
-    env = {
-        **os.environ,
-        "ASAN_OPTIONS": "detect_leaks=1:abort_on_error=1",
-        "UBSAN_OPTIONS": "print_stacktrace=1",
-    }
     started = time.monotonic()
     pending = []
     for i, count in enumerate(share):
-        run_env = dict(env)
+        run_env = dict(SANITIZER_ENV)
         if i % 2 == 0:
             run_env["VANTIX_SIM_CONFIG"] = str(config)
         else:

@@ -6,10 +6,13 @@ loading the producer again in one process."""
 from __future__ import annotations
 
 import ctypes
+import os
 import time
 from pathlib import Path
 
 import pytest
+
+from vantix import sim
 
 from .conftest import SERIALS, run_child
 from .gentl_client import EVENT_MODULE, Producer
@@ -117,6 +120,34 @@ def test_a_bad_configuration_names_the_problem(sim_config):
     """
     )
     assert "devices[0].access: expected one of exclusive, control, read_only" in done.stderr
+
+
+@pytest.mark.parametrize("kind", ["fifo", "oversize"])
+def test_a_configuration_that_is_not_a_small_regular_file_is_refused_at_once(
+    producer, tmp_path, monkeypatch, kind
+):
+    path = tmp_path / "vantix-sim.json"
+    if kind == "fifo":
+        os.mkfifo(path)  # with no writer, a plain open for reading never returns
+        reason = "is a FIFO (named pipe), not a regular file"
+    else:
+        path.write_bytes(b" " * (2**20 + 1))
+        reason = "is 1048577 bytes, more than the 1048576 bytes (1 MiB) a configuration may have"
+    monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
+    done = run_child(
+        f"""
+        import sys
+        sys.path.insert(0, {str(Path(__file__).parent)!r})
+        from gentl_client import Producer
+        p = Producer({producer!r})
+        print(p.code("GCInitLib"))
+        print(p.last_error()[1])
+        """,
+        timeout=30,
+    )
+    text = f"simulator configuration {path}: {reason}"
+    assert done.stdout.splitlines() == ["INVALID_PARAMETER", text]
+    assert f"vantix simulator: {text}" in done.stderr
 
 
 LOSS = """

@@ -5,6 +5,7 @@
 
 #include "json.hpp"
 #include "pixel_formats.hpp"
+#include "utf8.hpp"
 
 namespace vantix::sim {
 
@@ -70,6 +71,25 @@ std::vector<DeviceConfig> make_presets() {
     return p;
 }
 
+// GenTL strings end at the first NUL and the node-map XML cannot carry
+// control characters, so none is accepted, not even written as an escape.
+std::string control_problem(const std::string &text) {
+    const int control = first_control(text);
+    return control < 0 ? "" : "control character " + code_point_name(control) + " is not allowed";
+}
+
+// What is wrong with a string setting, or "" if nothing.
+std::string string_problem(const std::string &text) {
+    if (std::string problem = control_problem(text); !problem.empty()) return problem;
+    // The camera's string registers hold 63 bytes and a NUL.
+    if (text.empty() || text.size() > 63)
+        return "expected 1 to 63 characters (at most 63 bytes of UTF-8)";
+    return "";
+}
+
+// A key as an error message shows it: an unknown one may hold anything.
+std::string key_name(const std::string &key) { return printable(key, 40); }
+
 // Reads one device object over a copy of its preset.
 struct DeviceReader {
     const json::Value &object;
@@ -83,8 +103,8 @@ struct DeviceReader {
     bool text(const json::Value &v, const std::string &key, std::string &out) {
         if (v.type != json::Value::Type::string)
             return fail(key, std::string("expected a string, found ") + v.type_name());
-        if (v.string.empty() || v.string.size() > 63)
-            return fail(key, "expected 1 to 63 characters");
+        if (const std::string problem = string_problem(v.string); !problem.empty())
+            return fail(key, problem);
         out = v.string;
         return true;
     }
@@ -175,7 +195,7 @@ struct DeviceReader {
             else if (key == "pixel_formats")
                 ok = formats(v, d);
             else
-                ok = fail(key, "unknown setting");
+                ok = fail(key_name(key), "unknown setting");
             if (!ok) return false;
         }
         bool named_id = false, named_display = false;
@@ -193,9 +213,9 @@ struct DeviceReader {
         if (v.type != json::Value::Type::array || v.array.empty())
             return fail("pixel_formats", "expected a non-empty list of format names");
         d.pixel_formats.clear();
-        for (const json::Value &item : v.array) {
+        for (std::size_t i = 0; i < v.array.size(); ++i) {
             std::string name;
-            if (!text(item, "pixel_formats", name)) return false;
+            if (!text(v.array[i], "pixel_formats[" + std::to_string(i) + "]", name)) return false;
             d.pixel_formats.push_back(name);
         }
         bool current_listed = false;
@@ -267,6 +287,10 @@ bool parse_config(std::string_view text, SimulatorConfig &out, std::string &erro
                 for (const auto &[k, pv] : item.object)
                     if (k == "preset")
                         preset_name = pv.type == json::Value::Type::string ? pv.string : "";
+                if (const std::string problem = control_problem(preset_name); !problem.empty()) {
+                    error = where + ".preset: " + problem;
+                    return false;
+                }
                 const DeviceConfig *base = nullptr;
                 for (const DeviceConfig &p : presets())
                     if (p.preset == preset_name) base = &p;
@@ -280,7 +304,7 @@ bool parse_config(std::string_view text, SimulatorConfig &out, std::string &erro
                 config.devices.push_back(std::move(d));
             }
         } else {
-            error = key + ": unknown setting (expected devices or refuse_module_events)";
+            error = key_name(key) + ": unknown setting (expected devices or refuse_module_events)";
             return false;
         }
     }

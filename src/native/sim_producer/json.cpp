@@ -1,6 +1,10 @@
 #include "json.hpp"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+
+#include "utf8.hpp"
 
 namespace vantix::sim::json {
 
@@ -74,7 +78,9 @@ struct Parser {
             if (pos >= text.size()) return fail("unterminated string");
             const char c = text[pos++];
             if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) return fail("control character in a string");
+            // Other control characters stay, for the caller to refuse by the
+            // setting's name; a line break most likely means a missing quote.
+            if (c == '\n' || c == '\r') return fail("line break in a string (a quote missing?)");
             if (c != '\\') {
                 out += c;
                 continue;
@@ -121,7 +127,11 @@ struct Parser {
                     break;
                 }
                 default:
-                    return fail(std::string("unknown escape \\") + e);
+                    // Anything but printable ASCII would put a control
+                    // character or part of a UTF-8 sequence in the message.
+                    if (e > ' ' && e < 0x7F) return fail(std::string("unknown escape \\") + e);
+                    return fail(
+                        "unknown escape: a backslash goes before one of \" \\ / b f n r t u");
             }
         }
     }
@@ -240,6 +250,15 @@ bool parse(std::string_view text, Value &out, std::string &error) {
     Parser p;
     p.text = text;
     out = Value{};
+    // Strings are passed on as they are, so the whole text is checked first.
+    if (const std::size_t bad = invalid_utf8_at(text); bad != std::string_view::npos) {
+        const auto lines = std::count(text.begin(), text.begin() + bad, '\n');
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[bad]));
+        error = "line " + std::to_string(lines + 1) + ": invalid UTF-8 (byte " + byte + ")";
+        return false;
+    }
+    p.literal("\xEF\xBB\xBF");  // a byte order mark, as some editors write
     if (!p.value(out, 0)) {
         error = p.error;
         return false;

@@ -21,7 +21,10 @@ struct Value {
 };
 
 // Parses `text`; on failure returns false with `error` as
-// "line N: what was expected".
+// "line N: what was expected". The text must be UTF-8 throughout. Strings
+// (keys too) are valid UTF-8 but may hold control characters, raw or
+// escaped, except raw line breaks: the caller refuses them where it knows
+// the setting's name.
 bool parse(std::string_view text, Value &out, std::string &error);
 
 }  // namespace vantix::sim::json

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
-#include <sstream>
 
+#include "config_file.hpp"
 #include "entry.hpp"
 #include "info.hpp"
+#include "utf8.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -31,20 +31,20 @@ GC_ERROR load_config(SimulatorConfig &out) {
         out = default_config();
         return GC_ERR_SUCCESS;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return fail(GC_ERR_IO, "cannot read the simulator configuration %s (named by %s)", path,
-                    kConfigVariable);
-    std::ostringstream text;
-    text << file.rdbuf();
     std::string error;
-    if (!parse_config(text.str(), out, error)) {
-        fail(GC_ERR_INVALID_PARAMETER, "simulator configuration %s: %s", path, error.c_str());
-        // The consumer may only log that the producer failed to start: say why.
-        std::fprintf(stderr, "vantix simulator: %s\n", last_error_text());
-        return GC_ERR_INVALID_PARAMETER;
+    const ConfigFileStatus status = load_config_file(path, out, error);
+    if (status == ConfigFileStatus::loaded) return GC_ERR_SUCCESS;
+    GC_ERROR code = GC_ERR_INVALID_PARAMETER;
+    if (status == ConfigFileStatus::unreadable) {
+        code = GC_ERR_IO;
+        error += std::string("; ") + kConfigVariable + " names it";
     }
-    return GC_ERR_SUCCESS;
+    // The path, like the file, comes from outside: shown with its control
+    // characters escaped, as the last-error text is UTF-8.
+    fail(code, "simulator configuration %s: %s", printable(path).c_str(), error.c_str());
+    // The consumer may only log that the producer failed to start: say why.
+    std::fprintf(stderr, "vantix simulator: %s\n", last_error_text());
+    return code;
 }
 
 }  // namespace

@@ -1,0 +1,44 @@
+"""Building and running a fuzz harness with the simulator's sources under
+ASan and UBSan, shared by tools/fuzz_gentl.py and tools/fuzz_config.py."""
+
+from __future__ import annotations
+
+import os
+import subprocess
+from collections.abc import Sequence
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+PRODUCER = ROOT / "src" / "native" / "sim_producer"
+FLAGS = [
+    "-std=c++17",
+    "-O1",
+    "-g",
+    "-pthread",
+    "-fsanitize=address,undefined",
+    "-fno-sanitize-recover=undefined",
+    "-fno-omit-frame-pointer",
+]
+# A report ends the run with a non-zero status.
+SANITIZER_ENV = {
+    **os.environ,
+    "ASAN_OPTIONS": "detect_leaks=1:abort_on_error=1",
+    "UBSAN_OPTIONS": "print_stacktrace=1",
+}
+
+
+def build(out: Path, sources: Sequence[Path], flags: Sequence[str], script: Path) -> None:
+    """Compiles `sources` into `out` unless it is newer than each of them,
+    the producer's and the tools' headers, this file and the calling
+    `script` (which holds the flags): an older binary would fuzz code that is
+    no longer there."""
+    headers = [*PRODUCER.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
+    inputs = [*sources, *headers, Path(__file__), script]
+    if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
+        return
+    print(f"building {out.name} (ASan + UBSan) ...", flush=True)
+    out.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(
+        ["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), *flags, "-o", str(out)],
+        check=True,
+    )
