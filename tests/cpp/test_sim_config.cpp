@@ -82,6 +82,7 @@ TEST(json_strings_numbers_and_limits) {
     CHECK(!json::parse(R"("\ud83d")", v, error));
     CHECK(!json::parse("\"abc", v, error) && error == "line 1: unterminated string");
     CHECK(!json::parse("1 2", v, error));
+    CHECK(!json::parse("[1e999]", v, error) && error == "line 1: number out of range");
     CHECK(!json::parse("", v, error));
 }
 

@@ -150,6 +150,25 @@ def test_a_configuration_that_is_not_a_small_regular_file_is_refused_at_once(
     assert f"vantix simulator: {text}" in done.stderr
 
 
+def test_a_message_cut_to_fit_stays_utf8(producer, tmp_path, monkeypatch):
+    # The last-error text holds 511 bytes: the cut is placed inside an é.
+    head = f"simulator configuration {tmp_path}/".encode()
+    path = tmp_path / ("a" * (len(head) % 2) + "é" * 300)
+    monkeypatch.setenv(sim.CONFIG_VARIABLE, str(path))
+    done = run_child(
+        f"""
+        import sys
+        sys.path.insert(0, {str(Path(__file__).parent)!r})
+        from gentl_client import Producer
+        p = Producer({producer!r})
+        p.code("GCInitLib")
+        print(p.last_error()[1])
+        """
+    )
+    text = done.stdout.rstrip("\n")
+    assert len(text.encode()) == 510 and f"simulator configuration {path}".startswith(text)
+
+
 LOSS = """
     from genicam.gentl import IoException
     from harvesters.core import Harvester

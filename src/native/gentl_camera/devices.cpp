@@ -115,14 +115,21 @@ struct Registered {
 // Producers that registered but offer no device may have failed to start
 // (a broken configuration, a missing licence): their own words are what the
 // operator needs, beside the cabling advice.
-void report_start_failures(const std::vector<std::string> &paths) {
-    for (const std::string &path : paths) {
+void report_start_failures(const std::vector<py::object> &paths) {
+    py::object fsencode = py::module_::import("os").attr("fsencode");
+    for (const py::object &path : paths) {
+        const std::string file = py::bytes(fsencode(path));
         std::optional<std::string> why;
         {
             py::gil_scoped_release unlocked;
-            why = producer_start_failure(path);
+            why = producer_start_failure(file);
         }
-        if (why) glue::log(logger(), "warning", kLogNoDeviceBecause, path, *why);
+        if (!why) continue;
+        // A producer's text need not be UTF-8.
+        py::object text = py::reinterpret_steal<py::object>(
+            PyUnicode_DecodeUTF8(why->data(), static_cast<Py_ssize_t>(why->size()), "replace"));
+        if (!text) throw py::error_already_set();
+        glue::log(logger(), "warning", kLogNoDeviceBecause, path, text);
     }
 }
 
@@ -131,7 +138,7 @@ void report_start_failures(const std::vector<std::string> &paths) {
 // quiet_gentl_chatter).
 Registered register_producers(py::object h, py::handle producers, Registration purpose) {
     Registered result;
-    std::vector<std::string> registered;
+    std::vector<py::object> registered;
     with_context(glue::global("quiet_gentl_chatter")(), [&] {
         for (py::handle p : producers) {
             py::object path = p["path"];
@@ -141,7 +148,7 @@ Registered register_producers(py::object h, py::handle producers, Registration p
                     h.attr("add_file")(path, py::arg("check_existence") = true,
                                        py::arg("check_validity") = true);
                     ++result.loaded;
-                    registered.push_back(glue::str(py::module_::import("os").attr("fspath")(path)));
+                    registered.push_back(path);
                 },
                 [&](const py::error_already_set &err) {
                     result.failures.append(glue::str(err.value()));

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <charconv>
+#include <system_error>
 
 #include "utf8.hpp"
 
@@ -154,7 +155,10 @@ struct Parser {
             if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
             if (!digits()) return fail("expected digits in the exponent");
         }
-        out = std::strtod(std::string(text.substr(start, pos - start)).c_str(), nullptr);
+        // Not strtod: it reads by the process's locale, which a consumer may
+        // have set to one with a decimal comma.
+        const auto read = std::from_chars(text.data() + start, text.data() + pos, out);
+        if (read.ec != std::errc()) return fail("number out of range");
         return true;
     }
 
