@@ -15,10 +15,14 @@ else.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import logging
 import math
 import os
+import signal
 import sys
+import threading
+from collections.abc import Iterator
 
 from vantix.console import ProgressBar, table
 from vantix.io.camera.base import TriggerMode
@@ -208,7 +212,8 @@ def _demo(args: argparse.Namespace) -> int:
         return EXIT_USAGE
     progress = ProgressBar(options.frames, "frames")
     try:
-        summary = pipeline.run(options, progress)
+        with _stop_at_the_next_frame() as stop:
+            summary = pipeline.run(options, progress, stop)
     except pipeline.DemoError as exc:
         print(f"error ({exc.kind}): {exc}", file=sys.stderr)
         return EXIT_CAMERA if exc.kind == "camera" else EXIT_PLC
@@ -221,6 +226,31 @@ def _demo(args: argparse.Namespace) -> int:
     progress.finish()
     print(_summary_table(summary))
     return EXIT_OK
+
+
+@contextlib.contextmanager
+def _stop_at_the_next_frame() -> Iterator[threading.Event]:
+    """Ctrl+C sets the event, which the run answers before its next frame;
+    a second Ctrl+C interrupts at once. A KeyboardInterrupt raised wherever
+    the interpreter happens to be can be lost (in a finalizer that garbage
+    collection runs) or turn the exit into a kill by SIGINT (inside an
+    eval() of an import), so the first one is taken where it is safe."""
+    stop = threading.Event()
+    if threading.current_thread() is not threading.main_thread():
+        yield stop
+        return
+
+    def ask_to_stop(signum, frame):
+        if stop.is_set():
+            raise KeyboardInterrupt
+        stop.set()
+
+    previous = signal.signal(signal.SIGINT, ask_to_stop)
+    try:
+        yield stop
+    finally:
+        if previous is not None:  # None: a handler not installed from Python
+            signal.signal(signal.SIGINT, previous)
 
 
 def _sink_error():

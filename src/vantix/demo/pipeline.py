@@ -10,6 +10,7 @@ frame gets a synthetic blemish, so that NG verdicts appear.
 from __future__ import annotations
 
 import contextlib
+import threading
 import time
 from dataclasses import dataclass, field
 from typing import Any
@@ -83,12 +84,13 @@ class DemoError(Exception):
         self.kind = kind
 
 
-def run(options: Options, progress=None) -> Summary:
-    """Runs the demo; raises DemoError for the usual operator mistakes."""
+def run(options: Options, progress=None, stop: threading.Event | None = None) -> Summary:
+    """Runs the demo; raises DemoError for the usual operator mistakes, and
+    KeyboardInterrupt before the next frame once `stop` is set."""
     with contextlib.ExitStack() as stack:
         sink, plc_label = _open_plc(options, stack)
         camera = _open_camera(options, stack)
-        summary = _inspect(options, camera, sink, progress)
+        summary = _inspect(options, camera, sink, progress, stop or threading.Event())
         summary.plc = plc_label
         summary.camera = dict(camera._device_info)
         summary.pixel_format = camera._node_pixel_format()
@@ -187,7 +189,9 @@ def _open_plc(options: Options, stack: contextlib.ExitStack):
     return sink, label
 
 
-def _inspect(options: Options, camera: GentlCamera, sink: PlcLinkSink, progress) -> Summary:
+def _inspect(
+    options: Options, camera: GentlCamera, sink: PlcLinkSink, progress, stop: threading.Event
+) -> Summary:
     rng = np.random.default_rng(options.seed)
     summary = Summary()
     training: list[np.ndarray] = []
@@ -196,6 +200,8 @@ def _inspect(options: Options, camera: GentlCamera, sink: PlcLinkSink, progress)
     judged = 0
     started = time.perf_counter()
     for index in range(options.frames):
+        if stop.is_set():
+            raise KeyboardInterrupt
         frame = camera.read()
         if progress is not None:
             progress.advance()
