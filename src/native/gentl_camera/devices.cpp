@@ -147,7 +147,6 @@ Registered register_producers(py::object h, py::handle producers, Registration p
                     glue::global("_check_producer")(path);
                     h.attr("add_file")(path, py::arg("check_existence") = true,
                                        py::arg("check_validity") = true);
-                    ++result.loaded;
                     registered.push_back(path);
                 },
                 [&](const py::error_already_set &err) {
@@ -159,6 +158,7 @@ Registered register_producers(py::object h, py::handle producers, Registration p
                 });
         }
         h.attr("update")();
+        result.loaded = static_cast<long>(registered.size());
         if (!registered.empty() && py::len(h.attr("device_info_list")) == 0)
             report_start_failures(registered);
     });

@@ -9,6 +9,7 @@
 // their failures stop open().
 #include <string>
 
+#include "../common/control_chars.hpp"
 #include "camera.hpp"
 
 namespace vantix::camera {
@@ -73,19 +74,6 @@ void write_value(py::handle node, py::handle value) {
     }
 }
 
-// GenApi takes a name as a C string: a NUL would cut it short and address
-// the node named by what precedes it. No node name holds a control
-// character (C0, DEL or C1, the last two bytes in UTF-8).
-bool has_control_character(const std::string &name) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        const bool c1 =
-            byte == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || c1) return true;
-    }
-    return false;
-}
-
 // What to show for a failed write: the underlying error when there is one.
 py::object failure_reason(const py::error_already_set &err) {
     py::object cause = err.value().attr("__cause__");
@@ -131,7 +119,9 @@ void apply_manual_mode(py::object self, py::handle key) {
 py::object find_node(py::object self, const std::string &name) {
     py::object ia = self.attr("_ia");
     if (ia.is_none()) camera_error(kCallOpenFirst);
-    if (has_control_character(name)) return py::none();
+    // GenApi reads a name up to a NUL, so "Width\0x" would address Width:
+    // a name with a control character names no node.
+    if (text::first_control(name) >= 0) return py::none();
     py::object node_map = ia.attr("remote_device").attr("node_map");
     // genapi reports an unknown name as a logical error.
     return glue::try_except([&] { return node_map.attr("get_node")(name); },

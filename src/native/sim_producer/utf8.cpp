@@ -49,19 +49,6 @@ std::size_t invalid_utf8_at(std::string_view text) {
     return std::string_view::npos;
 }
 
-int first_control(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x20 || b == 0x7F) return b;
-        // C1 controls are the two-byte sequences C2 80 to C2 9F.
-        if (b == 0xC2 && i + 1 < text.size()) {
-            const auto next = static_cast<unsigned char>(text[i + 1]);
-            if (next >= 0x80 && next <= 0x9F) return next;
-        }
-    }
-    return -1;
-}
-
 std::string code_point_name(int cp) {
     char name[16];
     std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(cp));

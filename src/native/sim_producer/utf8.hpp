@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "../common/control_chars.hpp"
+
 namespace vantix::sim {
 
 // Offset of the first byte that does not start a well-formed UTF-8 sequence
@@ -14,9 +16,7 @@ namespace vantix::sim {
 // sequences, stray continuation bytes), or npos when all of it is valid.
 std::size_t invalid_utf8_at(std::string_view text);
 
-// The first control character (U+0000-U+001F, U+007F, U+0080-U+009F) in
-// valid UTF-8 `text`, or -1 when there is none.
-int first_control(std::string_view text);
+using text::first_control;
 
 // "U+001B".
 std::string code_point_name(int cp);
