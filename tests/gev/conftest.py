@@ -17,14 +17,14 @@ import subprocess
 import sys
 from collections.abc import Callable, Iterator
 from pathlib import Path
+from typing import Any
 
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parents[2] / "tools"))
 import gev_bench  # noqa: E402
-from gev_bench import FakeCamera, fake_image, run_client  # noqa: E402, F401
+from gev_bench import ClientError, FakeCamera, fake_image, run_client  # noqa: E402, F401
 
-CHILD_LIMIT_S = 60.0
 _serials = itertools.count(1)
 
 
@@ -64,9 +64,129 @@ def fake(start_fake) -> FakeCamera:
     return start_fake()
 
 
-def run_child(code: str, limit: float = CHILD_LIMIT_S) -> subprocess.CompletedProcess:
-    """Runs Python code in a child of this interpreter (same network namespace),
-    killed after `limit` seconds: for cases that may hang or crash."""
-    return subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, timeout=limit
-    )
+# --- our producer ------------------------------------------------------------------
+
+
+def producer_built() -> bool:
+    from vantix import gev
+
+    try:
+        gev.producer_path()
+    except FileNotFoundError:
+        return False
+    return True
+
+
+@pytest.fixture(scope="session")
+def producer(bench) -> str:
+    """The GigE Vision producer's file (needs harvesters and genicam)."""
+    pytest.importorskip("harvesters.core")
+    pytest.importorskip("genicam")
+    from vantix import gev
+
+    return gev.producer_path()
+
+
+@pytest.fixture
+def harvester(producer) -> Iterator[Any]:
+    """A harvesters Harvester with our producer added (call update() once
+    the fakes run); reset at teardown, which destroys its acquirers."""
+    from harvesters.core import Harvester
+
+    h = Harvester()
+    h.add_file(producer, check_existence=True, check_validity=True)
+    yield h
+    h.reset()
+
+
+@pytest.fixture
+def acquirer(harvester) -> Callable[[FakeCamera], Any]:
+    """acquirer(fake) -> an ImageAcquirer on that camera, found by a fresh
+    discovery."""
+
+    def make(camera: FakeCamera):
+        harvester.update()
+        return harvester.create({"serial_number": camera.serial})
+
+    return make
+
+
+@pytest.fixture
+def gev_camera(producer) -> Iterator[Callable[..., Any]]:
+    """gev_camera(fake, **params) -> an opened GentlCamera on that camera;
+    closed at teardown, with no shared harvester left behind."""
+    from vantix.io.camera import gentl_camera
+
+    made: list = []
+
+    def make(camera: FakeCamera, **params):
+        cam = gentl_camera.GentlCamera({"cti_path": producer, "serial": camera.serial, **params})
+        made.append(cam)
+        cam.open()
+        return cam
+
+    yield make
+    for cam in made:
+        cam.close()
+    leaked = dict(gentl_camera._SHARED_HARVESTERS)
+    for entry in leaked.values():
+        entry["harvester"].reset()
+    gentl_camera._SHARED_HARVESTERS.clear()
+    assert not leaked, f"harvesters left registered: {list(leaked)}"
+
+
+def node_value(node_map, name: str) -> Any:
+    """A node's value, or None when the node map has no such node."""
+    try:
+        return getattr(node_map, name).value
+    except (AttributeError, LookupError):
+        return None
+
+
+class Child:
+    """A Python child of this interpreter driven line by line: it prints a
+    line per step and reads one from stdin to go on. The code should start
+    with signal.alarm(limit) so that it dies on its own in a hang; it is
+    killed at teardown at the latest."""
+
+    def __init__(self, code: str):
+        self.process = subprocess.Popen(
+            [sys.executable, "-c", code],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
+
+    def read(self) -> str:
+        line = self.process.stdout.readline()
+        if not line:
+            self.process.wait(timeout=10)
+            raise AssertionError(
+                f"child ended ({self.process.returncode}): {self.process.stderr.read()}"
+            )
+        return line.strip()
+
+    def go_on(self) -> None:
+        self.process.stdin.write("\n")
+        self.process.stdin.flush()
+
+    def kill(self) -> None:
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait(timeout=10)
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            stream.close()
+
+
+@pytest.fixture
+def child() -> Iterator[Callable[[str], Child]]:
+    started: list[Child] = []
+
+    def start(code: str) -> Child:
+        started.append(Child(code))
+        return started[-1]
+
+    yield start
+    for c in started:
+        c.kill()
