@@ -91,10 +91,15 @@ def stream(args) -> dict:
     camera = open_camera(args.address)
     if args.packet_size:
         camera.gv_set_packet_size(args.packet_size)
+    if args.socket == "udp":  # as root Aravis would read a packet socket ring instead
+        camera.gv_set_stream_options(lib.GvStreamOption.PACKET_SOCKET_DISABLED)
     payload = camera.get_payload()
     width, height = camera.get_region()[2:]
     pixel_format = camera.get_pixel_format_as_string()
     received = camera.create_stream(None, None)
+    if args.socket_buffer:
+        received.set_property("socket-buffer", lib.GvStreamSocketBuffer.FIXED)
+        received.set_property("socket-buffer-size", args.socket_buffer)
     for _ in range(max(4, min(args.frames, 16))):
         received.push_buffer(lib.Buffer.new_allocate(payload))
     if args.dump:
@@ -154,6 +159,7 @@ def stream(args) -> dict:
         "pixel_format": pixel_format,
         "payload": payload,
         "packet_size": camera.gv_get_packet_size(),
+        "socket": args.socket,
         "frames": counts,
         # Rate and CPU time over the intervals between the first and the last
         # frame, so that connecting and starting weigh on neither.
@@ -183,6 +189,13 @@ def parser() -> argparse.ArgumentParser:
     r.add_argument("--frames", type=int, required=True)
     r.add_argument("--timeout", type=float, default=5.0, help="seconds to wait for each frame")
     r.add_argument("--packet-size", type=int, default=0)
+    r.add_argument(
+        "--socket",
+        choices=("auto", "udp"),
+        default="auto",
+        help="udp: receive through a UDP socket even where a packet socket is allowed",
+    )
+    r.add_argument("--socket-buffer", type=int, default=0, metavar="BYTES", help="SO_RCVBUF")
     r.add_argument("--dump", metavar="DIR", help="write each frame's bytes and index.json here")
     r.set_defaults(run=stream)
     return p
