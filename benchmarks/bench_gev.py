@@ -29,7 +29,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).parents[1] / "tools"))
+sys.path.append(str(Path(__file__).parents[1] / "tools"))
 import gev_bench  # noqa: E402
 
 SIZE = (2048, 2048)

@@ -3,8 +3,8 @@
 image it sends (tools/gev_bench.py holds the parts, shared with the
 benchmark).
 
-As root the tests run in a network namespace of their own (only `lo`), so the
-fakes they start meet no other fake on 127.0.0.1; the bench's Debian packages
+As root each test module runs in a network namespace of its own (only `lo`),
+so the fakes it starts meet no other fake on 127.0.0.1; the bench's Debian packages
 missing is then a failure, since tools/run-tests installs them. Without root
 the tests skip when they are missing and use the shared loopback.
 """
@@ -21,17 +21,18 @@ from typing import Any
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parents[2] / "tools"))
+sys.path.append(str(Path(__file__).parents[2] / "tools"))
 import gev_bench  # noqa: E402
 from gev_bench import ClientError, FakeCamera, fake_image, run_client  # noqa: E402, F401
 
 _serials = itertools.count(1)
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="module")
 def bench() -> Iterator[bool]:
     """The bench is installed; the loopback is private (as root) for the
-    session. Yields whether it is private."""
+    module, so that later tests see the machine's network again. Yields
+    whether it is private."""
     missing = gev_bench.missing_parts()
     if missing and os.geteuid() == 0:
         pytest.fail(f"GigE Vision bench incomplete ({', '.join(missing)}): run tools/run-tests")
@@ -77,7 +78,7 @@ def producer_built() -> bool:
     return True
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="module")
 def producer(bench) -> str:
     """The GigE Vision producer's file (needs harvesters and genicam)."""
     pytest.importorskip("harvesters.core")
