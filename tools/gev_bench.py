@@ -32,6 +32,7 @@ ADDRESS = "127.0.0.1"
 PACKAGES = "aravis-tools aravis-tools-cli gir1.2-aravis-0.8 python3-gi nftables"
 INSTALL = f"sudo apt-get install -y --no-install-recommends {PACKAGES}"
 _CLONE_NEWNET = 0x40000000
+_PR_SET_PDEATHSIG = 1
 
 
 def missing_parts() -> list[str]:
@@ -104,6 +105,11 @@ class FakeCamera:
         self.process.wait(timeout=10)
 
 
+def _die_with_parent() -> None:
+    # A fake outliving a killed test run would hold 127.0.0.1's port.
+    ctypes.CDLL(None).prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 def start_fake(serial: str, loss_per_mille: int = 0, ready_s: float = 20.0) -> FakeCamera:
     """Starts a fake camera with this serial on 127.0.0.1 and waits until it
     answers at that address with that serial (so not somebody else's fake
@@ -112,7 +118,7 @@ def start_fake(serial: str, loss_per_mille: int = 0, ready_s: float = 20.0) -> F
     if loss_per_mille:
         command += ["-r", str(loss_per_mille)]
     process = subprocess.Popen(
-        command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True
+        command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent
     )
     camera = FakeCamera(serial, process)
     deadline = time.monotonic() + ready_s

@@ -1,6 +1,7 @@
 """The bench itself: Aravis's client finds the fake camera and receives the
-images that fake_image describes, across the 16-bit block id wrap, which the
-producer's tests rely on."""
+images that fake_image describes, across the 16-bit block id wrap; with -r
+the fake loses packets and offers no resend. The producer's tests rely on
+all three."""
 
 from __future__ import annotations
 
@@ -46,3 +47,12 @@ def test_frames_are_the_documented_image(fake, tmp_path, packet_size):
     for entry in json.loads((tmp_path / "index.json").read_text())["frames"]:
         raw = np.fromfile(tmp_path / entry["file"], np.uint8).reshape(23, 37)
         np.testing.assert_array_equal(raw, fake_image(37, 23, entry["block_id"]))
+
+
+def test_the_lossy_fake_sends_incomplete_frames_and_offers_no_resend(start_fake):
+    fake = start_fake(loss_per_mille=100)
+    assert run_client("get", fake.address, "0x0934")["features"]["0x0934"] & 0x4 == 0
+    run_client("set", fake.address, "Width=128", "Height=32", "AcquisitionFrameRate=200")
+    got = run_client("stream", fake.address, "--frames", "40")
+    assert got["frames"]["complete"] > 0 and got["frames"]["incomplete"] > 0
+    assert got["stream"]["n_missing_packets"] > 0 and got["stream"]["n_resend_requests"] == 0
