@@ -1,5 +1,6 @@
-"""Building and running a fuzz harness with the simulator's sources under
-ASan and UBSan, shared by tools/fuzz_gentl.py and tools/fuzz_config.py."""
+"""Building and running a fuzz harness with the simulator's sources (and
+the GenTL core's it builds on) under ASan and UBSan, shared by
+tools/fuzz_gentl.py and tools/fuzz_config.py."""
 
 from __future__ import annotations
 
@@ -10,6 +11,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 PRODUCER = ROOT / "src" / "native" / "sim_producer"
+CORE = ROOT / "src" / "native" / "gentl_core"
 FLAGS = [
     "-std=c++17",
     "-O1",
@@ -29,10 +31,10 @@ SANITIZER_ENV = {
 
 def build(out: Path, sources: Sequence[Path], flags: Sequence[str], script: Path) -> None:
     """Compiles `sources` into `out` unless it is newer than each of them,
-    the producer's and the tools' headers, this file and the calling
+    the producer's, the core's and the tools' headers, this file and the calling
     `script` (which holds the flags): an older binary would fuzz code that is
     no longer there."""
-    headers = [*PRODUCER.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
+    headers = [*PRODUCER.glob("*.hpp"), *CORE.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
     inputs = [*sources, *headers, Path(__file__), script]
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return
