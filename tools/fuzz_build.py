@@ -11,6 +11,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 PRODUCER = ROOT / "src" / "native" / "sim_producer"
+CORE = ROOT / "src" / "native" / "gentl_core"
 FLAGS = [
     "-std=c++17",
     "-O1",
@@ -36,10 +37,10 @@ def build(
     headers_of: Path = PRODUCER,
 ) -> None:
     """Compiles `sources` into `out` unless it is newer than each of them,
-    the headers of `headers_of` (the producer's unless told) and of the
-    tools, this file and the calling `script` (which holds the flags): an
-    older binary would fuzz code that is no longer there."""
-    headers = [*headers_of.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
+    the headers of `headers_of` (the producer's unless told), the core's and
+    the tools', this file and the calling `script` (which holds the flags):
+    an older binary would fuzz code that is no longer there."""
+    headers = [*headers_of.glob("*.hpp"), *CORE.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
     inputs = [*sources, *headers, Path(__file__), script]
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return

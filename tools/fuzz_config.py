@@ -20,12 +20,12 @@ import sys
 import time
 from pathlib import Path
 
-from fuzz_build import PRODUCER, ROOT, SANITIZER_ENV, build
+from fuzz_build import CORE, PRODUCER, ROOT, SANITIZER_ENV, build
 
 SOURCES = [
     ROOT / "tools" / "fuzz_config.cpp",
-    *(PRODUCER / f"{name}.cpp" for name in ("config", "config_file", "json", "utf8")),
-    PRODUCER / "pixel_formats.cpp",
+    *(PRODUCER / f"{name}.cpp" for name in ("config", "config_file", "json", "pixel_formats")),
+    CORE / "utf8.cpp",
 ]
 # The settings turn JSON numbers into integers.
 FLAGS = ["-fsanitize=float-cast-overflow"]

@@ -1,9 +1,10 @@
 // Random call sequences against the simulator's C API, built with the
-// producer's sources under ASan and UBSan (tools/fuzz_gentl.py). Handles
-// come from a pool that keeps closed ones (use after close), NULL and
-// made-up values; sizes, addresses, indices and orders are random. The
-// consumer's own duties are kept: every pointer/size pair it passes is
-// honest, and announced memory stays allocated until the library closes.
+// producer's and the GenTL core's sources under ASan and UBSan
+// (tools/fuzz_gentl.py). Handles come from a pool that keeps closed ones
+// (use after close), NULL and made-up values; sizes, addresses, indices and
+// orders are random. The consumer's own duties are kept: every pointer/size
+// pair it passes is honest, and announced memory stays allocated until the
+// library closes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sim_producer/gentl_api.hpp"
+#include "gentl_core/gentl_api.hpp"
 
 using namespace gentl;
 

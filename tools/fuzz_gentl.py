@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Builds tools/fuzz_gentl.cpp with the simulator's sources under ASan and
-UBSan and runs random C API call sequences against it.
+"""Builds tools/fuzz_gentl.cpp with the simulator's and the GenTL core's
+sources under ASan and UBSan and runs random C API call sequences against it.
 
     tools/fuzz_gentl.py [--sequences 100000] [--jobs 1] [--seed 1]
 
@@ -19,9 +19,9 @@ import sys
 import time
 from pathlib import Path
 
-from fuzz_build import PRODUCER, ROOT, SANITIZER_ENV, build
+from fuzz_build import CORE, PRODUCER, ROOT, SANITIZER_ENV, build
 
-SOURCES = sorted(PRODUCER.glob("*.cpp"))
+SOURCES = sorted([*PRODUCER.glob("*.cpp"), *CORE.glob("*.cpp")])
 FAULTY = {
     "devices": [
         {"preset": "mono12", "width": 64, "height": 32, "incomplete_every": 2},

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gentl.hpp"
+#include "grant.hpp"
 #include "info.hpp"
 
 namespace vantix::gentl_core {
@@ -25,12 +26,14 @@ namespace vantix::gentl_core {
 using Lock = std::unique_lock<std::mutex>;
 using Clock = std::chrono::steady_clock;
 
-// Ordered: a camera that grants `control` also grants `read_only`.
-enum class Grant { read_only = 1, control = 2, exclusive = 3 };
-
 // What the producer says of itself (TL_INFO_*, the system module's nodes).
 struct ProducerInfo {
     const char *id, *vendor, *model, *version, *tl_type;
+    const char *display_name;  // TL_INFO_DISPLAYNAME
+    const char *noun;          // how error texts name it: "the simulator"
+    // The model the interface and stream modules' documents give, before
+    // " interface" / " stream".
+    const char *module_model;
 };
 
 // One network interface / simulated link, as the system module lists it.
@@ -49,6 +52,8 @@ struct FrameInfo {
     std::size_t width = 0, height = 0, offset_x = 0, offset_y = 0;
     std::size_t padding_x = 0, padding_y = 0;
     std::size_t delivered_height = 0;  // image lines actually filled
+    // Bytes the whole frame takes; more than the buffer holds: it was cut.
+    std::size_t data_size = 0;
 };
 
 // One XML location of a port, for GCGetPortURL / GCGetPortURLInfo.
@@ -60,7 +65,7 @@ struct PortUrl {
     std::int32_t file_major = 1, file_minor = 0, file_subminor = 0;
 };
 
-class Stream;  // the core's data stream (buffers, queues, counters)
+class Stream;  // the core's data stream (buffers, queues, counters): producer.hpp
 
 // The source of a data stream's frames: a render thread, or a receiver
 // thread reading packets. It takes buffers from the stream's input pool and
@@ -85,11 +90,13 @@ public:
     virtual Clock::time_point next_due(const Stream &) const { return Clock::time_point::max(); }
     // STREAM_INFO_* the core does not answer itself (statistics of the
     // link); GC_ERR_NOT_IMPLEMENTED when unknown.
-    virtual gentl::GC_ERROR info(std::int32_t cmd, const InfoOut &out) {
+    virtual gentl::GC_ERROR info(std::int32_t cmd, const InfoOut &) {
         return unknown_command("stream info command", cmd);
     }
     // Brings the link's counters into the stream's node map before a read.
     virtual void refresh(Stream &) {}
+    // STREAM_INFO_TLTYPE and BUFFER_INFO_TLTYPE.
+    virtual const char *tl_type() const { return "Custom"; }
 };
 
 // An open device: its remote port and its streams.
@@ -104,7 +111,8 @@ public:
     virtual gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size,
                                   Lock &lock) = 0;
     virtual std::vector<PortUrl> urls(Lock &lock) = 0;
-    // PORT_INFO_* of the remote port (vendor, model, endianness, access...).
+    // PORT_INFO_* of the remote port (vendor, model, TL type, endianness,
+    // version, port name); the core answers ID, module and access itself.
     virtual gentl::GC_ERROR port_info(std::int32_t cmd, const InfoOut &out) = 0;
     virtual std::vector<std::string> stream_ids() const { return {"Stream0"}; }
     virtual gentl::GC_ERROR open_stream(const std::string &id, Lock &lock,
@@ -136,10 +144,13 @@ public:
                                            const InfoOut &) {
         return unknown_command("interface info command", cmd);
     }
-    // The cameras reachable through an interface now (discovery).
+    // The cameras reachable through an interface now (discovery); a
+    // timeout of 0 asks for what is known without waiting (opening it).
     virtual std::vector<std::shared_ptr<DeviceEntry>> devices(const InterfaceEntry &iface,
                                                               std::uint64_t timeout_ms,
                                                               Lock &lock) = 0;
+    // Whether registering EVENT_MODULE is refused (GC_ERR_INVALID_PARAMETER).
+    virtual bool refuses_module_events() const { return false; }
 };
 
 // Defined once by each producer: its transport, alive for the library's life.

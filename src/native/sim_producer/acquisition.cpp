@@ -7,7 +7,7 @@
 #include <functional>
 #include <random>
 
-#include "entry.hpp"
+#include "sim_stream.hpp"
 
 namespace vantix::sim {
 
@@ -24,17 +24,20 @@ bool same_picture(const Frame &a, const Frame &b) {
            x.offset_x == y.offset_x && x.offset_y == y.offset_y;
 }
 
-class Acquisition {
+}  // namespace
+
+class SimStream::Acquisition {
 public:
     explicit Acquisition(std::shared_ptr<Stream> stream)
         : stream_(std::move(stream)),
           s_(*stream_),
-          camera_(*s_.camera),
+          src_(static_cast<SimStream &>(*s_.source)),
+          camera_(*src_.camera_),
           random_(static_cast<std::uint32_t>(std::hash<std::string>()(camera_.config.serial))) {}
 
     void run(Lock &lock) {
-        while (!s_.stop_requested) step(lock);
-        s_.return_pending();
+        while (!src_.stop_requested_) step(lock);
+        src_.return_pending(s_);
     }
 
 private:
@@ -58,9 +61,7 @@ private:
     // (there is none yet); false when the stream stopped or the camera was
     // lost meanwhile.
     bool render(const Frame &frame, Lock &lock) {
-        Buffer *buffer = s_.input.front();
-        s_.input.pop_front();
-        buffer->state = BufferState::filling;
+        Buffer *buffer = s_.take_input();
         const std::size_t payload =
             line_bytes(*frame.format, frame.geometry.width) * frame.geometry.height;
         const std::uint64_t every = camera_.incomplete_every();
@@ -70,11 +71,11 @@ private:
         const std::uint64_t scene = camera_.scene_frame(frame.id);
         lock.unlock();
         const std::size_t filled =
-            s_.renderer.render(*frame.format, frame.geometry, scene, memory, capacity);
+            src_.renderer_.render(*frame.format, frame.geometry, scene, memory, capacity);
         lock.lock();
-        s_.pending = {buffer, frame, filled, payload, false, {}, {}};
-        if ((s_.stop_requested && s_.stop_kill) || !s_.connected()) {
-            s_.return_pending();
+        src_.pending_ = {buffer, frame, filled, payload, false, {}, {}};
+        if ((src_.stop_requested_ && src_.stop_kill_) || !src_.connected()) {
+            src_.return_pending(s_);
             return false;
         }
         return true;
@@ -95,44 +96,44 @@ private:
 
     void step(Lock &lock) {
         const Clock::time_point now = Clock::now();
-        if (!s_.connected() || !camera_.armed || !camera_.active) {
-            s_.return_pending();
+        if (!src_.connected() || !camera_.armed || !camera_.active) {
+            src_.return_pending(s_);
             camera_.run_pulses(now);  // a pulse may start the acquisition
-            wait(lock, s_.connected() && camera_.armed ? camera_.next_pulse_edge()
-                                                       : Clock::time_point::max());
+            wait(lock, src_.connected() && camera_.armed ? camera_.next_pulse_edge()
+                                                         : Clock::time_point::max());
             return;
         }
         camera_.run_pulses(now);
         const Clock::time_point pulse = camera_.next_pulse_edge();
-        if (s_.pending.scheduled) {
-            if (!s_.deliver_due(now)) wait(lock, std::min(s_.pending.due, pulse));
+        if (src_.pending_.scheduled) {
+            if (!src_.deliver_due(s_, now)) wait(lock, std::min(src_.pending_.due, pulse));
             return;
         }
         const bool triggered = camera_.frame_triggered();
         // Free run without a frame rate: as fast as the consumer returns buffers.
-        if (!triggered && !camera_.rate_limited() && s_.input.empty() && !s_.pending.buffer) {
+        if (!triggered && !camera_.rate_limited() && !s_.has_input() && !src_.pending_.buffer) {
             camera_.changed.wait(lock);
             return;
         }
         // Rendering ahead waits until the consumer has taken the last frame:
         // on a busy machine it would otherwise hold up that consumer.
         const Clock::time_point settled =
-            s_.last_delivery +
+            src_.last_delivery_ +
             std::min<Clock::duration>(std::chrono::milliseconds(2), camera_.frame_period() / 4);
-        const bool may_render = !s_.input.empty() && now >= settled;
-        const Clock::time_point render_time = s_.input.empty() ? Clock::time_point::max() : settled;
+        const bool may_render = s_.has_input() && now >= settled;
+        const Clock::time_point render_time = s_.has_input() ? settled : Clock::time_point::max();
         if (triggered && camera_.triggers.empty()) {
-            if (!s_.pending.buffer && may_render)
+            if (!src_.pending_.buffer && may_render)
                 render(next_frame(), lock);
             else
-                wait(lock,
-                     std::min(pulse, s_.pending.buffer ? Clock::time_point::max() : render_time));
+                wait(lock, std::min(pulse,
+                                    src_.pending_.buffer ? Clock::time_point::max() : render_time));
             return;
         }
         const Clock::time_point taken =
             triggered ? camera_.triggers.front() + camera_.exposure() : camera_.next_frame;
         const Clock::time_point due = taken + delay();
-        if (!s_.pending.buffer && now < due && !may_render) {
+        if (!src_.pending_.buffer && now < due && !may_render) {
             wait(lock, std::min({due, pulse, render_time}));
             return;
         }
@@ -148,65 +149,94 @@ private:
         }
         const Frame frame = next_frame();
         ++camera_.next_frame_id;
-        if (s_.pending.buffer && !same_picture(s_.pending.frame, frame)) s_.return_pending();
-        if (!s_.pending.buffer) {
-            if (s_.input.empty()) {
-                ++s_.underruns;  // no buffer could hold it
+        if (src_.pending_.buffer && !same_picture(src_.pending_.frame, frame))
+            src_.return_pending(s_);
+        if (!src_.pending_.buffer) {
+            if (!s_.has_input()) {
+                s_.count_underrun();  // no buffer could hold it
                 return;
             }
             if (!render(frame, lock)) return;
         }
-        s_.pending.scheduled = true;
-        s_.pending.taken = taken;
-        s_.pending.due = due;
-        s_.deliver_due(Clock::now());
+        src_.pending_.scheduled = true;
+        src_.pending_.taken = taken;
+        src_.pending_.due = due;
+        src_.deliver_due(s_, Clock::now());
         camera_.changed.notify_all();  // consumers wait for the due time now
     }
 
-    std::shared_ptr<Stream> stream_;
+    std::shared_ptr<Stream> stream_;  // keeps the stream, and so this source, alive
     Stream &s_;
+    SimStream &src_;
     Camera &camera_;
     std::minstd_rand random_;
     std::chrono::nanoseconds late_{-1};
 };
 
-}  // namespace
-
-void Stream::return_pending() {
-    if (!pending.buffer) return;
-    pending.buffer->state = BufferState::input;
-    input.push_front(pending.buffer);
-    pending = Pending{};
+SimStream::~SimStream() {
+    // Closing the stream joins the worker; one left here means the process
+    // is ending.
+    if (worker_.joinable()) worker_.detach();
 }
 
-bool Stream::deliver_due(Clock::time_point now) {
-    if (!pending.scheduled || now < pending.due || !connected() || !camera->armed ||
-        !camera->active)
+gentl::GC_ERROR SimStream::start(Stream &stream, std::uint64_t frames, Lock &) {
+    frames_left_ = frames;
+    stop_requested_ = false;
+    worker_ = std::thread(
+        [](std::shared_ptr<Stream> s) {
+            Lock lock(gentl_core::library().mutex);
+            Acquisition(std::move(s)).run(lock);
+        },
+        stream.self());
+    return gentl::GC_ERR_SUCCESS;
+}
+
+void SimStream::stop(Stream &, Lock &lock, bool kill) {
+    stop_requested_ = true;
+    stop_kill_ = kill;
+    camera_->changed.notify_all();
+    std::thread worker = std::move(worker_);
+    lock.unlock();
+    if (worker.joinable()) worker.join();
+    lock.lock();
+    stop_requested_ = false;
+}
+
+void SimStream::return_pending(Stream &stream) {
+    if (!pending_.buffer) return;
+    stream.give_back(pending_.buffer);
+    pending_ = Pending{};
+}
+
+bool SimStream::deliver_due(Stream &stream, Clock::time_point now) {
+    if (!pending_.scheduled || now < pending_.due || !connected() || !camera_->armed ||
+        !camera_->active)
         return false;
-    Buffer *buffer = pending.buffer;
-    buffer->frame = pending.frame;
-    buffer->frame.timestamp_ns = steady_ns(pending.taken);
-    buffer->filled = pending.filled;
-    buffer->incomplete = pending.filled < pending.payload;
-    buffer->new_data = true;
-    buffer->state = BufferState::output;
-    pending = Pending{};
-    last_delivery = now;
-    output.push_back(buffer);
-    ++delivered;
-    if (new_buffer_event) ++new_buffer_event->fired;
-    Camera &c = *camera;
+    const Frame &f = pending_.frame;
+    gentl_core::FrameInfo info;
+    info.has_image = true;
+    info.id = f.id;
+    info.timestamp = info.timestamp_ns = steady_ns(pending_.taken);  // ticks are ns
+    info.pixel_format = f.format->code;
+    info.width = f.geometry.width;
+    info.height = f.geometry.height;
+    info.offset_x = f.geometry.offset_x;
+    info.offset_y = f.geometry.offset_y;
+    const std::size_t line = line_bytes(*f.format, f.geometry.width);
+    info.delivered_height = line ? pending_.filled / line : 0;
+    info.data_size = pending_.payload;
+    Buffer *buffer = pending_.buffer;
+    const std::size_t filled = pending_.filled;
+    const bool incomplete = filled < pending_.payload;
+    pending_ = Pending{};
+    last_delivery_ = now;
+    Camera &c = *camera_;
     ++c.frames_delivered;
     if (c.single_frame()) c.end_acquisition();
-    if (frames_left != gentl::kInfinite && --frames_left == 0) stop_requested = true;
+    if (frames_left_ != gentl::kInfinite && --frames_left_ == 0) stop_requested_ = true;
     if (c.lose_after() && c.frames_delivered >= c.lose_after()) c.lose(now);
-    c.changed.notify_all();
+    stream.deliver(buffer, info, filled, incomplete);  // notifies the waiters
     return true;
-}
-
-void run_acquisition(std::shared_ptr<Stream> stream) {
-    Lock lock(library().mutex);
-    Acquisition(std::move(stream)).run(lock);
 }
 
 }  // namespace vantix::sim

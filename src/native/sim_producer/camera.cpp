@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "errors.hpp"
+#include "gentl_core/errors.hpp"
 
 namespace vantix::sim {
 
 using namespace gentl;
+using namespace gentl_core;
 
 namespace {
 

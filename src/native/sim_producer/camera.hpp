@@ -11,19 +11,18 @@
 #include <string>
 
 #include "config.hpp"
-#include "gentl.hpp"
+#include "gentl_core/gentl.hpp"
+#include "gentl_core/node_map.hpp"
 #include "image_formula.hpp"
-#include "node_map.hpp"
 #include "pixel_formats.hpp"
 
 namespace vantix::sim {
 
 using Clock = std::chrono::steady_clock;
 
-// What one delivered frame was made with.
+// What one frame is made with.
 struct Frame {
     std::uint64_t id = 0;
-    std::uint64_t timestamp_ns = 0;
     const PixelFormat *format = nullptr;
     Geometry geometry;
 };
@@ -38,7 +37,7 @@ public:
     explicit Camera(DeviceConfig cfg);
 
     const DeviceConfig config;
-    NodeMap nodes{"Device"};
+    gentl_core::NodeMap nodes{"Device"};
 
     // Connection. A lost camera answers nothing; when it returns it is a
     // new connection (generation), so the old handles stay dead.
@@ -105,7 +104,7 @@ private:
     };
 
     void build_nodes();
-    int add(Feature f);
+    int add(gentl_core::Feature f);
     int reg(const char *name) const;  // register of a feature, -1 if absent
     gentl::GC_ERROR apply(int reg, const void *data, std::size_t size);
     gentl::GC_ERROR execute(int reg);

@@ -3,11 +3,15 @@
 #include <cmath>
 #include <set>
 
+#include "gentl_core/utf8.hpp"
 #include "json.hpp"
 #include "pixel_formats.hpp"
-#include "utf8.hpp"
 
 namespace vantix::sim {
+
+using gentl_core::code_point_name;
+using gentl_core::first_control;
+using gentl_core::printable;
 
 namespace {
 

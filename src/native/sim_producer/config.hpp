@@ -8,14 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "gentl_core/grant.hpp"
+
 namespace vantix::sim {
 
 enum class Sensor { mono, bayer, rgb };
 // Node names: SFNC ("ExposureTime", ...) or the older second choices
 // ("ExposureTimeAbs", "GainRaw", ...).
 enum class NodeNames { standard, legacy };
-// The strongest access a device grants, weakest first.
-enum class Grant { read_only = 1, control = 2, exclusive = 3 };
+using gentl_core::Grant;
 
 struct DeviceConfig {
     std::string preset;  // the default device it started from

@@ -5,9 +5,11 @@
 #include <charconv>
 #include <system_error>
 
-#include "utf8.hpp"
+#include "gentl_core/utf8.hpp"
 
 namespace vantix::sim::json {
+
+using gentl_core::invalid_utf8_at;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "gentl_api.hpp"
 #include "producer.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 inline const char *kind_name(Kind kind) {
     switch (kind) {
@@ -29,8 +29,8 @@ inline const char *kind_name(Kind kind) {
 }
 
 inline gentl::GC_ERROR not_initialised() {
-    return fail(gentl::GC_ERR_NOT_INITIALIZED,
-                "the simulator is not initialised: call GCInitLib first");
+    return fail(gentl::GC_ERR_NOT_INITIALIZED, "%s is not initialised: call GCInitLib first",
+                producer_noun());
 }
 
 inline gentl::GC_ERROR bad_handle(void *handle, Kind kind) {
@@ -63,4 +63,4 @@ gentl::GC_ERROR with(void *handle, Kind kind, Body &&body) noexcept {
     });
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

@@ -8,7 +8,7 @@
 
 #include "gentl.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 // Records `code` with a printf-style text for this thread; returns `code`.
 // Allocates nothing, so it is safe on the hot polling path.
@@ -20,18 +20,21 @@ gentl::GC_ERROR fail(gentl::GC_ERROR code, const char *format, ...) noexcept
 gentl::GC_ERROR last_error_code() noexcept;
 const char *last_error_text() noexcept;
 
+// How the texts name the producer ("the simulator").
+const char *producer_noun() noexcept;
+
 // Runs an entry point's body; an escaping exception becomes an error code.
 template <typename Body>
 gentl::GC_ERROR guarded(Body &&body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc &) {
-        return fail(gentl::GC_ERR_OUT_OF_MEMORY, "the simulator ran out of memory");
+        return fail(gentl::GC_ERR_OUT_OF_MEMORY, "%s ran out of memory", producer_noun());
     } catch (const std::exception &e) {
-        return fail(gentl::GC_ERR_ERROR, "internal error in the simulator: %s", e.what());
+        return fail(gentl::GC_ERR_ERROR, "internal error in %s: %s", producer_noun(), e.what());
     } catch (...) {
-        return fail(gentl::GC_ERR_ERROR, "internal error in the simulator");
+        return fail(gentl::GC_ERR_ERROR, "internal error in %s", producer_noun());
     }
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

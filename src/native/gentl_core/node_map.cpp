@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 namespace {
 
@@ -208,4 +208,4 @@ void NodeMap::publish(const std::string &model, const std::string &vendor) {
     map_.set_document(std::move(x));
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

@@ -1,4 +1,4 @@
-// The C++ runtime that the producer carries (linked statically, see
+// The C++ runtime that each producer carries (linked statically, see
 // CMakeLists.txt) sets aside an emergency pool for exceptions thrown while
 // memory is exhausted, about 70 KiB from malloc, each time the library is
 // loaded; nothing frees it when the library is unloaded. Consumers load and
@@ -7,7 +7,7 @@
 // back when the library goes: no code of the library runs after that.
 #include <cstddef>  // names the C++ runtime (__GLIBCXX__)
 
-#if defined(VANTIX_SIM_OWN_CXX_RUNTIME) && defined(__GLIBCXX__)
+#if defined(VANTIX_GENTL_OWN_CXX_RUNTIME) && defined(__GLIBCXX__)
 
 namespace __gnu_cxx {
 void __freeres();  // libstdc++'s own release of its pools

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 namespace {
 
@@ -120,4 +120,4 @@ double RegisterMap::decode_float(const void *bytes) {
     return value;
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

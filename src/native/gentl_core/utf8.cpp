@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 namespace {
 
@@ -80,4 +80,4 @@ std::string printable(std::string_view text, std::size_t max_chars) {
     return out;
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

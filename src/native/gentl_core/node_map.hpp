@@ -10,7 +10,7 @@
 
 #include "register_map.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 enum class FeatureKind { string, integer, floating, enumeration, boolean, command };
 
@@ -67,4 +67,4 @@ Feature enum_feature(const char *name, const char *category,
 Feature command_feature(const char *name, const char *category, const char *tooltip);
 Feature bool_feature(const char *name, const char *category, Access access = Access::rw);
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

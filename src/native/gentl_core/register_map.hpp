@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 enum class Access { ro, rw, wo };
 enum class ValueKind { integer, floating, string };
@@ -76,4 +76,4 @@ private:
     std::string document_;
 };
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

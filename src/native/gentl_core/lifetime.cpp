@@ -1,34 +1,35 @@
 // Closing modules: each releases what it opened first, so no handle outlives
-// its parent and no acquisition thread outlives its stream.
+// its parent and no stream's source runs on after its stream closed.
 #include "entry.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 namespace {
 
 void forget(Object &object) { library().objects.erase(object.handle); }
 
+template <typename T>
+void drop(std::vector<std::shared_ptr<T>> &list, const T &item) {
+    for (auto it = list.begin(); it != list.end(); ++it)
+        if (it->get() == &item) {
+            list.erase(it);
+            return;
+        }
+}
+
 }  // namespace
 
 void stop_acquisition(Stream &stream, Lock &lock, bool kill) {
-    Camera &camera = *stream.camera;
     if (stream.joining) {  // another thread is stopping it: wait for that
-        camera.changed.wait(lock, [&] { return !stream.joining; });
+        stream.changed().wait(lock, [&] { return !stream.joining; });
         return;
     }
     if (!stream.acquiring) return;
-    stream.stop_requested = true;
-    stream.stop_kill = kill;
     stream.joining = true;
-    camera.changed.notify_all();
-    std::thread worker = std::move(stream.worker);
-    lock.unlock();
-    if (worker.joinable()) worker.join();
-    lock.lock();
+    stream.source->stop(stream, lock, kill);
     stream.joining = false;
-    stream.stop_requested = false;
     stream.acquiring = false;
-    camera.changed.notify_all();
+    stream.changed().notify_all();
 }
 
 void close_stream(Stream &stream, Lock &lock) {
@@ -42,25 +43,26 @@ void close_stream(Stream &stream, Lock &lock) {
     stream.buffers.clear();
     stream.input.clear();
     stream.output.clear();
-    stream.camera->changed.notify_all();
-    if (std::shared_ptr<Device> device = stream.device.lock()) device->stream.reset();
+    stream.changed().notify_all();
+    if (std::shared_ptr<Device> device = stream.device.lock()) drop(device->streams, stream);
     forget(stream);
 }
 
 void close_device(Device &device, Lock &lock) {
-    if (std::shared_ptr<Stream> stream = device.stream) close_stream(*stream, lock);
+    while (!device.streams.empty()) {
+        std::shared_ptr<Stream> stream = device.streams.back();
+        close_stream(*stream, lock);
+        drop(device.streams, *stream);  // closed by another thread meanwhile
+    }
     if (device.remote) forget(*device.remote);
     device.remote.reset();
-    if (device.connected()) device.camera->open = false;
     std::shared_ptr<Interface> parent = device.parent.lock();
     forget(device);
-    if (parent) {
-        auto &list = parent->open_devices;
-        for (auto it = list.begin(); it != list.end(); ++it)
-            if (it->get() == &device) {
-                list.erase(it);
-                break;
-            }
+    if (parent) drop(parent->open_devices, device);
+    // Last, as it may release the lock: the device is gone from every list.
+    if (!device.link_closed) {
+        device.link_closed = true;
+        device.link->close(lock);
     }
 }
 
@@ -70,14 +72,7 @@ void close_interface(Interface &iface, Lock &lock) {
         close_device(*device, lock);
     }
     forget(iface);
-    if (System *system = library().system.get()) {
-        auto &list = system->open_interfaces;
-        for (auto it = list.begin(); it != list.end(); ++it)
-            if (it->get() == &iface) {
-                list.erase(it);
-                break;
-            }
-    }
+    if (System *system = library().system.get()) drop(system->open_interfaces, iface);
 }
 
 void close_system(Lock &lock) {
@@ -91,4 +86,4 @@ void close_system(Lock &lock) {
     library().system.reset();
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

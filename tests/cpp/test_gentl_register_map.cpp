@@ -3,9 +3,9 @@
 #include <string>
 
 #include "check.hpp"
-#include "sim_producer/register_map.hpp"
+#include "gentl_core/register_map.hpp"
 
-using namespace vantix::sim;
+using namespace vantix::gentl_core;
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Events: the new-buffer event of a data stream (the output queue seen from
 // the consumer), its waits with timeout, kill and flush; and the module
-// events, which the simulator does not raise.
+// events, which the producers do not raise.
 #include "entry.hpp"
 #include "info.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 using namespace gentl;
 
@@ -33,9 +33,9 @@ const char *event_name(std::int32_t type) {
 
 }  // namespace
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core
 
-using namespace vantix::sim;
+using namespace vantix::gentl_core;
 
 GENTL_EXPORT GC_ERROR GCRegisterEvent(EVENTSRC_HANDLE hEventSrc, std::int32_t type,
                                       EVENT_HANDLE *phEvent) {
@@ -46,11 +46,11 @@ GENTL_EXPORT GC_ERROR GCRegisterEvent(EVENTSRC_HANDLE hEventSrc, std::int32_t ty
             source->kind == Kind::remote)
             return fail(GC_ERR_INVALID_HANDLE, "%p is not the handle of an open module", hEventSrc);
         if (!phEvent) return null_argument("phEvent");
-        if (type == EVENT_MODULE && lib.config.refuse_module_events)
+        if (type == EVENT_MODULE && transport().refuses_module_events())
             return fail(GC_ERR_INVALID_PARAMETER,
                         "this system is configured to refuse module events");
         if (type != EVENT_NEW_BUFFER || source->kind != Kind::stream)
-            return fail(GC_ERR_NOT_IMPLEMENTED, "the simulator raises no %s events on a %s",
+            return fail(GC_ERR_NOT_IMPLEMENTED, "%s raises no %s events on a %s", producer_noun(),
                         event_name(type), kind_name(source->kind));
         auto &stream = static_cast<Stream &>(*source);
         if (stream.new_buffer_event)
@@ -82,7 +82,7 @@ GENTL_EXPORT GC_ERROR GCUnregisterEvent(EVENTSRC_HANDLE hEventSrc, std::int32_t 
         stream->new_buffer_event->closed = true;
         lib.objects.erase(stream->new_buffer_event->handle);
         stream->new_buffer_event.reset();
-        stream->camera->changed.notify_all();
+        stream->changed().notify_all();
         return GC_ERR_SUCCESS;
     });
 }
@@ -99,7 +99,7 @@ GENTL_EXPORT GC_ERROR EventGetData(EVENT_HANDLE hEvent, void *pBuffer, std::size
         std::shared_ptr<Stream> stream = event.stream.lock();
         if (!stream || event.closed)
             return fail(GC_ERR_ABORT, "the data stream of this event was closed");
-        Camera &camera = *stream->camera;
+        StreamSource &source = *stream->source;
         const bool forever = timeout_ms == kInfinite || timeout_ms > 1000ull * 3600 * 24 * 365;
         const Clock::time_point until =
             Clock::now() + std::chrono::milliseconds(forever ? 0 : timeout_ms);
@@ -110,19 +110,19 @@ GENTL_EXPORT GC_ERROR EventGetData(EVENT_HANDLE hEvent, void *pBuffer, std::size
                 return fail(GC_ERR_ABORT, "the wait was ended by EventKill");
             }
             const Clock::time_point now = Clock::now();
-            if (stream->output.empty()) stream->deliver_due(now);  // a frame whose time has come
+            // A frame whose time has come, delivered here: one wake-up less.
+            if (stream->output.empty()) source.deliver_due(*stream, now);
             if (!stream->output.empty()) break;
             if (!stream->connected())
-                return fail(GC_ERR_IO, "camera %s was lost: no more buffers will arrive",
-                            camera.config.serial.c_str());
+                return fail(GC_ERR_IO, "%s; no more buffers will arrive",
+                            stream->link->lost_reason().c_str());
             if (!forever && now >= until)
                 return fail(GC_ERR_TIMEOUT, "no buffer arrived within the timeout");
-            const Clock::time_point next =
-                stream->pending.scheduled ? stream->pending.due : Clock::time_point::max();
+            const Clock::time_point next = source.next_due(*stream);
             if (forever && next == Clock::time_point::max())
-                camera.changed.wait(lock);
+                source.changed().wait(lock);
             else
-                camera.changed.wait_until(lock, forever ? next : std::min(next, until));
+                source.changed().wait_until(lock, forever ? next : std::min(next, until));
         }
         Buffer *buffer = stream->output.front();
         stream->output.pop_front();
@@ -173,8 +173,7 @@ GENTL_EXPORT GC_ERROR EventFlush(EVENT_HANDLE hEvent) {
 GENTL_EXPORT GC_ERROR EventKill(EVENT_HANDLE hEvent) {
     return with<Event>(hEvent, Kind::event, [&](Event &event, Lock &) -> GC_ERROR {
         ++event.kills;
-        if (std::shared_ptr<Stream> stream = event.stream.lock())
-            stream->camera->changed.notify_all();
+        if (std::shared_ptr<Stream> stream = event.stream.lock()) stream->changed().notify_all();
         return GC_ERR_SUCCESS;
     });
 }

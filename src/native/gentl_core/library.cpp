@@ -5,10 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "config_file.hpp"
 #include "entry.hpp"
 #include "info.hpp"
-#include "utf8.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -16,38 +14,9 @@
 #include <dlfcn.h>
 #endif
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 using namespace gentl;
-
-namespace {
-
-constexpr const char *kConfigVariable = "VANTIX_SIM_CONFIG";
-
-// Reads the configuration the environment names, or the default set.
-GC_ERROR load_config(SimulatorConfig &out) {
-    const char *path = std::getenv(kConfigVariable);
-    if (!path || !*path) {
-        out = default_config();
-        return GC_ERR_SUCCESS;
-    }
-    std::string error;
-    const ConfigFileStatus status = load_config_file(path, out, error);
-    if (status == ConfigFileStatus::loaded) return GC_ERR_SUCCESS;
-    GC_ERROR code = GC_ERR_INVALID_PARAMETER;
-    if (status == ConfigFileStatus::unreadable) {
-        code = GC_ERR_IO;
-        error += std::string("; ") + kConfigVariable + " names it";
-    }
-    // The path, like the file, comes from outside: shown with its control
-    // characters escaped, as the last-error text is UTF-8.
-    fail(code, "simulator configuration %s: %s", printable(path).c_str(), error.c_str());
-    // The consumer may only log that the producer failed to start: say why.
-    std::fprintf(stderr, "vantix simulator: %s\n", last_error_text());
-    return code;
-}
-
-}  // namespace
 
 Library &library() {
     // Never destroyed: a thread still running at process exit must not find
@@ -71,6 +40,12 @@ std::shared_ptr<Object> Library::find_any(void *handle) {
     return it == objects.end() ? nullptr : it->second;
 }
 
+std::string index_range(std::size_t count, const char *noun) {
+    if (count == 1) return std::string("one ") + noun + " (0)";
+    if (count == 0) return std::string("no ") + noun + "s";
+    return std::to_string(count) + " " + noun + "s (0 to " + std::to_string(count - 1) + ")";
+}
+
 std::string library_path() {
 #if defined(_WIN32)
     HMODULE module = nullptr;
@@ -89,17 +64,18 @@ std::string library_path() {
 }
 
 GC_ERROR tl_info(std::int32_t cmd, const InfoOut &out) {
+    const ProducerInfo &p = transport().producer();
     switch (cmd) {
         case TL_INFO_ID:
-            return out.text(kTlId);
+            return out.text(p.id);
         case TL_INFO_VENDOR:
-            return out.text(kTlVendor);
+            return out.text(p.vendor);
         case TL_INFO_MODEL:
-            return out.text(kTlModel);
+            return out.text(p.model);
         case TL_INFO_VERSION:
-            return out.text(kTlVersion);
+            return out.text(p.version);
         case TL_INFO_TLTYPE:
-            return out.text(kTlType);
+            return out.text(p.tl_type);
         case TL_INFO_NAME: {
             const std::string path = library_path();
             return out.text(path.substr(path.find_last_of("/\\") + 1));
@@ -107,7 +83,7 @@ GC_ERROR tl_info(std::int32_t cmd, const InfoOut &out) {
         case TL_INFO_PATHNAME:
             return out.text(library_path());
         case TL_INFO_DISPLAYNAME:
-            return out.text("vantix GenTL simulator");
+            return out.text(p.display_name);
         case TL_INFO_CHAR_ENCODING:
             return out.value<std::int32_t>(TL_CHAR_ENCODING_UTF8, INFO_DATATYPE_INT32);
         case TL_INFO_GENTL_VER_MAJOR:
@@ -119,22 +95,18 @@ GC_ERROR tl_info(std::int32_t cmd, const InfoOut &out) {
     }
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core
 
-using namespace vantix::sim;
+using namespace vantix::gentl_core;
 
 GENTL_EXPORT GC_ERROR GCInitLib() {
     return guarded([]() -> GC_ERROR {
         Library &lib = library();
         Lock lock(lib.mutex);
         if (lib.initialised)
-            return fail(GC_ERR_RESOURCE_IN_USE,
-                        "the simulator is already initialised in this process");
-        SimulatorConfig config;
-        if (const GC_ERROR e = load_config(config)) return e;
-        lib.config = std::move(config);
-        for (const DeviceConfig &d : lib.config.devices)
-            lib.cameras.push_back(std::make_shared<Camera>(d));
+            return fail(GC_ERR_RESOURCE_IN_USE, "%s is already initialised in this process",
+                        producer_noun());
+        if (const GC_ERROR e = transport().init()) return e;
         lib.initialised = true;
         return GC_ERR_SUCCESS;
     });
@@ -148,8 +120,7 @@ GENTL_EXPORT GC_ERROR GCCloseLib() {
         close_system(lock);
         lib.initialised = false;
         decltype(lib.objects)().swap(lib.objects);
-        decltype(lib.cameras)().swap(lib.cameras);
-        lib.config = SimulatorConfig{};
+        transport().close();
         return GC_ERR_SUCCESS;
     });
 }

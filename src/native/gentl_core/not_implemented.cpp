@@ -1,17 +1,17 @@
-// GenTL 1.6 composite buffers and flows: the simulator delivers plain
+// GenTL 1.6 composite buffers and flows: the producers deliver plain
 // images, so these answer "not implemented" (the consumer then uses the
 // single-image calls).
 #include "errors.hpp"
 #include "gentl_api.hpp"
 
 using namespace gentl;
-using vantix::sim::fail;
+using vantix::gentl_core::fail;
 
 namespace {
 
 GC_ERROR not_implemented(const char *function) {
-    return fail(GC_ERR_NOT_IMPLEMENTED,
-                "%s: the simulator delivers plain images, without flows or segments", function);
+    return fail(GC_ERR_NOT_IMPLEMENTED, "%s: %s delivers plain images, without flows or segments",
+                function, vantix::gentl_core::producer_noun());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Checks on text that comes from outside (the configuration file, the path
-// the environment names): GenTL hands strings to consumers as NUL-terminated
-// UTF-8, and the node-map XML cannot carry most control characters.
+// Checks on text that comes from outside (a configuration file, the path the
+// environment names, what a camera says): GenTL hands strings to consumers
+// as NUL-terminated UTF-8, and the node-map XML cannot carry most control
+// characters.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,7 @@
 
 #include "../common/control_chars.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 // Offset of the first byte that does not start a well-formed UTF-8 sequence
 // (overlong forms, surrogates, code points above U+10FFFF, truncated
@@ -25,4 +26,4 @@ std::string code_point_name(int cp);
 // not UTF-8 as \xff, cut to `max_chars` characters with "..." after.
 std::string printable(std::string_view text, std::size_t max_chars = std::string::npos);
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

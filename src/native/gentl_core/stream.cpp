@@ -1,11 +1,12 @@
 // The data stream module (DS*): announced buffers, the input pool and output
-// queue, starting and stopping the acquisition thread, and buffer info.
+// queue that the stream's source takes from and delivers to, starting and
+// stopping that source, and buffer info.
 #include <algorithm>
 
 #include "entry.hpp"
 #include "info.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 using namespace gentl;
 
@@ -41,7 +42,7 @@ GC_ERROR announce(Stream &stream, std::uint8_t *memory, std::size_t size, bool o
 }
 
 GC_ERROR check_size(const Stream &stream, std::size_t size) {
-    const std::size_t payload = stream.camera->payload_size();
+    const std::size_t payload = stream.source->payload_size();
     if (size == 0)
         return fail(GC_ERR_INVALID_PARAMETER, "a buffer of 0 bytes cannot hold an image");
     if (size < payload)
@@ -50,10 +51,9 @@ GC_ERROR check_size(const Stream &stream, std::size_t size) {
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR buffer_info(const Buffer &b, std::int32_t cmd, const InfoOut &out) {
-    const Frame &f = b.frame;
-    const bool has_frame = f.format != nullptr;
-    auto frame_value = [&](std::size_t v) { return has_frame ? out.sizet(v) : out.sizet(0); };
+GC_ERROR buffer_info(const Stream &stream, const Buffer &b, std::int32_t cmd, const InfoOut &out) {
+    const FrameInfo &f = b.frame;
+    auto frame_value = [&](std::size_t v) { return out.sizet(f.has_image ? v : 0); };
     switch (cmd) {
         case BUFFER_INFO_BASE:
             return out.value<void *>(b.memory, INFO_DATATYPE_PTR);
@@ -62,7 +62,7 @@ GC_ERROR buffer_info(const Buffer &b, std::int32_t cmd, const InfoOut &out) {
         case BUFFER_INFO_USER_PTR:
             return out.value<void *>(b.user, INFO_DATATYPE_PTR);
         case BUFFER_INFO_TIMESTAMP:
-            return out.u64(f.timestamp_ns);
+            return out.u64(f.timestamp);
         case BUFFER_INFO_TIMESTAMP_NS:
             return out.u64(f.timestamp_ns);
         case BUFFER_INFO_NEW_DATA:
@@ -74,51 +74,50 @@ GC_ERROR buffer_info(const Buffer &b, std::int32_t cmd, const InfoOut &out) {
         case BUFFER_INFO_IS_INCOMPLETE:
             return out.boolean(b.incomplete);
         case BUFFER_INFO_TLTYPE:
-            return out.text("Custom");
+            return out.text(stream.source->tl_type());
         case BUFFER_INFO_SIZE_FILLED:
             return out.sizet(b.filled);
         case BUFFER_INFO_DATA_SIZE:
             return out.sizet(b.filled);
         case BUFFER_INFO_WIDTH:
-            return frame_value(f.geometry.width);
+            return frame_value(f.width);
         case BUFFER_INFO_HEIGHT:
-            return frame_value(f.geometry.height);
+            return frame_value(f.height);
         case BUFFER_INFO_XOFFSET:
-            return frame_value(f.geometry.offset_x);
+            return frame_value(f.offset_x);
         case BUFFER_INFO_YOFFSET:
-            return frame_value(f.geometry.offset_y);
+            return frame_value(f.offset_y);
         case BUFFER_INFO_XPADDING:
+            return frame_value(f.padding_x);
         case BUFFER_INFO_YPADDING:
+            return frame_value(f.padding_y);
         case BUFFER_INFO_IMAGEOFFSET:
             return out.sizet(0);
         case BUFFER_INFO_FRAMEID:
             return out.u64(f.id);
         case BUFFER_INFO_IMAGEPRESENT:
-            return out.boolean(has_frame);
+            return out.boolean(f.has_image);
         case BUFFER_INFO_PAYLOADTYPE:
-            return out.sizet(kPayloadTypeImage);
+            return out.sizet(f.payload_type);
         case BUFFER_INFO_PIXELFORMAT:
-            if (!has_frame) return fail(GC_ERR_NO_DATA, "the buffer holds no frame yet");
-            return out.u64(f.format->code);
+            if (!f.has_image) return fail(GC_ERR_NO_DATA, "the buffer holds no frame yet");
+            return out.u64(f.pixel_format);
         case BUFFER_INFO_PIXELFORMAT_NAMESPACE:
             return out.u64(kPixelFormatNamespacePfnc32);
-        case BUFFER_INFO_DELIVERED_IMAGEHEIGHT: {
-            const std::size_t line = has_frame ? line_bytes(*f.format, f.geometry.width) : 0;
-            return out.sizet(line ? b.filled / line : 0);
-        }
+        case BUFFER_INFO_DELIVERED_IMAGEHEIGHT:
+            return frame_value(f.delivered_height);
         case BUFFER_INFO_DELIVERED_CHUNKPAYLOADSIZE:
             return out.sizet(0);
         case BUFFER_INFO_PIXEL_ENDIANNESS:
             return out.value<std::int32_t>(kPixelEndiannessLittle, INFO_DATATYPE_INT32);
         case BUFFER_INFO_DATA_LARGER_THAN_BUFFER:
-            return out.boolean(
-                has_frame && line_bytes(*f.format, f.geometry.width) * f.geometry.height > b.size);
+            return out.boolean(f.has_image && f.data_size > b.size);
         case BUFFER_INFO_CONTAINS_CHUNKDATA:
         case BUFFER_INFO_IS_COMPOSITE:
             return out.boolean(false);
         case BUFFER_INFO_CHUNKLAYOUTID:
         case BUFFER_INFO_FILENAME:
-            return fail(GC_ERR_NOT_AVAILABLE, "simulated buffers carry no chunks or files");
+            return fail(GC_ERR_NOT_AVAILABLE, "the buffers carry no chunks or files");
         default:
             return unknown_command("buffer info command", cmd);
     }
@@ -130,7 +129,33 @@ Buffer::~Buffer() {
     if (owned) delete[] memory;
 }
 
+Buffer *Stream::take_input() {
+    if (input.empty()) return nullptr;
+    Buffer *buffer = input.front();
+    input.pop_front();
+    buffer->state = BufferState::filling;
+    return buffer;
+}
+
+void Stream::give_back(Buffer *buffer) {
+    buffer->state = BufferState::input;
+    input.push_front(buffer);
+}
+
+void Stream::deliver(Buffer *buffer, const FrameInfo &frame, std::size_t filled, bool incomplete) {
+    buffer->frame = frame;
+    buffer->filled = filled;
+    buffer->incomplete = incomplete;
+    buffer->new_data = true;
+    buffer->state = BufferState::output;
+    output.push_back(buffer);
+    ++delivered;
+    if (new_buffer_event) ++new_buffer_event->fired;
+    changed().notify_all();
+}
+
 void Stream::refresh() {
+    source->refresh(*this);
     RegisterMap &r = nodes.registers();
     r.set_int(r.find("StreamAnnouncedBufferCountReg"), static_cast<std::int64_t>(buffers.size()));
     r.set_int(r.find("StreamDeliveredFrameCountReg"), static_cast<std::int64_t>(delivered));
@@ -138,14 +163,9 @@ void Stream::refresh() {
     r.set_int(r.find("StreamIsGrabbingReg"), acquiring ? 1 : 0);
 }
 
-Stream::~Stream() {
-    // Closing joins the worker; one left here means the process is ending.
-    if (worker.joinable()) worker.detach();
-}
+}  // namespace vantix::gentl_core
 
-}  // namespace vantix::sim
-
-using namespace vantix::sim;
+using namespace vantix::gentl_core;
 
 GENTL_EXPORT GC_ERROR DSAnnounceBuffer(DS_HANDLE hDataStream, void *pBuffer, std::size_t iSize,
                                        void *pPrivate, BUFFER_HANDLE *phBuffer) {
@@ -168,7 +188,7 @@ GENTL_EXPORT GC_ERROR DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, std::size_
         if (const GC_ERROR e = check_size(stream, iSize)) return e;
         if (iSize > kMaxAllocation)
             return fail(GC_ERR_INVALID_PARAMETER,
-                        "%zu bytes is more than the simulator allocates for a buffer", iSize);
+                        "%zu bytes is more than %s allocates for a buffer", iSize, producer_noun());
         auto *memory = new (std::nothrow) std::uint8_t[iSize];
         if (!memory)
             return fail(GC_ERR_OUT_OF_MEMORY, "cannot allocate a buffer of %zu bytes", iSize);
@@ -204,7 +224,7 @@ GENTL_EXPORT GC_ERROR DSQueueBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer
         buffer->state = BufferState::input;
         buffer->new_data = false;
         stream.input.push_back(buffer.get());
-        stream.camera->changed.notify_all();
+        stream.changed().notify_all();
         return GC_ERR_SUCCESS;
     });
 }
@@ -240,32 +260,27 @@ GENTL_EXPORT GC_ERROR DSFlushQueue(DS_HANDLE hDataStream, std::int32_t operation
             default:
                 return fail(GC_ERR_INVALID_PARAMETER, "queue operation %d is not known", operation);
         }
-        stream.camera->changed.notify_all();
+        stream.changed().notify_all();
         return GC_ERR_SUCCESS;
     });
 }
 
 GENTL_EXPORT GC_ERROR DSStartAcquisition(DS_HANDLE hDataStream, std::int32_t flags,
                                          std::uint64_t count) {
-    return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
+    return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &lock) -> GC_ERROR {
         if (flags != 0)
             return fail(GC_ERR_INVALID_PARAMETER, "start flags %d are not known", flags);
         if (count == 0) return fail(GC_ERR_INVALID_PARAMETER, "an acquisition of 0 frames");
         if (stream.acquiring || stream.joining)
             return fail(GC_ERR_RESOURCE_IN_USE,
                         "the acquisition of data stream %s is already running", stream.id.c_str());
-        if (!stream.connected())
-            return fail(GC_ERR_IO, "camera %s does not answer: it was lost",
-                        stream.camera->config.serial.c_str());
+        if (!stream.connected()) return fail(GC_ERR_IO, "%s", stream.link->lost_reason().c_str());
         if (stream.buffers.empty())
             return fail(GC_ERR_INVALID_BUFFER,
                         "announce at least one buffer before starting the acquisition");
-        stream.frames_left = count;
-        stream.stop_requested = false;
+        if (const GC_ERROR e = stream.source->start(stream, count, lock)) return e;
         stream.acquiring = true;
         ++stream.started;
-        stream.worker = std::thread(run_acquisition,
-                                    std::static_pointer_cast<Stream>(stream.shared_from_this()));
         return GC_ERR_SUCCESS;
     });
 }
@@ -304,13 +319,13 @@ GENTL_EXPORT GC_ERROR DSGetInfo(DS_HANDLE hDataStream, std::int32_t cmd, INFO_DA
             case STREAM_INFO_NUM_STARTED:
                 return out.u64(s.started);
             case STREAM_INFO_PAYLOAD_SIZE:
-                return out.sizet(s.camera->payload_size());
+                return out.sizet(s.source->payload_size());
             case STREAM_INFO_IS_GRABBING:
                 return out.boolean(s.acquiring);
             case STREAM_INFO_DEFINES_PAYLOADSIZE:
                 return out.boolean(true);
             case STREAM_INFO_TLTYPE:
-                return out.text("Custom");
+                return out.text(s.source->tl_type());
             case STREAM_INFO_NUM_CHUNKS_MAX:
                 return out.sizet(0);
             case STREAM_INFO_BUF_ANNOUNCE_MIN:
@@ -319,10 +334,9 @@ GENTL_EXPORT GC_ERROR DSGetInfo(DS_HANDLE hDataStream, std::int32_t cmd, INFO_DA
                 return out.sizet(1);
             case STREAM_INFO_FLOW_TABLE:
             case STREAM_INFO_GENDC_PREFETCH_DESCRIPTOR:
-                return fail(GC_ERR_NOT_AVAILABLE,
-                            "simulated streams deliver plain images, no GenDC");
+                return fail(GC_ERR_NOT_AVAILABLE, "the streams deliver plain images, no GenDC");
             default:
-                return unknown_command("stream info command", cmd);
+                return s.source->info(cmd, out);
         }
     });
 }
@@ -352,7 +366,7 @@ GENTL_EXPORT GC_ERROR DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuff
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         std::shared_ptr<Buffer> b = buffer_of(stream, hBuffer);
         if (!b) return not_a_buffer(stream, hBuffer);
-        return buffer_info(*b, cmd, InfoOut{type, buffer, size});
+        return buffer_info(stream, *b, cmd, InfoOut{type, buffer, size});
     });
 }
 
@@ -367,8 +381,8 @@ GENTL_EXPORT GC_ERROR DSGetBufferInfoStacked(DS_HANDLE hDataStream, BUFFER_HANDL
             DS_BUFFER_INFO_STACKED &item = items[i];
             INFO_DATATYPE item_type = 0;
             std::size_t item_size = item.iSize;
-            const GC_ERROR e =
-                buffer_info(*b, item.iInfoCmd, InfoOut{&item_type, item.pBuffer, &item_size});
+            const GC_ERROR e = buffer_info(stream, *b, item.iInfoCmd,
+                                           InfoOut{&item_type, item.pBuffer, &item_size});
             item.iType = item_type;
             item.iSize = item_size;
             item.iResult = e;
@@ -384,7 +398,7 @@ GENTL_EXPORT GC_ERROR DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE 
         if (!buffer_of(stream, hBuffer)) return not_a_buffer(stream, hBuffer);
         if (!count) return null_argument("piNumChunks");
         *count = 0;
-        return fail(GC_ERR_NO_DATA, "simulated buffers carry no chunk data");
+        return fail(GC_ERR_NO_DATA, "the buffers carry no chunk data");
     });
 }
 
@@ -413,8 +427,8 @@ GENTL_EXPORT GC_ERROR DSGetBufferPartInfo(DS_HANDLE hDataStream, BUFFER_HANDLE h
                                           std::size_t *) {
     return with<Stream>(hDataStream, Kind::stream, [&](Stream &stream, Lock &) -> GC_ERROR {
         if (!buffer_of(stream, hBuffer)) return not_a_buffer(stream, hBuffer);
-        return fail(GC_ERR_INVALID_INDEX,
-                    "part %u: simulated buffers are single images without parts", part);
+        return fail(GC_ERR_INVALID_INDEX, "part %u: the buffers are single images without parts",
+                    part);
     });
 }
 
@@ -426,6 +440,6 @@ GENTL_EXPORT GC_ERROR DSGetBufferPartInfoStacked(DS_HANDLE hDataStream, BUFFER_H
         if (!items && count) return null_argument("pInfoStacked");
         for (std::size_t i = 0; i < count; ++i) items[i].iResult = GC_ERR_INVALID_INDEX;
         if (!count) return GC_ERR_SUCCESS;
-        return fail(GC_ERR_INVALID_INDEX, "simulated buffers are single images without parts");
+        return fail(GC_ERR_INVALID_INDEX, "the buffers are single images without parts");
     });
 }

@@ -3,9 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "transport.hpp"
 #include "utf8.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 namespace {
 
@@ -33,4 +34,6 @@ gentl::GC_ERROR fail(gentl::GC_ERROR code, const char *format, ...) noexcept {
 gentl::GC_ERROR last_error_code() noexcept { return last.code; }
 const char *last_error_text() noexcept { return last.text; }
 
-}  // namespace vantix::sim
+const char *producer_noun() noexcept { return transport().producer().noun; }
+
+}  // namespace vantix::gentl_core

@@ -9,7 +9,7 @@
 #include "errors.hpp"
 #include "gentl.hpp"
 
-namespace vantix::sim {
+namespace vantix::gentl_core {
 
 struct InfoOut {
     gentl::INFO_DATATYPE *type;
@@ -50,8 +50,8 @@ inline gentl::GC_ERROR copy_text(const std::string &s, char *out, std::size_t *s
 }
 
 inline gentl::GC_ERROR unknown_command(const char *what, std::int32_t cmd) {
-    return fail(gentl::GC_ERR_NOT_IMPLEMENTED, "%s %d is not supported by the simulator", what,
-                cmd);
+    return fail(gentl::GC_ERR_NOT_IMPLEMENTED, "%s %d is not supported by %s", what, cmd,
+                producer_noun());
 }
 
-}  // namespace vantix::sim
+}  // namespace vantix::gentl_core

@@ -1,0 +1,31 @@
+"""The producer file shows exactly the GenTL functions gentl_api.hpp
+declares: they live in the GenTL core's objects, which nothing inside the
+producer calls (a link that dropped them would lose entry points), and the
+C++ runtime it carries stays hidden."""
+
+from __future__ import annotations
+
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from vantix import sim
+
+API = Path(__file__).resolve().parents[2] / "src" / "native" / "gentl_core" / "gentl_api.hpp"
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm (binutils)")
+def test_the_producer_exports_the_gentl_functions_and_nothing_else():
+    declared = set(re.findall(r"GENTL_EXPORT\s+gentl::GC_ERROR\s+(\w+)\(", API.read_text()))
+    listing = subprocess.run(
+        ["nm", "-D", "--defined-only", sim.producer_path()],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout
+    exported = {line.split()[-1] for line in listing.splitlines()}
+    assert len(declared) > 60
+    assert exported == declared
