@@ -24,9 +24,9 @@ struct AssemblerSettings {
     bool extended_ids = false;
     bool resend = false;  // the camera offers PACKETRESEND
     unsigned resend_requests_per_frame = 8;
-    std::chrono::milliseconds resend_delay{5};    // a gap older than this is asked for
+    std::chrono::milliseconds resend_delay{5};     // a gap older than this is asked for
     std::chrono::milliseconds frame_timeout{200};  // after the last packet of a frame
-    std::size_t frames_in_flight = 4;
+    std::size_t frames_in_flight = 4;              // at least 1
 };
 
 // A buffer lent for one block.
@@ -79,11 +79,23 @@ public:
 
 private:
     struct Block;
+    // Where a packet of block `id` goes: its block, or nullptr (counted).
+    Block *block_for(std::uint64_t id, Clock::time_point now);
+    void accept(Block &block, const StreamPacket &packet, Clock::time_point now);
+    void ask_again(Block &block, Clock::time_point now);
+    void finish(Block &block, bool complete);
+    void remember_finished(std::uint64_t id);
+    // How far `id` is ahead of the newest block (negative: behind).
+    std::int64_t distance(std::uint64_t id) const;
+
     AssemblerSettings settings_;
     FrameSink &sink_;
-    std::vector<Block> blocks_;
+    std::vector<Block> blocks_;  // one slot per frame in flight
     StreamStatistics stats_;
-    std::uint64_t last_block_ = 0;
+    std::uint64_t last_block_ = 0;         // the newest block id seen; 0 before any
+    std::uint64_t order_ = 0;              // creation order of the blocks, oldest first
+    std::vector<std::uint64_t> finished_;  // ids delivered or refused lately
+    std::size_t finished_next_ = 0;
 };
 
 }  // namespace vantix::gev

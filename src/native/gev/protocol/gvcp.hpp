@@ -48,10 +48,10 @@ constexpr std::uint32_t kVersion = 0x0000, kDeviceMode = 0x0004, kMacHigh = 0x00
                         kMacLow = 0x000C, kCurrentIp = 0x0024, kSubnetMask = 0x0034,
                         kGateway = 0x0044, kManufacturer = 0x0048, kModel = 0x0068,
                         kDeviceVersion = 0x0088, kManufacturerInfo = 0x00A8, kSerial = 0x00D8,
-                        kUserName = 0x00E8, kFirstUrl = 0x0200, kSecondUrl = 0x0400,
-                        kUrlSize = 512, kStreamChannels = 0x0904, kCapability = 0x0934,
-                        kHeartbeatTimeout = 0x0938, kTimestampFrequencyHigh = 0x093C,
-                        kTimestampFrequencyLow = 0x0940, kControlPrivilege = 0x0A00;
+                        kUserName = 0x00E8, kFirstUrl = 0x0200, kSecondUrl = 0x0400, kUrlSize = 512,
+                        kStreamChannels = 0x0904, kCapability = 0x0934, kHeartbeatTimeout = 0x0938,
+                        kTimestampFrequencyHigh = 0x093C, kTimestampFrequencyLow = 0x0940,
+                        kControlPrivilege = 0x0A00;
 // Stream channel i.
 constexpr std::uint32_t stream_port(unsigned i) { return 0x0D00 + 0x40 * i; }
 constexpr std::uint32_t stream_packet_size(unsigned i) { return 0x0D04 + 0x40 * i; }

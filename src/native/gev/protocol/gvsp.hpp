@@ -46,8 +46,14 @@ struct ImageLeader {
     std::uint32_t pixel_format = 0, width = 0, height = 0, offset_x = 0, offset_y = 0;
     std::uint16_t padding_x = 0, padding_y = 0;
 };
+// False for a leader too short for an image, or of another payload type.
 bool parse_image_leader(const StreamPacket &packet, ImageLeader &out);
+// Bytes of the image a leader announces (rows with their padding; bits per
+// pixel from the PFNC code), or `limit` + 1 when that would be more.
+std::uint64_t image_size(const ImageLeader &leader, std::uint64_t limit);
 
+// The height is what the camera says it sent; some send 0 for every frame,
+// so it never decides whether a frame is complete.
 struct Trailer {
     std::uint32_t payload_type = 0;
     bool has_height = false;

@@ -11,16 +11,15 @@ namespace vantix::gev {
 
 struct XmlLocation {
     enum class Scheme { local, file, http } scheme = Scheme::local;
-    std::string file_name;        // local: as named; file: the path
-    std::uint64_t address = 0;    // local
-    std::uint64_t size = 0;       // local
-    bool zipped = false;          // the name ends in .zip
+    std::string file_name;      // local: as named; file: the path
+    std::uint64_t address = 0;  // local
+    std::uint64_t size = 0;     // local
+    bool zipped = false;        // the name ends in .zip
 };
 // Parses "Local:name.xml;ADDR;LEN" (also "Local:///name..."), hex without
 // 0x, and "File:path". The register's text ends at its first NUL. False,
 // with the reason in `error`, for anything else.
-bool parse_xml_location(const char *text, std::size_t size, XmlLocation &out,
-                        std::string &error);
+bool parse_xml_location(const char *text, std::size_t size, XmlLocation &out, std::string &error);
 
 // The first entry of a zip archive, inflated; refused (false, with the
 // reason) when the archive is truncated, uses another method, or would
