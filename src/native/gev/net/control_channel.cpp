@@ -121,6 +121,8 @@ Result ControlChannel::transact(const char *what, std::uint32_t address, std::si
             if (ack.status != kSuccess)
                 return failure(gentl_code(ack.status), what, address, size,
                                std::string("the camera answers ") + status_name(ack.status));
+            reply.status = ack.status;
+            reply.ack_code = ack.ack_code;
             reply.payload.assign(ack.payload, ack.payload + ack.payload_size);
             return {};
         }
@@ -142,9 +144,7 @@ Result ControlChannel::read_register(std::uint32_t address, std::uint32_t &value
     if (Result r = transact("READREG", address, 0, command, kReadReg + 1, settings, reply);
         !r.ok())
         return r;
-    Ack ack;
-    ack.payload = reply.payload.data();
-    ack.payload_size = reply.payload.size();
+    const Ack ack = reply.view();
     if (!read_registers_values(ack, 1, &value))
         return failure(gc::kIo, "READREG", address, 0, "the acknowledge holds no value");
     return {};
@@ -162,9 +162,7 @@ Result ControlChannel::read_registers(const std::uint32_t *addresses, std::size_
                                 settings_, reply);
             !r.ok())
             return r;
-        Ack ack;
-        ack.payload = reply.payload.data();
-        ack.payload_size = reply.payload.size();
+        const Ack ack = reply.view();
         if (!read_registers_values(ack, n, values + done))
             return failure(gc::kIo, "READREG", addresses[done], 0,
                            "the acknowledge holds fewer values than asked");
@@ -209,9 +207,7 @@ Result ControlChannel::read_aligned(std::uint32_t address, std::uint8_t *data, s
                                 kReadMem + 1, settings_, reply);
             !r.ok())
             return r;
-        Ack ack;
-        ack.payload = reply.payload.data();
-        ack.payload_size = reply.payload.size();
+        const Ack ack = reply.view();
         const std::uint8_t *bytes = nullptr;
         if (!read_memory_data(ack, at, n, bytes))
             return failure(gc::kIo, "READMEM", at, n,

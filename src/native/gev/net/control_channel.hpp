@@ -81,8 +81,16 @@ public:
     ControlStatistics statistics() const;
 
 private:
+    // An acknowledge copied out of the receive buffer.
     struct Reply {
+        std::uint16_t status = 0, ack_code = 0;
         std::vector<std::uint8_t> payload;
+        Ack view() const {
+            Ack a;
+            a.status = status, a.ack_code = ack_code;
+            a.payload = payload.data(), a.payload_size = payload.size();
+            return a;
+        }
     };
     Result transact(const char *what, std::uint32_t address, std::size_t size,
                     const std::vector<std::uint8_t> &command, std::uint16_t ack_code,
