@@ -127,7 +127,8 @@ private:
             }
             for (const auto &s : sends) {
                 std::this_thread::sleep_for(s.pause);
-                if (!s.datagram.empty()) socket_.send_to(from, s.datagram.data(), s.datagram.size());
+                if (!s.datagram.empty())
+                    socket_.send_to(from, s.datagram.data(), s.datagram.size());
             }
         }
     }
@@ -149,7 +150,8 @@ TEST(commands_lost_on_the_way_are_sent_again_with_the_same_request_id) {
     camera.set_word(0x0938, 3000);
     int calls = 0;
     camera.script([&](const Received &, const Bytes &) {
-        return ++calls <= 2 ? std::vector<FakeCamera::Send>{kSilence} : std::vector<FakeCamera::Send>{};
+        return ++calls <= 2 ? std::vector<FakeCamera::Send>{kSilence}
+                            : std::vector<FakeCamera::Send>{};
     });
     ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {50ms, 3});
     CHECK(channel.open().ok());
@@ -170,8 +172,8 @@ TEST(stale_acknowledges_and_foreign_datagrams_are_ignored) {
     camera.script([&](const Received &c, const Bytes &normal) {
         Bytes old = ack(kSuccess, kReadReg + 1, static_cast<std::uint16_t>(c.id - 1), {0, 0, 0, 7});
         Bytes wrong_code = ack(kSuccess, kWriteReg + 1, c.id, {0, 0, 0, 1});
-        return std::vector<FakeCamera::Send>{{0ms, old}, {0ms, {1, 2, 3}}, {0ms, wrong_code},
-                                             {0ms, normal}};
+        return std::vector<FakeCamera::Send>{
+            {0ms, old}, {0ms, {1, 2, 3}}, {0ms, wrong_code}, {0ms, normal}};
     });
     ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {200ms, 0});
     CHECK(channel.open().ok());
@@ -207,7 +209,8 @@ TEST(pending_ack_extends_the_wait_without_a_resend) {
 
 TEST(a_silent_camera_ends_in_a_timeout_error_after_the_retries) {
     FakeCamera camera;
-    camera.script([](const Received &, const Bytes &) { return std::vector<FakeCamera::Send>{kSilence}; });
+    camera.script(
+        [](const Received &, const Bytes &) { return std::vector<FakeCamera::Send>{kSilence}; });
     ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {40ms, 2});
     CHECK(channel.open().ok());
     std::uint32_t value = 0;
@@ -225,10 +228,10 @@ TEST(status_codes_become_gentl_errors_named_after_command_and_address) {
         std::uint16_t status;
         std::int32_t code;
     };
-    for (const Case c : {Case{kAccessDenied, gc::kAccessDenied}, Case{kWriteProtect, gc::kAccessDenied},
-                         Case{kInvalidAddress, gc::kInvalidAddress},
-                         Case{kNotImplemented, gc::kNotImplemented}, Case{kBusy, gc::kBusy},
-                         Case{kBadAlignment, gc::kIo}, Case{kError, gc::kIo}}) {
+    for (const Case c :
+         {Case{kAccessDenied, gc::kAccessDenied}, Case{kWriteProtect, gc::kAccessDenied},
+          Case{kInvalidAddress, gc::kInvalidAddress}, Case{kNotImplemented, gc::kNotImplemented},
+          Case{kBusy, gc::kBusy}, Case{kBadAlignment, gc::kIo}, Case{kError, gc::kIo}}) {
         FakeCamera camera;
         camera.script([&](const Received &cmd, const Bytes &) {
             return std::vector<FakeCamera::Send>{{0ms, ack(c.status, kWriteReg + 1, cmd.id, {})}};
@@ -270,7 +273,8 @@ TEST(memory_is_read_and_written_in_aligned_chunks_of_at_most_512_bytes) {
             const std::uint32_t at = get32(c.payload.data()), n = c.payload[6] << 8 | c.payload[7];
             CHECK(at % 4 == 0 && n % 4 == 0 && n <= 512);
         }
-        if (c.code == kWriteMem) CHECK(get32(c.payload.data()) % 4 == 0 && c.payload.size() - 4 <= 512);
+        if (c.code == kWriteMem)
+            CHECK(get32(c.payload.data()) % 4 == 0 && c.payload.size() - 4 <= 512);
     }
     // Past the 32-bit address space: refused, unsent.
     std::uint8_t x[8];
@@ -320,7 +324,8 @@ TEST(a_camera_that_stops_answering_is_lost_and_everything_then_fails_at_once) {
     std::atomic<int> lost_calls{0};
     Privilege control(channel);
     CHECK(control.take(Access::control, [&](const std::string &) { ++lost_calls; }).ok());
-    camera.script([](const Received &, const Bytes &) { return std::vector<FakeCamera::Send>{kSilence}; });
+    camera.script(
+        [](const Received &, const Bytes &) { return std::vector<FakeCamera::Send>{kSilence}; });
     const auto started = std::chrono::steady_clock::now();
     while (!channel.lost() && std::chrono::steady_clock::now() - started < 10s)
         std::this_thread::sleep_for(10ms);

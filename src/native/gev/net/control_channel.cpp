@@ -23,13 +23,19 @@ std::string hex32(std::uint32_t v) {
 
 std::int32_t gentl_code(std::uint16_t status) {
     switch (status) {
-        case kSuccess: return gc::kSuccess;
+        case kSuccess:
+            return gc::kSuccess;
         case kAccessDenied:
-        case kWriteProtect: return gc::kAccessDenied;
-        case kInvalidAddress: return gc::kInvalidAddress;
-        case kNotImplemented: return gc::kNotImplemented;
-        case kBusy: return gc::kBusy;
-        default: return gc::kIo;
+        case kWriteProtect:
+            return gc::kAccessDenied;
+        case kInvalidAddress:
+            return gc::kInvalidAddress;
+        case kNotImplemented:
+            return gc::kNotImplemented;
+        case kBusy:
+            return gc::kBusy;
+        default:
+            return gc::kIo;
     }
 }
 
@@ -66,7 +72,8 @@ Result ControlChannel::failure(std::int32_t code, const char *what, std::uint32_
 }
 
 Result ControlChannel::check_usable(const char *what, std::uint32_t address, bool write) const {
-    if (lost_) return failure(gc::kIo, what, address, 0, "the camera does not answer: " + lost_reason());
+    if (lost_)
+        return failure(gc::kIo, what, address, 0, "the camera does not answer: " + lost_reason());
     if (!socket_.is_open()) return failure(gc::kIo, what, address, 0, "the channel is not open");
     if (write && read_only_)
         return failure(gc::kAccessDenied, what, address, 0,
@@ -78,7 +85,9 @@ Result ControlChannel::transact(const char *what, std::uint32_t address, std::si
                                 const std::vector<std::uint8_t> &command, std::uint16_t ack_code,
                                 const ControlSettings &settings, Reply &reply) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (lost_) return failure(gc::kIo, what, address, size, "the camera does not answer: " + lost_reason());
+    if (lost_)
+        return failure(gc::kIo, what, address, size,
+                       "the camera does not answer: " + lost_reason());
     // The command's own request id, which its acknowledge echoes.
     const std::uint16_t id = static_cast<std::uint16_t>(command[6] << 8 | command[7]);
     ++stats_.commands;
@@ -141,8 +150,7 @@ Result ControlChannel::read_register(std::uint32_t address, std::uint32_t &value
     if (Result r = check_usable("READREG", address, false); !r.ok()) return r;
     Reply reply;
     const auto command = read_registers_command(next_request_id(), {address});
-    if (Result r = transact("READREG", address, 0, command, kReadReg + 1, settings, reply);
-        !r.ok())
+    if (Result r = transact("READREG", address, 0, command, kReadReg + 1, settings, reply); !r.ok())
         return r;
     const Ack ack = reply.view();
     if (!read_registers_values(ack, 1, &value))
@@ -185,9 +193,9 @@ Result ControlChannel::write_registers(
             writes.begin() + static_cast<std::ptrdiff_t>(done),
             writes.begin() + static_cast<std::ptrdiff_t>(done + n));
         Reply reply;
-        if (Result r = transact("WRITEREG", first, 0,
-                                write_registers_command(next_request_id(), batch), kWriteReg + 1,
-                                settings_, reply);
+        if (Result r =
+                transact("WRITEREG", first, 0, write_registers_command(next_request_id(), batch),
+                         kWriteReg + 1, settings_, reply);
             !r.ok())
             return r;
         done += n;
@@ -201,10 +209,10 @@ Result ControlChannel::read_aligned(std::uint32_t address, std::uint8_t *data, s
         const std::uint32_t at = address + static_cast<std::uint32_t>(done);
         if (Result r = check_usable("READMEM", at, false); !r.ok()) return r;
         Reply reply;
-        if (Result r = transact("READMEM", at, n,
-                                read_memory_command(next_request_id(), at,
-                                                    static_cast<std::uint16_t>(n)),
-                                kReadMem + 1, settings_, reply);
+        if (Result r =
+                transact("READMEM", at, n,
+                         read_memory_command(next_request_id(), at, static_cast<std::uint16_t>(n)),
+                         kReadMem + 1, settings_, reply);
             !r.ok())
             return r;
         const Ack ack = reply.view();
@@ -279,7 +287,8 @@ Result ControlChannel::write_memory(std::uint64_t address, const void *data, std
             return r;
     }
     if (end != address + size && (end - 4 != start || start == address)) {
-        if (Result r = read_aligned(static_cast<std::uint32_t>(end - 4), wide.data() + wide.size() - 4, 4);
+        if (Result r =
+                read_aligned(static_cast<std::uint32_t>(end - 4), wide.data() + wide.size() - 4, 4);
             !r.ok())
             return r;
     }

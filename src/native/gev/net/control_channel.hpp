@@ -51,8 +51,7 @@ public:
     // With other time-outs than the channel's (the heartbeat's).
     Result read_register(std::uint32_t address, std::uint32_t &value,
                          const ControlSettings &settings);
-    Result read_registers(const std::uint32_t *addresses, std::size_t count,
-                          std::uint32_t *values);
+    Result read_registers(const std::uint32_t *addresses, std::size_t count, std::uint32_t *values);
     Result write_register(std::uint32_t address, std::uint32_t value);
     Result write_registers(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &writes);
     // Any address and size: split into aligned chunks of at most 512

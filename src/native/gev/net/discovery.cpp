@@ -103,8 +103,8 @@ std::vector<DiscoveredCamera> discover(const DiscoverySettings &settings,
     while (!senders.empty() && Clock::now() < deadline) {
         for (auto &s : senders) {
             Endpoint from;
-            const long n = s->socket.receive(buffer, sizeof buffer, from,
-                                             std::chrono::milliseconds(2));
+            const long n =
+                s->socket.receive(buffer, sizeof buffer, from, std::chrono::milliseconds(2));
             Ack ack;
             if (n <= 0 || !parse_ack(buffer, static_cast<std::size_t>(n), ack)) continue;
             if (ack.ack_code != kDiscovery + 1 || ack.request_id != kRequestId ||

@@ -18,8 +18,8 @@ constexpr const char *kDevicesVariable = "VANTIX_GEV_DEVICES";
 
 struct DiscoveredCamera {
     Identity identity;
-    std::uint32_t ip = 0;   // where its answer came from, host order
-    NetworkInterface via;   // the host's interface it answered through
+    std::uint32_t ip = 0;  // where its answer came from, host order
+    NetworkInterface via;  // the host's interface it answered through
 };
 
 struct DiscoverySettings {

@@ -8,9 +8,9 @@
 namespace vantix::gev {
 
 namespace gc {
-constexpr std::int32_t kSuccess = 0, kError = -1001, kNotImplemented = -1003,
-                       kAccessDenied = -1005, kInvalidParameter = -1009, kIo = -1010,
-                       kTimeout = -1011, kInvalidAddress = -1015, kBusy = -1022;
+constexpr std::int32_t kSuccess = 0, kError = -1001, kNotImplemented = -1003, kAccessDenied = -1005,
+                       kInvalidParameter = -1009, kIo = -1010, kTimeout = -1011,
+                       kInvalidAddress = -1015, kBusy = -1022;
 }  // namespace gc
 
 // What an operation on the camera came to: a GenTL code and, when it

@@ -9,9 +9,9 @@
 namespace vantix::gev {
 
 struct NetworkInterface {
-    std::string name;  // "eth0", "lo"
+    std::string name;                                       // "eth0", "lo"
     std::uint32_t address = 0, netmask = 0, broadcast = 0;  // host order
-    std::uint8_t mac[6] = {};  // all zero for the loopback
+    std::uint8_t mac[6] = {};                               // all zero for the loopback
     bool loopback = false;
 };
 

@@ -18,9 +18,8 @@ Result Privilege::take(Access access, LostCallback on_lost) {
         channel_.set_write_memory((capability & kCapabilityWriteMem) != 0);
     if (access == Access::read_only) return {};
 
-    const std::uint32_t ccp = access == Access::exclusive
-                                  ? kPrivilegeControl | kPrivilegeExclusive
-                                  : kPrivilegeControl;
+    const std::uint32_t ccp =
+        access == Access::exclusive ? kPrivilegeControl | kPrivilegeExclusive : kPrivilegeControl;
     if (Result r = channel_.write_register(reg::kControlPrivilege, ccp); !r.ok()) {
         // A camera held by another application may refuse, or not answer.
         if (r.code == gc::kTimeout) r.text += " (another application may control it)";
@@ -61,8 +60,8 @@ void Privilege::beat() {
             due = true;  // at once: the time-outs already took a period
             continue;
         }
-        const std::string reason = "no answer to " + std::to_string(failures) +
-                                   " heartbeats in a row (" + r.text + ")";
+        const std::string reason =
+            "no answer to " + std::to_string(failures) + " heartbeats in a row (" + r.text + ")";
         channel_.mark_lost(reason);
         if (on_lost_) {
             lock.unlock();

@@ -18,8 +18,7 @@ public:
     void deliver(const Target &target, const AssembledFrame &frame) override {
         inner_.deliver(target, frame);
     }
-    void request_resend(std::uint64_t block_id, std::uint32_t first,
-                        std::uint32_t last) override {
+    void request_resend(std::uint64_t block_id, std::uint32_t first, std::uint32_t last) override {
         control_.request_resend(channel_, block_id, first, last, extended_);
     }
 
@@ -40,7 +39,8 @@ bool StreamReceiver::test_packet_arrives(std::uint32_t size, std::uint32_t flags
     while (socket_.receive(drain, sizeof drain, from, std::chrono::milliseconds(0)) > 0) {
     }
     const std::uint32_t address = reg::stream_packet_size(settings_.channel);
-    if (!control_.write_register(address, flags | kPacketSizeFireTest | kPacketSizeDoNotFragment | size)
+    if (!control_
+             .write_register(address, flags | kPacketSizeFireTest | kPacketSizeDoNotFragment | size)
              .ok())
         return false;
     std::vector<std::uint8_t> packet(size + 64);
@@ -81,8 +81,7 @@ Result StreamReceiver::configure(std::uint32_t host_ip) {
         return r;
 
     std::uint32_t original = 0;
-    if (Result r = control_.read_register(reg::stream_packet_size(ch), original); !r.ok())
-        return r;
+    if (Result r = control_.read_register(reg::stream_packet_size(ch), original); !r.ok()) return r;
     const std::uint32_t flags = original & ~(kPacketSizeFireTest | kPacketSizeMask);
     std::uint32_t chosen = original & kPacketSizeMask;
     if (settings_.negotiate_packet_size) {

@@ -26,16 +26,16 @@ struct ReceiverSettings {
     bool negotiate_packet_size = true;
     bool resend = true;  // ask for lost packets when the camera offers PACKETRESEND
     std::chrono::milliseconds test_packet_wait{60};
-    std::size_t batch = 64;                   // packets per system call
-    std::chrono::milliseconds tick{2};        // on_tick at least this often
-    AssemblerSettings assembler;              // packet size and resend filled in by configure()
+    std::size_t batch = 64;             // packets per system call
+    std::chrono::milliseconds tick{2};  // on_tick at least this often
+    AssemblerSettings assembler;        // packet size and resend filled in by configure()
 };
 
 struct ReceiverStatistics {
     StreamStatistics stream;
     std::uint64_t foreign_packets = 0;  // not from the camera
     std::uint64_t truncated_packets = 0;
-    std::size_t receive_buffer = 0;     // granted by the system
+    std::size_t receive_buffer = 0;  // granted by the system
 };
 
 class StreamReceiver {

@@ -50,8 +50,8 @@ bool UdpSocket::open(const Endpoint &local, std::string &error) {
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
         error = "cannot bind a UDP socket to " + std::to_string(local.port) + "@" +
                 std::to_string(local.ip >> 24) + "." + std::to_string((local.ip >> 16) & 255) +
-                "." + std::to_string((local.ip >> 8) & 255) + "." +
-                std::to_string(local.ip & 255) + ": " + last_error();
+                "." + std::to_string((local.ip >> 8) & 255) + "." + std::to_string(local.ip & 255) +
+                ": " + last_error();
         ::close(fd);
         return false;
     }

@@ -2,9 +2,11 @@
 // camera: discovers, takes control, reads the XML location and the start
 // of the XML, sets the stream up, receives frames and prints what came.
 //
-//   gev_probe [--serial S] [--ip A.B.C.D] [--frames N] [--wait-ms MS]
+//   gev_probe [--serial S] [--ip A.B.C.D] [--interface NAME] [--frames N]
+//             [--wait-ms MS]
 //
 // Lines are "key value ..." so a test can read them.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -25,7 +27,7 @@ using namespace vantix::gev;
 namespace {
 
 struct Options {
-    std::string serial;
+    std::string serial, interface;
     std::uint32_t ip = 0;
     unsigned frames = 5;
     unsigned wait_ms = 5000;
@@ -35,7 +37,8 @@ struct Options {
 // Buffers of the probe's own, and the frames they came back with.
 class Collector : public FrameSink {
 public:
-    Collector(std::size_t count, std::size_t bytes) : memory_(count, std::vector<std::uint8_t>(bytes)) {
+    Collector(std::size_t count, std::size_t bytes)
+        : memory_(count, std::vector<std::uint8_t>(bytes)) {
         for (auto &m : memory_) free_.push_back(&m);
     }
     bool acquire(Target &target) override {
@@ -64,11 +67,11 @@ public:
 private:
     static void report(const Target &target, const AssembledFrame &frame) {
         const ImageLeader &l = frame.leader;
-        std::printf("frame block %llu bytes %zu complete %d missing %u width %u height %u "
-                    "format 0x%08X",
-                    static_cast<unsigned long long>(frame.block_id), frame.filled,
-                    frame.incomplete ? 0 : 1, frame.packets_missing, l.width, l.height,
-                    l.pixel_format);
+        std::printf(
+            "frame block %llu bytes %zu complete %d missing %u width %u height %u "
+            "format 0x%08X",
+            static_cast<unsigned long long>(frame.block_id), frame.filled, frame.incomplete ? 0 : 1,
+            frame.packets_missing, l.width, l.height, l.pixel_format);
         // Mono8 of the simulated camera: (x + y + k) mod 255; find k and
         // check every pixel against it.
         if (frame.has_leader && !frame.incomplete && l.pixel_format == 0x01080001 &&
@@ -119,12 +122,20 @@ int main(int argc, char **argv) {
     Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--serial") o.serial = value;
-        else if (key == "--ip") parse_ipv4(value, o.ip);
-        else if (key == "--frames") o.frames = static_cast<unsigned>(std::atoi(value.c_str()));
-        else if (key == "--wait-ms") o.wait_ms = static_cast<unsigned>(std::atoi(value.c_str()));
+        if (key == "--serial")
+            o.serial = value;
+        else if (key == "--ip")
+            parse_ipv4(value, o.ip);
+        else if (key == "--interface")
+            o.interface = value;
+        else if (key == "--frames")
+            o.frames = static_cast<unsigned>(std::atoi(value.c_str()));
+        else if (key == "--wait-ms")
+            o.wait_ms = static_cast<unsigned>(std::atoi(value.c_str()));
         else {
-            std::fprintf(stderr, "usage: %s [--serial S] [--ip A.B.C.D] [--frames N] [--wait-ms MS]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--serial S] [--ip A.B.C.D] [--interface NAME] [--frames N] "
+                         "[--wait-ms MS]\n",
                          argv[0]);
             return 2;
         }
@@ -132,7 +143,14 @@ int main(int argc, char **argv) {
 
     DiscoverySettings ds;
     if (o.ip) ds.unicast.push_back(o.ip);
-    const auto cameras = discover(ds);
+    std::vector<NetworkInterface> interfaces;
+    for (const auto &i : list_interfaces())
+        if (o.interface.empty() || i.name == o.interface) interfaces.push_back(i);
+    if (interfaces.empty()) {
+        std::printf("error no interface %s\n", o.interface.c_str());
+        return 1;
+    }
+    const auto cameras = discover(ds, interfaces);
     const DiscoveredCamera *chosen = nullptr;
     for (const auto &c : cameras) {
         std::printf("camera serial %s model %s ip %s mac %s via %s\n", c.identity.serial.c_str(),
@@ -171,9 +189,9 @@ int main(int argc, char **argv) {
     std::string xml(static_cast<std::size_t>(where.size), '\0');
     if (Result r = channel.read_memory(where.address, xml.data(), xml.size()); !r.ok())
         return fail(r);
-    std::printf("xml head %s\n", field_text(reinterpret_cast<const std::uint8_t *>(xml.data()),
-                                            std::min<std::size_t>(xml.size(), 40))
-                                     .c_str());
+    const std::size_t line = std::min(xml.find_first_of("\r\n"), std::size_t(60));
+    std::printf("xml head %s\n",
+                field_text(reinterpret_cast<const std::uint8_t *>(xml.data()), line).c_str());
     if (o.frames == 0) return 0;
 
     std::uint32_t acquisition = 0;
