@@ -1,6 +1,7 @@
-// The control channel and the heartbeat against a small camera on the
-// loopback that answers from a register memory and misbehaves on request:
-// lost commands, stale and foreign datagrams, PENDING_ACK, silence, refusals.
+// The control channel, the heartbeat and the stream receiver against a
+// small camera on the loopback that answers from a register memory and
+// misbehaves on request: lost commands, stale and foreign datagrams,
+// PENDING_ACK, silence, refusals, lost stream packets.
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "check.hpp"
 #include "gev/net/control_channel.hpp"
 #include "gev/net/privilege.hpp"
+#include "gev/net/receiver.hpp"
 
 using namespace vantix::gev;
 using namespace std::chrono_literals;
@@ -49,6 +51,7 @@ public:
     struct Send {
         std::chrono::milliseconds pause;
         Bytes datagram;
+        Endpoint to{};  // port 0: back to the sender
     };
     using Script = std::function<std::vector<Send>(const Received &, const Bytes &normal)>;
 
@@ -63,19 +66,19 @@ public:
     }
     Endpoint endpoint() const { return socket_.local(); }
     void script(Script s) {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<std::recursive_mutex> hold(mutex_);
         script_ = std::move(s);
     }
     std::vector<Received> seen() {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<std::recursive_mutex> hold(mutex_);
         return seen_;
     }
     std::uint32_t word(std::uint32_t address) {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<std::recursive_mutex> hold(mutex_);
         return get32(&memory_[address]);
     }
     void set_word(std::uint32_t address, std::uint32_t v) {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<std::recursive_mutex> hold(mutex_);
         for (int i = 0; i < 4; ++i) memory_[address + i] = std::uint8_t(v >> (24 - 8 * i));
     }
     std::uint8_t *bytes() { return memory_.data(); }
@@ -119,7 +122,7 @@ private:
             c.payload.assign(buffer + 8, buffer + n);
             std::vector<Send> sends;
             {
-                std::lock_guard<std::mutex> hold(mutex_);
+                std::lock_guard<std::recursive_mutex> hold(mutex_);
                 seen_.push_back(c);
                 const Bytes normal = normal_answer(c);
                 if (script_) sends = script_(c, normal);
@@ -128,13 +131,13 @@ private:
             for (const auto &s : sends) {
                 std::this_thread::sleep_for(s.pause);
                 if (!s.datagram.empty())
-                    socket_.send_to(from, s.datagram.data(), s.datagram.size());
+                    socket_.send_to(s.to.port ? s.to : from, s.datagram.data(), s.datagram.size());
             }
         }
     }
     UdpSocket socket_;
     Bytes memory_;
-    std::mutex mutex_;
+    std::recursive_mutex mutex_;  // a script may read the memory
     Script script_;
     std::vector<Received> seen_;
     std::atomic<bool> stop_{false};
@@ -339,4 +342,118 @@ TEST(a_camera_that_stops_answering_is_lost_and_everything_then_fails_at_once) {
     CHECK(camera.seen().size() == sent);
     control.release();  // no CCP write to a lost camera, no hang
     CHECK(camera.seen().size() == sent);
+}
+
+namespace {
+
+Bytes stream_packet(std::uint16_t block, std::uint8_t format, std::uint32_t id, const Bytes &data) {
+    Bytes b;
+    put16(b, 0), put16(b, block), put32(b, std::uint32_t(format) << 24 | id);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+class Frames : public FrameSink {
+public:
+    bool acquire(Target &t) override {
+        t.memory = memory_.data(), t.size = memory_.size();
+        return true;
+    }
+    void deliver(const Target &, const AssembledFrame &f) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        frames_.push_back(f);
+    }
+    void request_resend(std::uint64_t, std::uint32_t, std::uint32_t) override {}
+    std::vector<AssembledFrame> frames() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return frames_;
+    }
+    Bytes memory_ = Bytes(8192);
+
+private:
+    std::mutex mutex_;
+    std::vector<AssembledFrame> frames_;
+};
+
+}  // namespace
+
+TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_are_resent) {
+    FakeCamera camera;
+    camera.set_word(reg::kCapability, kCapabilityPacketResend);
+    camera.set_word(reg::stream_packet_size(0), 576);
+    constexpr std::uint32_t kLargest = 1500;  // what this camera's path carries
+    constexpr std::uint16_t kBlock = 7;
+    constexpr std::size_t kData = kLargest - 36, kHeight = 3;
+    auto payload = [&](std::uint32_t id) {
+        Bytes data(kData);
+        for (std::size_t i = 0; i < kData; ++i) data[i] = std::uint8_t(id * 31 + i);
+        return stream_packet(kBlock, 3, id, data);
+    };
+    camera.script([&](const Received &c, const Bytes &) -> std::vector<FakeCamera::Send> {
+        const Endpoint stream{camera.word(reg::stream_destination(0)),
+                              static_cast<std::uint16_t>(camera.word(reg::stream_port(0)))};
+        if (c.code == kWriteReg && get32(c.payload.data()) == reg::stream_packet_size(0)) {
+            const std::uint32_t v = get32(c.payload.data() + 4);
+            const std::uint32_t size = v & kPacketSizeMask;
+            std::vector<FakeCamera::Send> out;
+            if ((v & kPacketSizeFireTest) && size <= kLargest)
+                out.push_back({0ms, Bytes(size - 28, 0), stream});
+            camera.set_word(reg::stream_packet_size(0), v & ~kPacketSizeFireTest);
+            out.push_back({0ms, ack(kSuccess, kWriteReg + 1, c.id, {0, 0, 0, 1})});
+            return out;
+        }
+        if (c.code == kPacketResend) {  // never acknowledged
+            const std::uint32_t first = get32(c.payload.data() + 4) & 0xFFFFFF,
+                                last = get32(c.payload.data() + 8) & 0xFFFFFF;
+            std::vector<FakeCamera::Send> out;
+            for (std::uint32_t id = first; id <= last; ++id)
+                out.push_back({0ms, payload(id), stream});
+            return out;
+        }
+        return {};
+    });
+    ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {200ms, 3});
+    CHECK(channel.open().ok());
+    StreamReceiver receiver(channel);
+    CHECK(receiver.configure(kLocalhost).ok());
+    CHECK(camera.word(reg::stream_destination(0)) == kLocalhost);
+    CHECK(camera.word(reg::stream_port(0)) == receiver.local().port);
+    CHECK(receiver.packet_size() == kLargest);
+    CHECK((camera.word(reg::stream_packet_size(0)) & ~kPacketSizeDoNotFragment) == kLargest);
+    CHECK(receiver.assembler_settings().resend);
+
+    Frames frames;
+    CHECK(receiver.start(frames).ok());
+    UdpSocket camera_stream, stranger;
+    std::string error;
+    CHECK(camera_stream.open(Endpoint{kLocalhost, 0}, error));
+    CHECK(stranger.open(Endpoint{0x7F000002, 0}, error));
+    Bytes leader;
+    put16(leader, 0), put16(leader, 1), put32(leader, 0), put32(leader, 0);
+    put32(leader, 0x01080001), put32(leader, kData), put32(leader, kHeight);
+    put32(leader, 0), put32(leader, 0), put16(leader, 0), put16(leader, 0);
+    Bytes trailer;
+    put32(trailer, 1), put32(trailer, kHeight);
+    // Packet 2 is lost on the way; a stranger's packet claims its place.
+    const Bytes fake2 = stream_packet(kBlock, 3, 2, Bytes(kData, 0xEE));
+    stranger.send_to(receiver.local(), fake2.data(), fake2.size());
+    for (const Bytes &p : {stream_packet(kBlock, 1, 0, leader), payload(1), payload(3),
+                           stream_packet(kBlock, 2, 4, trailer)})
+        camera_stream.send_to(receiver.local(), p.data(), p.size());
+    const auto started = std::chrono::steady_clock::now();
+    while (frames.frames().empty() && std::chrono::steady_clock::now() - started < 5s)
+        std::this_thread::sleep_for(5ms);
+    receiver.stop();
+    const auto got = frames.frames();
+    CHECK(got.size() == 1);
+    if (got.size() == 1) {
+        CHECK(got[0].block_id == kBlock && !got[0].incomplete && got[0].filled == kData * kHeight);
+        for (std::uint32_t id = 1; id <= kHeight; ++id) {
+            const Bytes p = payload(id);
+            CHECK(std::memcmp(frames.memory_.data() + (id - 1) * kData, p.data() + 8, kData) == 0);
+        }
+    }
+    const auto s = receiver.statistics();
+    CHECK(s.foreign_packets == 1);
+    CHECK(s.stream.packets_resend_requested >= 1 && s.stream.packets_recovered >= 1);
 }
