@@ -13,6 +13,7 @@
 
 #include "check.hpp"
 #include "gev/net/control_channel.hpp"
+#include "gev/net/discovery.hpp"
 #include "gev/net/privilege.hpp"
 #include "gev/net/receiver.hpp"
 
@@ -456,4 +457,20 @@ TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_ar
     const auto s = receiver.statistics();
     CHECK(s.foreign_packets == 1);
     CHECK(s.stream.packets_resend_requested >= 1 && s.stream.packets_recovered >= 1);
+}
+
+TEST(the_device_list_keeps_well_formed_addresses_and_drops_the_rest) {
+    struct Case {
+        const char *text;
+        std::vector<std::uint32_t> ips;
+    };
+    for (const Case &c : std::vector<Case>{
+             {"", {}},
+             {"10.0.0.5", {0x0A000005}},
+             {" 10.0.0.5 ,\t192.168.1.20,127.0.0.1 ", {0x0A000005, 0xC0A80114, kLocalhost}},
+             {"1.2.3.256,1.2.3,1.2.3.4.5,a.b.c.d,,1.2.3.-4,1.2.3.4x, 8.8.8.8", {0x08080808}},
+             {"0255.1.1.1,255.255.255.255", {0xFFFFFFFF}},
+         }) {
+        CHECK(parse_address_list(c.text) == c.ips);
+    }
 }

@@ -5,6 +5,7 @@ frames across the 16-bit block-id wrap."""
 
 from __future__ import annotations
 
+import os
 import re
 import shutil
 import socket
@@ -78,19 +79,29 @@ def camera():
         fake.wait(timeout=10)
 
 
-def run_probe(probe: Path, *args: str, timeout: float = 60) -> list[str]:
+def run_probe(probe: Path, *args: str, env: dict | None = None, timeout: float = 60) -> list[str]:
     done = subprocess.run(
         [str(probe), "--interface", "lo", "--serial", SERIAL, *args],
         capture_output=True,
         text=True,
         timeout=timeout,
+        env={**os.environ, "VANTIX_GEV_DEVICES": "", **(env or {})},
     )
     assert done.returncode == 0, done.stdout + done.stderr
     return done.stdout.splitlines()
 
 
-def test_discovery_control_and_the_xml(probe, camera):
-    lines = run_probe(probe, "--frames", "0")
+@pytest.mark.parametrize(
+    "how",
+    [
+        pytest.param(("--broadcast", "1"), id="broadcast"),
+        # Unicast only, to the addresses listed in the environment.
+        pytest.param(("--broadcast", "0"), id="listed"),
+    ],
+)
+def test_discovery_control_and_the_xml(probe, camera, how):
+    listed = {"VANTIX_GEV_DEVICES": " 300.1.1.1, 127.0.0.1 ,bad"} if how[1] == "0" else {}
+    lines = run_probe(probe, *how, "--frames", "0", env=listed)
     found = [line for line in lines if line.startswith("camera ")]
     assert any(f"serial {SERIAL} " in line and "ip 127.0.0.1 " in line for line in found)
     assert "register heartbeat_timeout 3000" in lines

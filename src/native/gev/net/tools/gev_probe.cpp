@@ -3,7 +3,7 @@
 // of the XML, sets the stream up, receives frames and prints what came.
 //
 //   gev_probe [--serial S] [--ip A.B.C.D] [--interface NAME] [--frames N]
-//             [--wait-ms MS]
+//             [--wait-ms MS] [--broadcast 0|1]
 //
 // Lines are "key value ..." so a test can read them.
 #include <algorithm>
@@ -30,6 +30,7 @@ struct Options {
     std::string serial, interface;
     std::uint32_t ip = 0;
     unsigned frames = 5;
+    bool broadcast = true;
     unsigned wait_ms = 5000;
     std::size_t buffer_bytes = 16u << 20;
 };
@@ -128,6 +129,8 @@ int main(int argc, char **argv) {
             parse_ipv4(value, o.ip);
         else if (key == "--interface")
             o.interface = value;
+        else if (key == "--broadcast")
+            o.broadcast = value != "0";
         else if (key == "--frames")
             o.frames = static_cast<unsigned>(std::atoi(value.c_str()));
         else if (key == "--wait-ms")
@@ -135,13 +138,14 @@ int main(int argc, char **argv) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--serial S] [--ip A.B.C.D] [--interface NAME] [--frames N] "
-                         "[--wait-ms MS]\n",
+                         "[--wait-ms MS] [--broadcast 0|1]\n",
                          argv[0]);
             return 2;
         }
     }
 
     DiscoverySettings ds;
+    ds.broadcast = o.broadcast;
     if (o.ip) ds.unicast.push_back(o.ip);
     std::vector<NetworkInterface> interfaces;
     for (const auto &i : list_interfaces())
