@@ -110,7 +110,8 @@ def test_discovery_control_and_the_xml(probe, camera, how):
 
 
 def test_frames_follow_the_image_formula_across_the_block_id_wrap(probe, camera):
-    # The simulated camera starts its block ids just below 65535.
+    # The simulated camera starts its block ids just below 65535; the run
+    # outlasts its heartbeat time-out, and the probe checks its closing write.
     lines = run_probe(probe, "--frames", "140", "--wait-ms", "30000")
     frames = [
         {k: int(v, 0) for k, v in re.findall(r"(\w+) (\S+)", line[len("frame ") :])}

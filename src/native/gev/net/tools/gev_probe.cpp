@@ -212,7 +212,8 @@ int main(int argc, char **argv) {
     if (Result r = receiver.start(collector); !r.ok()) return fail(r);
     if (Result r = channel.write_register(acquisition, 1); !r.ok()) return fail(r);
     const bool enough = collector.wait_for(o.frames, std::chrono::milliseconds(o.wait_ms));
-    channel.write_register(acquisition, 0);
+    // Still ours after seconds of streaming: the heartbeat kept control.
+    const Result stopped = channel.write_register(acquisition, 0);
     receiver.stop();
     const auto s = receiver.statistics();
     std::printf("stream complete %llu incomplete %llu dropped %llu packets %llu foreign %llu\n",
@@ -222,5 +223,6 @@ int main(int argc, char **argv) {
                 static_cast<unsigned long long>(s.stream.packets_received),
                 static_cast<unsigned long long>(s.foreign_packets));
     privilege.release();
+    if (!stopped.ok()) return fail(stopped);
     return enough ? 0 : 1;
 }
