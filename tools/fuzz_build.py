@@ -1,5 +1,6 @@
-"""Building and running a fuzz harness with the simulator's sources under
-ASan and UBSan, shared by tools/fuzz_gentl.py and tools/fuzz_config.py."""
+"""Building and running a fuzz harness with the native sources under ASan and
+UBSan, shared by tools/fuzz_gentl.py, tools/fuzz_config.py and
+tools/fuzz_gev.py."""
 
 from __future__ import annotations
 
@@ -27,12 +28,18 @@ SANITIZER_ENV = {
 }
 
 
-def build(out: Path, sources: Sequence[Path], flags: Sequence[str], script: Path) -> None:
+def build(
+    out: Path,
+    sources: Sequence[Path],
+    flags: Sequence[str],
+    script: Path,
+    headers_of: Path = PRODUCER,
+) -> None:
     """Compiles `sources` into `out` unless it is newer than each of them,
-    the producer's and the tools' headers, this file and the calling
-    `script` (which holds the flags): an older binary would fuzz code that is
-    no longer there."""
-    headers = [*PRODUCER.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
+    the headers of `headers_of` (the producer's unless told) and of the
+    tools, this file and the calling `script` (which holds the flags): an
+    older binary would fuzz code that is no longer there."""
+    headers = [*headers_of.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
     inputs = [*sources, *headers, Path(__file__), script]
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return

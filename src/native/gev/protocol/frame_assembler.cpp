@@ -180,9 +180,11 @@ void FrameAssembler::accept(Block &b, const StreamPacket &p, Clock::time_point n
                     b.frame.leader = leader;
                     const std::uint64_t bytes = image_size(leader, b.target.size);
                     if (bytes > b.target.size) {
-                        // Kept from the frame; marked so it is not asked for again.
+                        // Kept from the frame, which goes incomplete; settled, so
+                        // it is not asked for again nor waited for.
                         b.oversize = true;
                         b.packets[0] |= kReceived;
+                        ++b.received;
                         refused = true;
                     } else if (data_size != 0) {
                         b.expected_last = static_cast<std::uint32_t>(std::min<std::uint64_t>(

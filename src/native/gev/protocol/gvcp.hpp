@@ -94,7 +94,8 @@ struct Ack {
 bool parse_ack(const std::uint8_t *data, std::size_t size, Ack &out);
 
 // Payloads of particular acknowledges; false when the payload does not
-// hold what the command asked for.
+// hold what the command asked for. (Aravis's fake camera answers a READREG
+// of several addresses with the first value only: read one per command.)
 bool read_registers_values(const Ack &ack, std::size_t count, std::uint32_t *values);
 bool read_memory_data(const Ack &ack, std::uint32_t address, std::size_t count,
                       const std::uint8_t *&data);

@@ -17,8 +17,10 @@ struct XmlLocation {
     bool zipped = false;        // the name ends in .zip
 };
 // Parses "Local:name.xml;ADDR;LEN" (also "Local:///name..."), hex without
-// 0x, and "File:path". The register's text ends at its first NUL. False,
-// with the reason in `error`, for anything else.
+// 0x, the document within 32-bit device memory; "File:path"; and http(s)
+// URLs, kept whole in `file_name`. A "?SchemaVersion=..." suffix is set
+// aside; the register's text ends at its first NUL. False, with the reason
+// in `error`, for anything else (`out` is then left alone).
 bool parse_xml_location(const char *text, std::size_t size, XmlLocation &out, std::string &error);
 
 // The first entry of a zip archive, inflated; refused (false, with the
