@@ -474,3 +474,21 @@ TEST(the_device_list_keeps_well_formed_addresses_and_drops_the_rest) {
         CHECK(parse_address_list(c.text) == c.ips);
     }
 }
+
+TEST(several_registers_share_a_command_only_when_the_camera_takes_them) {
+    for (const bool concatenation : {false, true}) {
+        FakeCamera camera;
+        camera.set_word(reg::kCapability, concatenation ? 0x1 : 0x0);
+        for (std::uint32_t a = 0x100; a < 0x110; a += 4) camera.set_word(a, a * 3);
+        ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {200ms, 3});
+        CHECK(channel.open().ok());
+        Privilege monitor(channel);
+        CHECK(monitor.take(Access::read_only).ok());
+        const std::size_t before = camera.seen().size();
+        const std::uint32_t addresses[4] = {0x100, 0x104, 0x108, 0x10C};
+        std::uint32_t values[4] = {};
+        CHECK(channel.read_registers(addresses, 4, values).ok());
+        for (int i = 0; i < 4; ++i) CHECK(values[i] == addresses[i] * 3);
+        CHECK(camera.seen().size() - before == (concatenation ? 1u : 4u));
+    }
+}

@@ -161,7 +161,7 @@ Result ControlChannel::read_register(std::uint32_t address, std::uint32_t &value
 Result ControlChannel::read_registers(const std::uint32_t *addresses, std::size_t count,
                                       std::uint32_t *values) {
     for (std::size_t done = 0; done < count;) {
-        const std::size_t n = std::min(count - done, kRegistersPerCommand);
+        const std::size_t n = std::min(count - done, concatenation_ ? kRegistersPerCommand : 1);
         if (Result r = check_usable("READREG", addresses[done], false); !r.ok()) return r;
         const std::vector<std::uint32_t> batch(addresses + done, addresses + done + n);
         Reply reply;
@@ -186,7 +186,8 @@ Result ControlChannel::write_register(std::uint32_t address, std::uint32_t value
 Result ControlChannel::write_registers(
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> &writes) {
     for (std::size_t done = 0; done < writes.size();) {
-        const std::size_t n = std::min(writes.size() - done, kRegistersPerCommand);
+        const std::size_t n =
+            std::min(writes.size() - done, concatenation_ ? kRegistersPerCommand : 1);
         const std::uint32_t first = writes[done].first;
         if (Result r = check_usable("WRITEREG", first, true); !r.ok()) return r;
         const std::vector<std::pair<std::uint32_t, std::uint32_t>> batch(

@@ -71,6 +71,9 @@ public:
     bool read_only() const { return read_only_; }
     // Without WRITEMEM on the camera, memory is written word by word.
     void set_write_memory(bool supported) { write_memory_ = supported; }
+    // Several registers per READREG / WRITEREG only where the camera says
+    // it takes them (Aravis's fake answers the first alone); off until then.
+    void set_concatenation(bool supported) { concatenation_ = supported; }
 
     // From then on every operation fails at once with an IO error.
     void mark_lost(const std::string &reason);
@@ -110,7 +113,7 @@ private:
     std::vector<std::uint8_t> receive_buffer_;
     ControlStatistics stats_;
     std::atomic<std::uint16_t> request_id_{0};
-    std::atomic<bool> read_only_{false}, write_memory_{true}, lost_{false};
+    std::atomic<bool> read_only_{false}, write_memory_{true}, concatenation_{false}, lost_{false};
     mutable std::mutex lost_mutex_;
     std::string lost_reason_;
 };

@@ -14,8 +14,11 @@ Result Privilege::take(Access access, LostCallback on_lost) {
     access_ = access;
     channel_.set_read_only(access == Access::read_only);
     std::uint32_t capability = 0;
-    if (channel_.read_register(reg::kCapability, capability).ok())
+    if (channel_.read_register(reg::kCapability, capability).ok()) {
+        constexpr std::uint32_t kConcatenation = 0x1;
         channel_.set_write_memory((capability & kCapabilityWriteMem) != 0);
+        channel_.set_concatenation((capability & kConcatenation) != 0);
+    }
     if (access == Access::read_only) return {};
 
     const std::uint32_t ccp =
