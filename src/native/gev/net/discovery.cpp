@@ -26,16 +26,16 @@ bool same_camera(const DiscoveredCamera &a, const DiscoveredCamera &b) {
 
 bool parse_ipv4(const std::string &text, std::uint32_t &ip) {
     std::uint32_t value = 0;
-    int parts = 0;
+    int octets = 0;
     std::size_t i = 0;
-    while (parts < 4) {
-        std::uint32_t part = 0;
+    while (octets < 4) {
+        std::uint32_t octet = 0;
         std::size_t digits = 0;
         while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4)
-            part = part * 10 + static_cast<std::uint32_t>(text[i++] - '0'), ++digits;
-        if (digits == 0 || digits > 3 || part > 255) return false;
-        value = value << 8 | part;
-        if (++parts < 4) {
+            octet = octet * 10 + static_cast<std::uint32_t>(text[i++] - '0'), ++digits;
+        if (digits == 0 || digits > 3 || octet > 255) return false;
+        value = value << 8 | octet;
+        if (++octets < 4) {
             if (i >= text.size() || text[i] != '.') return false;
             ++i;
         }
