@@ -3,7 +3,7 @@
     python -m vantix demo [--frames N] [--camera NAME | --cti PATH [--serial S] [--model M]]
                           [--pixel-format F] [--trigger MODE] [--plc HOST:PORT | --simulate]
                           [--out PNG]
-    python -m vantix devices [--cti PATH | --sim]
+    python -m vantix devices [--cti PATH | --sim | --gev]
     python -m vantix plc-test --host H [--port P] [--unit U]
 
 Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
@@ -115,11 +115,17 @@ def _parser() -> argparse.ArgumentParser:
     demo.set_defaults(command=_demo)
 
     devices = commands.add_parser("devices", help="list the cameras the GenTL producers see")
-    devices.add_argument(
+    source = devices.add_mutually_exclusive_group()
+    source.add_argument(
         "--cti", help="GenTL producer file or folder (default: GENICAM_GENTL64_PATH)"
     )
-    devices.add_argument(
+    source.add_argument(
         "--sim", action="store_true", help="the simulated cameras shipped with vantix (vantix.sim)"
+    )
+    source.add_argument(
+        "--gev",
+        action="store_true",
+        help="GigE Vision cameras on the network, through vantix's own producer (vantix.gev)",
     )
     devices.set_defaults(command=_devices)
 
@@ -295,6 +301,11 @@ def _devices(args: argparse.Namespace) -> int:
 
         args.cti = sim.producer_path()
         print(f"simulated cameras (vantix GenTL simulator {args.cti})")
+    elif args.gev:
+        from vantix import gev
+
+        args.cti = gev.producer_path()
+        print(f"GigE Vision cameras (vantix GigE Vision producer {args.cti})")
     result = enumerate_devices(args.cti) if args.cti else enumerate_devices()
     devices = result["devices"]
     if devices:
@@ -307,7 +318,13 @@ def _devices(args: argparse.Namespace) -> int:
                 print("  ".join("-" * w for w in widths))
     if result["reason"]:
         print(result["reason"], file=sys.stderr)
-    if not devices and not args.sim:
+    if not devices and args.gev:
+        print(
+            "a camera behind a router answers only when asked by address: "
+            "VANTIX_GEV_DEVICES=192.0.2.10[,...]",
+            file=sys.stderr,
+        )
+    elif not devices and not args.sim:
         print(
             "to try the simulated cameras shipped with vantix: python -m vantix devices --sim",
             file=sys.stderr,

@@ -89,9 +89,10 @@ def producer(bench) -> str:
 
 
 @pytest.fixture
-def harvester(producer) -> Iterator[Any]:
+def harvester(producer, start_fake) -> Iterator[Any]:
     """A harvesters Harvester with our producer added (call update() once
-    the fakes run); reset at teardown, which destroys its acquirers."""
+    the fakes run); reset at teardown, which destroys its acquirers while
+    the fakes still run."""
     from harvesters.core import Harvester
 
     h = Harvester()
@@ -113,9 +114,10 @@ def acquirer(harvester) -> Callable[[FakeCamera], Any]:
 
 
 @pytest.fixture
-def gev_camera(producer) -> Iterator[Callable[..., Any]]:
+def gev_camera(producer, start_fake) -> Iterator[Callable[..., Any]]:
     """gev_camera(fake, **params) -> an opened GentlCamera on that camera;
-    closed at teardown, with no shared harvester left behind."""
+    closed at teardown (before the fakes stop), with no shared harvester
+    left behind."""
     from vantix.io.camera import gentl_camera
 
     made: list = []

@@ -164,8 +164,10 @@ def test_a_camera_lost_mid_stream_ends_the_reception_and_opens_again(start_fake,
 
 # --- lost packets: the fake drops 100 in 1000 and cannot resend ----------------------
 
-# counter names to match the producer
-RESEND_REQUESTS, INCOMPLETE_FRAMES = "StreamResendRequestCount", "StreamIncompleteFrameCount"
+RESEND_REQUESTS, INCOMPLETE_FRAMES = (
+    "StreamResendRequestedPacketCount",
+    "StreamIncompleteFrameCount",
+)
 
 
 def test_lost_packets_flag_frames_incomplete_without_resend_requests(acquirer, start_fake):

@@ -73,6 +73,7 @@ void build_stream_nodes(Stream &stream) {
     n.add(bool_feature("StreamIsGrabbing", "BufferHandlingControl", Access::ro));
     set_texts(n, {{"StreamID", stream.id}, {"StreamType", stream.source->tl_type()}});
     n.registers().set_int(n.find("StreamAnnounceBufferMinimum")->reg, 1);
+    stream.source->add_nodes(n);
     const ProducerInfo &p = transport().producer();
     n.publish(std::string(p.module_model) + " stream", p.vendor);
 }

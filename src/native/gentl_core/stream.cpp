@@ -45,7 +45,7 @@ GC_ERROR check_size(const Stream &stream, std::size_t size) {
     const std::size_t payload = stream.source->payload_size();
     if (size == 0)
         return fail(GC_ERR_INVALID_PARAMETER, "a buffer of 0 bytes cannot hold an image");
-    if (size < payload)
+    if (payload && size < payload)
         return fail(GC_ERR_BUFFER_TOO_SMALL,
                     "a buffer of %zu bytes is smaller than the payload (%zu bytes)", size, payload);
     return GC_ERR_SUCCESS;
@@ -319,11 +319,13 @@ GENTL_EXPORT GC_ERROR DSGetInfo(DS_HANDLE hDataStream, std::int32_t cmd, INFO_DA
             case STREAM_INFO_NUM_STARTED:
                 return out.u64(s.started);
             case STREAM_INFO_PAYLOAD_SIZE:
+                if (!s.source->payload_size())
+                    return fail(GC_ERR_NOT_AVAILABLE, "the camera's PayloadSize feature tells");
                 return out.sizet(s.source->payload_size());
             case STREAM_INFO_IS_GRABBING:
                 return out.boolean(s.acquiring);
             case STREAM_INFO_DEFINES_PAYLOADSIZE:
-                return out.boolean(true);
+                return out.boolean(s.source->payload_size() != 0);
             case STREAM_INFO_TLTYPE:
                 return out.text(s.source->tl_type());
             case STREAM_INFO_NUM_CHUNKS_MAX:

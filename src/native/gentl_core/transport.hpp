@@ -66,6 +66,7 @@ struct PortUrl {
 };
 
 class Stream;  // the core's data stream (buffers, queues, counters): producer.hpp
+class NodeMap;
 
 // The source of a data stream's frames: a render thread, or a receiver
 // thread reading packets. It takes buffers from the stream's input pool and
@@ -74,6 +75,7 @@ class Stream;  // the core's data stream (buffers, queues, counters): producer.h
 class StreamSource {
 public:
     virtual ~StreamSource() = default;
+    // 0: the camera's own PayloadSize feature says (a remote camera).
     virtual std::size_t payload_size() = 0;
     // Starts filling buffers; `frames` is gentl::kInfinite or a count.
     virtual gentl::GC_ERROR start(Stream &stream, std::uint64_t frames, Lock &lock) = 0;
@@ -95,6 +97,8 @@ public:
     }
     // Brings the link's counters into the stream's node map before a read.
     virtual void refresh(Stream &) {}
+    // Features of its own in the stream's node map (its counters).
+    virtual void add_nodes(NodeMap &) {}
     // STREAM_INFO_TLTYPE and BUFFER_INFO_TLTYPE.
     virtual const char *tl_type() const { return "Custom"; }
 };
