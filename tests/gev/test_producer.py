@@ -7,6 +7,8 @@ from __future__ import annotations
 
 import json
 import logging
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -214,3 +216,15 @@ def test_gentl_camera_delivers_only_whole_frames_under_loss(
             and r.getMessage().startswith("no complete frame within 1.0 s: ")
             for r in caplog.records
         )
+
+
+def test_devices_command_lists_the_fake_with_its_address(fake, producer):
+    listed = subprocess.run(
+        [sys.executable, "-m", "vantix", "devices", "--gev"],
+        capture_output=True,
+        text=True,
+        timeout=LIMIT_S,
+    )
+    assert listed.returncode == 0, listed.stderr
+    row = next(line for line in listed.stdout.splitlines() if fake.serial in line)
+    assert "Aravis" in row and f"({fake.serial}) at 127.0.0.1" in row
