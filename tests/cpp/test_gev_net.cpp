@@ -320,6 +320,20 @@ TEST(control_is_taken_kept_by_heartbeats_and_given_back) {
     CHECK(!channel.lost());
 }
 
+TEST(a_camera_that_gives_up_our_control_is_lost) {
+    FakeCamera camera;  // as after a restart: it answers, but CCP reads 0
+    camera.set_word(reg::kHeartbeatTimeout, 300);
+    ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {100ms, 3});
+    CHECK(channel.open().ok());
+    Privilege control(channel);
+    CHECK(control.take(Access::control).ok());
+    camera.set_word(reg::kControlPrivilege, 0);
+    const auto started = std::chrono::steady_clock::now();
+    while (!channel.lost() && std::chrono::steady_clock::now() - started < 10s)
+        std::this_thread::sleep_for(10ms);
+    CHECK(channel.lost_reason().find("gave up our control") != std::string::npos);
+}
+
 TEST(a_camera_that_stops_answering_is_lost_and_everything_then_fails_at_once) {
     FakeCamera camera;
     camera.set_word(reg::kHeartbeatTimeout, 300);

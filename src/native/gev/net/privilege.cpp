@@ -55,16 +55,21 @@ void Privilege::beat() {
         std::uint32_t ccp = 0;
         const Result r = channel_.read_register(reg::kControlPrivilege, ccp, quick);
         lock.lock();
-        if (r.code != gc::kTimeout) {
+        std::string reason;
+        if (r.ok() && !(ccp & kPrivilegeControl)) {
+            // It answers but no longer takes us for its controller: it
+            // restarted, or dropped us; our settings there are gone.
+            reason = "it gave up our control (it restarted, or missed our heartbeats)";
+        } else if (r.code != gc::kTimeout) {
             failures = 0;
             continue;
-        }
-        if (++failures < settings_.failures_to_lose) {
+        } else if (++failures < settings_.failures_to_lose) {
             due = true;  // at once: the time-outs already took a period
             continue;
+        } else {
+            reason = "no answer to " + std::to_string(failures) + " heartbeats in a row (" +
+                     r.text + ")";
         }
-        const std::string reason =
-            "no answer to " + std::to_string(failures) + " heartbeats in a row (" + r.text + ")";
         channel_.mark_lost(reason);
         if (on_lost_) {
             lock.unlock();
