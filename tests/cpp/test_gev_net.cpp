@@ -361,9 +361,15 @@ TEST(a_camera_that_stops_answering_is_lost_and_everything_then_fails_at_once) {
 
 namespace {
 
-Bytes stream_packet(std::uint16_t block, std::uint8_t format, std::uint32_t id, const Bytes &data) {
+Bytes stream_packet(std::uint64_t block, std::uint8_t format, std::uint32_t id, const Bytes &data,
+                    bool extended = false) {
     Bytes b;
-    put16(b, 0), put16(b, block), put32(b, std::uint32_t(format) << 24 | id);
+    if (extended) {
+        put16(b, 0), put16(b, 0), put32(b, 0x80000000u | std::uint32_t(format) << 24);
+        put32(b, std::uint32_t(block >> 32)), put32(b, std::uint32_t(block)), put32(b, id);
+    } else {
+        put16(b, 0), put16(b, std::uint16_t(block)), put32(b, std::uint32_t(format) << 24 | id);
+    }
     b.insert(b.end(), data.begin(), data.end());
     return b;
 }
@@ -392,17 +398,19 @@ private:
 
 }  // namespace
 
-TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_are_resent) {
+// Both block id widths: the receiver follows the one the camera streams.
+void stream_test(bool extended) {
     FakeCamera camera;
     camera.set_word(reg::kCapability, kCapabilityPacketResend);
     camera.set_word(reg::stream_packet_size(0), 576);
     constexpr std::uint32_t kLargest = 1500;  // what this camera's path carries
-    constexpr std::uint16_t kBlock = 7;
-    constexpr std::size_t kData = kLargest - 36, kHeight = 3;
+    const std::uint64_t kBlock = extended ? 0x123456789ull : 7;
+    const std::size_t kData = kLargest - (extended ? 48 : 36), kHeight = 3;
+    const std::size_t kHeader = extended ? 20 : 8;
     auto payload = [&](std::uint32_t id) {
         Bytes data(kData);
         for (std::size_t i = 0; i < kData; ++i) data[i] = std::uint8_t(id * 31 + i);
-        return stream_packet(kBlock, 3, id, data);
+        return stream_packet(kBlock, 3, id, data, extended);
     };
     camera.script([&](const Received &c, const Bytes &) -> std::vector<FakeCamera::Send> {
         const Endpoint stream{camera.word(reg::stream_destination(0)),
@@ -418,8 +426,9 @@ TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_ar
             return out;
         }
         if (c.code == kPacketResend) {  // never acknowledged
-            const std::uint32_t first = get32(c.payload.data() + 4) & 0xFFFFFF,
-                                last = get32(c.payload.data() + 8) & 0xFFFFFF;
+            const std::uint32_t mask = extended ? 0xFFFFFFFF : 0xFFFFFF;
+            const std::uint32_t first = get32(c.payload.data() + 4) & mask,
+                                last = get32(c.payload.data() + 8) & mask;
             std::vector<FakeCamera::Send> out;
             for (std::uint32_t id = first; id <= last; ++id)
                 out.push_back({0ms, payload(id), stream});
@@ -450,10 +459,10 @@ TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_ar
     Bytes trailer;
     put32(trailer, 1), put32(trailer, kHeight);
     // Packet 2 is lost on the way; a stranger's packet claims its place.
-    const Bytes fake2 = stream_packet(kBlock, 3, 2, Bytes(kData, 0xEE));
+    const Bytes fake2 = stream_packet(kBlock, 3, 2, Bytes(kData, 0xEE), extended);
     stranger.send_to(receiver.local(), fake2.data(), fake2.size());
-    for (const Bytes &p : {stream_packet(kBlock, 1, 0, leader), payload(1), payload(3),
-                           stream_packet(kBlock, 2, 4, trailer)})
+    for (const Bytes &p : {stream_packet(kBlock, 1, 0, leader, extended), payload(1), payload(3),
+                           stream_packet(kBlock, 2, 4, trailer, extended)})
         camera_stream.send_to(receiver.local(), p.data(), p.size());
     const auto started = std::chrono::steady_clock::now();
     while (frames.frames().empty() && std::chrono::steady_clock::now() - started < 5s)
@@ -465,13 +474,20 @@ TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_ar
         CHECK(got[0].block_id == kBlock && !got[0].incomplete && got[0].filled == kData * kHeight);
         for (std::uint32_t id = 1; id <= kHeight; ++id) {
             const Bytes p = payload(id);
-            CHECK(std::memcmp(frames.memory_.data() + (id - 1) * kData, p.data() + 8, kData) == 0);
+            CHECK(std::memcmp(frames.memory_.data() + (id - 1) * kData, p.data() + kHeader,
+                              kData) == 0);
         }
     }
     const auto s = receiver.statistics();
     CHECK(s.foreign_packets == 1);
     CHECK(s.stream.packets_resend_requested >= 1 && s.stream.packets_recovered >= 1);
 }
+
+TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_are_resent) {
+    stream_test(false);
+}
+
+TEST(a_stream_with_64_bit_block_ids_is_followed) { stream_test(true); }
 
 TEST(the_device_list_keeps_well_formed_addresses_and_drops_the_rest) {
     struct Case {

@@ -1,6 +1,7 @@
 #include "receiver.hpp"
 
 #include <algorithm>
+#include <memory>
 
 namespace vantix::gev {
 namespace {
@@ -21,6 +22,7 @@ public:
     void request_resend(std::uint64_t block_id, std::uint32_t first, std::uint32_t last) override {
         control_.request_resend(channel_, block_id, first, last, extended_);
     }
+    void set_extended(bool extended) { extended_ = extended; }
 
 private:
     FrameSink &inner_;
@@ -123,9 +125,25 @@ void StreamReceiver::stop() {
 }
 
 void StreamReceiver::run(FrameSink &sink) {
+    AssemblerSettings mode = settings_.assembler;
     ResendingSink resending(sink, control_, static_cast<std::uint16_t>(settings_.channel),
-                            settings_.assembler.extended_ids);
-    FrameAssembler assembler(settings_.assembler, resending);
+                            mode.extended_ids);
+    auto assembler = std::make_unique<FrameAssembler>(mode, resending);
+    // The camera chooses 16- or 64-bit block ids (a GigE Vision 2 camera
+    // may be set to the latter): its first packet tells which this stream
+    // speaks, and the ids and the data per packet follow.
+    bool mode_known = false;
+    auto adopt_mode = [&](const ReceiveSlot &s) {
+        StreamPacket packet;
+        if (!parse_stream_packet(s.data, s.size, packet)) return;  // a late test packet, say
+        mode_known = true;
+        const bool extended = packet.extended;
+        if (extended == mode.extended_ids) return;
+        mode.extended_ids = extended;
+        mode.packet_data_size = packet_data_size(packet_size_, extended);
+        resending.set_extended(extended);
+        assembler = std::make_unique<FrameAssembler>(mode, resending);
+    };
     // Room for the largest packet plus slack, so a longer one shows as cut.
     const std::size_t room = std::max<std::size_t>(packet_size_, 1500) + 64;
     const std::size_t batch = std::max<std::size_t>(settings_.batch, 1);
@@ -139,7 +157,7 @@ void StreamReceiver::run(FrameSink &sink) {
     std::uint64_t foreign = 0, truncated = 0;
     auto publish = [&] {
         std::lock_guard<std::mutex> hold(stats_mutex_);
-        stats_.stream = assembler.statistics();
+        stats_.stream = assembler->statistics();
         stats_.foreign_packets = foreign;
         stats_.truncated_packets = truncated;
         stats_.receive_buffer = granted_buffer_;
@@ -156,16 +174,17 @@ void StreamReceiver::run(FrameSink &sink) {
             } else if (s.truncated) {
                 ++truncated;
             } else {
-                assembler.on_packet(s.data, s.size, now);
+                if (!mode_known) adopt_mode(s);
+                assembler->on_packet(s.data, s.size, now);
             }
         }
         if (now - last_tick >= settings_.tick || n <= 0) {
-            assembler.on_tick(now);
+            assembler->on_tick(now);
             last_tick = now;
             publish();
         }
     }
-    assembler.flush();
+    assembler->flush();
     publish();
 }
 
