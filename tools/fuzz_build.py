@@ -6,6 +6,8 @@ from __future__ import annotations
 
 import os
 import subprocess
+import sys
+import time
 from collections.abc import Sequence
 from pathlib import Path
 
@@ -50,3 +52,25 @@ def build(
         ["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), *flags, "-o", str(out)],
         check=True,
     )
+
+
+def run_inputs(exe: Path, inputs: int, seed: int, failure_note: str = "") -> int:
+    """Runs a harness that takes (inputs, seed) in its build folder and
+    reports; non-zero when it crashed or a sanitizer spoke."""
+    started = time.monotonic()
+    run = subprocess.run(
+        [str(exe), str(inputs), str(seed)],
+        cwd=exe.parent,
+        env=SANITIZER_ENV,
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        text=True,
+        errors="replace",
+    )
+    print(run.stdout.strip() or f"(no output, exit {run.returncode})")
+    if run.returncode != 0:
+        print(f"FAILED: exit {run.returncode}{failure_note}", file=sys.stderr)
+        return 1
+    print(f"{inputs} inputs in {time.monotonic() - started:.0f} s: 0 crashes, 0 sanitizer reports")
+    return 0

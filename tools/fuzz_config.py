@@ -15,12 +15,10 @@ exits non-zero. Replay one with build/fuzz-config/fuzz_config --replay FILE.
 from __future__ import annotations
 
 import argparse
-import subprocess
 import sys
-import time
 from pathlib import Path
 
-from fuzz_build import CORE, PRODUCER, ROOT, SANITIZER_ENV, build
+from fuzz_build import CORE, PRODUCER, ROOT, build, run_inputs
 
 SOURCES = [
     ROOT / "tools" / "fuzz_config.cpp",
@@ -40,26 +38,7 @@ def main() -> int:
     work = ROOT / "build" / "fuzz-config"  # this checkout's own binary
     exe = work / "fuzz_config"
     build(exe, SOURCES, FLAGS, Path(__file__))
-    started = time.monotonic()
-    run = subprocess.run(
-        [str(exe), str(args.inputs), str(args.seed)],
-        cwd=work,
-        env=SANITIZER_ENV,
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.STDOUT,
-        text=True,
-        errors="replace",
-    )
-    print(run.stdout.strip() or f"(no output, exit {run.returncode})")
-    if run.returncode != 0:
-        print(f"FAILED: exit {run.returncode}; input in {work}", file=sys.stderr)
-        return 1
-    print(
-        f"{args.inputs} inputs in {time.monotonic() - started:.0f} s: 0 crashes, 0 sanitizer "
-        f"reports"
-    )
-    return 0
+    return run_inputs(exe, args.inputs, args.seed, "; input in " + str(work))
 
 
 if __name__ == "__main__":

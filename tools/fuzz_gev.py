@@ -15,12 +15,10 @@ exits non-zero. Replay one with build/fuzz-gev/fuzz_gev --replay TARGET SEED.
 from __future__ import annotations
 
 import argparse
-import subprocess
 import sys
-import time
 from pathlib import Path
 
-from fuzz_build import ROOT, SANITIZER_ENV, build
+from fuzz_build import ROOT, build, run_inputs
 
 PROTOCOL = ROOT / "src" / "native" / "gev" / "protocol"
 SOURCES = [ROOT / "tools" / "fuzz_gev.cpp", *sorted(PROTOCOL.glob("*.cpp"))]
@@ -36,26 +34,7 @@ def main() -> int:
     work = ROOT / "build" / "fuzz-gev"  # this checkout's own binary
     exe = work / "fuzz_gev"
     build(exe, SOURCES, FLAGS, Path(__file__), headers_of=PROTOCOL)
-    started = time.monotonic()
-    run = subprocess.run(
-        [str(exe), str(args.inputs), str(args.seed)],
-        cwd=work,
-        env=SANITIZER_ENV,
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.STDOUT,
-        text=True,
-        errors="replace",
-    )
-    print(run.stdout.strip() or f"(no output, exit {run.returncode})")
-    if run.returncode != 0:
-        print(f"FAILED: exit {run.returncode}", file=sys.stderr)
-        return 1
-    print(
-        f"{args.inputs} inputs in {time.monotonic() - started:.0f} s: 0 crashes, 0 sanitizer "
-        f"reports"
-    )
-    return 0
+    return run_inputs(exe, args.inputs, args.seed)
 
 
 if __name__ == "__main__":

@@ -34,8 +34,9 @@ sink.open()
 sink.send(InspectionResult(Verdict.NG, 0.25), {"product_id": "abc"})
 print("simulated", sink.test_connection()["simulated"])
 import ctypes
-from vantix import sim
-print("producer", ctypes.CDLL(sim.producer_path()).GCInitLib())
+from vantix import gev, sim
+for producer in (sim, gev):
+    print("producer", producer.__name__, ctypes.CDLL(producer.producer_path()).GCInitLib())
 """
 
 
@@ -63,7 +64,8 @@ def test_wheel_installs_and_runs_without_extras(tmp_path):
     )
     assert build.returncode == 0, build.stderr
     (wheel,) = wheels.glob("vantix-*.whl")
-    assert "vantix/sim/vantix_sim.cti" in zipfile.ZipFile(wheel).namelist()
+    names = zipfile.ZipFile(wheel).namelist()
+    assert {"vantix/sim/vantix_sim.cti", "vantix/gev/vantix_gev.cti"} <= set(names)
 
     env_dir = tmp_path / "env"
     venv.create(env_dir, with_pip=True)
@@ -89,7 +91,8 @@ def test_wheel_installs_and_runs_without_extras(tmp_path):
         in run.stdout
     )
     assert "simulated True" in run.stdout
-    assert "producer 0" in run.stdout  # the simulated camera loads without Python or extras
+    # The producers load without Python or extras.
+    assert "producer vantix.sim 0" in run.stdout and "producer vantix.gev 0" in run.stdout
     assert (
         "pymodbus is not installed -> PlcLinkSink runs in simulation mode (log only)" in run.stderr
     )

@@ -1,4 +1,4 @@
-"""The producer file shows exactly the GenTL functions gentl_api.hpp
+"""Each producer file shows exactly the GenTL functions gentl_api.hpp
 declares: they live in the GenTL core's objects, which nothing inside the
 producer calls (a link that dropped them would lose entry points), and the
 C++ runtime it carries stays hidden."""
@@ -12,16 +12,17 @@ from pathlib import Path
 
 import pytest
 
-from vantix import sim
+from vantix import gev, sim
 
-API = Path(__file__).resolve().parents[2] / "src" / "native" / "gentl_core" / "gentl_api.hpp"
+API = Path(__file__).resolve().parents[1] / "src" / "native" / "gentl_core" / "gentl_api.hpp"
 
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm (binutils)")
-def test_the_producer_exports_the_gentl_functions_and_nothing_else():
+@pytest.mark.parametrize("producer", [sim, gev], ids=["sim", "gev"])
+def test_the_producer_exports_the_gentl_functions_and_nothing_else(producer):
     declared = set(re.findall(r"GENTL_EXPORT\s+gentl::GC_ERROR\s+(\w+)\(", API.read_text()))
     listing = subprocess.run(
-        ["nm", "-D", "--defined-only", sim.producer_path()],
+        ["nm", "-D", "--defined-only", producer.producer_path()],
         capture_output=True,
         text=True,
         check=True,
