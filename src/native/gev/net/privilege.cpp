@@ -36,7 +36,12 @@ Result Privilege::take(Access access, LostCallback on_lost) {
     period_ = std::max(period_, milliseconds(20));
     on_lost_ = std::move(on_lost);
     stop_ = false;
-    thread_ = std::thread([this] { beat(); });
+    thread_ = std::thread([this] {
+        try {
+            beat();
+        } catch (...) {  // out of memory: the camera's own time-out ends control
+        }
+    });
     return {};
 }
 

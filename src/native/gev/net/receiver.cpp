@@ -114,7 +114,14 @@ Result StreamReceiver::start(FrameSink &sink) {
         return {gc::kError, "the stream of camera " + control_.name() + " is not configured"};
     if (running()) return {};
     stop_ = false;
-    thread_ = std::thread([this, &sink] { run(sink); });
+    thread_ = std::thread([this, &sink] {
+        // Nothing may escape into the consumer's process: out of memory
+        // ends this stream's reception, and its waits time out.
+        try {
+            run(sink);
+        } catch (...) {
+        }
+    });
     return {};
 }
 
