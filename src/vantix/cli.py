@@ -79,6 +79,12 @@ def _parser() -> argparse.ArgumentParser:
         help="the simulated camera (default bayer12: 12-bit Bayer colour)",
     )
     camera.add_argument("--cti", help="a real camera's GenTL producer file or folder")
+    demo.add_argument(
+        "--network",
+        action="store_true",
+        help="serve the simulated camera as a GigE Vision device on 127.0.0.2 "
+        "(sim-camera) and receive it through vantix's GigE Vision producer",
+    )
     demo.add_argument("--serial", help="camera serial number (with --cti)")
     demo.add_argument("--model", help="camera model, partial match (with --cti)")
     demo.add_argument(
@@ -204,6 +210,7 @@ def _demo(args: argparse.Namespace) -> int:
         defect_every=args.defect_every,
         camera=args.camera,
         cti=args.cti,
+        network=args.network,
         serial=args.serial,
         model=args.model,
         pixel_format=args.pixel_format,
@@ -213,6 +220,9 @@ def _demo(args: argparse.Namespace) -> int:
         simulate=args.simulate,
         out=args.out,
     )
+    if options.network and options.cti:
+        print("error: --network serves the simulated camera; it takes no --cti", file=sys.stderr)
+        return EXIT_USAGE
     if options.train >= options.frames:
         print("error: --frames must be larger than --train", file=sys.stderr)
         return EXIT_USAGE

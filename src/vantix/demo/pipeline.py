@@ -10,6 +10,10 @@ frame gets a synthetic blemish, so that NG verdicts appear.
 from __future__ import annotations
 
 import contextlib
+import select
+import subprocess
+import sys
+import tempfile
 import threading
 import time
 from dataclasses import dataclass, field
@@ -28,6 +32,8 @@ from vantix.sim.modbus import ModbusServer
 
 RESULT_REGISTERS = {"verdict": 100, "score": 101, "sequence": 102, "product": 103}
 HEARTBEAT_REGISTER = 110
+NETWORK_ADDRESS = "127.0.0.2"  # where --network serves the simulated camera
+SERVER_START_S = 20.0
 
 
 # The simulated camera's default pixel format in the demo: its most
@@ -49,6 +55,7 @@ class Options:
     heartbeat_every: int = 5
     camera: str = "bayer12"  # a simulated camera, unless cti is given
     cti: str | None = None  # a real producer
+    network: bool = False  # the simulated camera over GigE Vision (sim-camera)
     serial: str | None = None
     model: str | None = None
     pixel_format: str | None = None  # None: the simulated camera's demo format
@@ -101,7 +108,10 @@ def run(options: Options, progress=None, stop: threading.Event | None = None) ->
 
 
 def _open_camera(options: Options, stack: contextlib.ExitStack) -> GentlCamera:
-    camera = GentlCamera(_camera_params(options))
+    params = _camera_params(options)
+    if options.network:
+        params["cti_path"] = _serve_on_the_network(options.camera, stack)
+    camera = GentlCamera(params)
     simulated = options.cti is None
     camera.set_trigger_mode(
         options.trigger or (TriggerMode.HARDWARE if simulated else TriggerMode.SOFTWARE)
@@ -148,6 +158,43 @@ def _camera_params(options: Options) -> dict[str, Any]:
         }
     params.update((k, v) for k, v in selection.items() if v is not None)
     return params
+
+
+def _serve_on_the_network(preset: str, stack: contextlib.ExitStack) -> str:
+    """Starts the simulated camera as a GigE Vision device (stopped with the
+    demo); returns the GigE Vision producer that receives it."""
+    from vantix import gev
+
+    errors = stack.enter_context(tempfile.TemporaryFile(mode="w+"))
+    server = subprocess.Popen(
+        [sys.executable, "-m", "vantix", "sim-camera"]
+        + ["--camera", preset, "--address", NETWORK_ADDRESS],
+        stdout=subprocess.PIPE,
+        stderr=errors,
+        text=True,
+    )
+    stack.callback(_stop, server)
+    assert server.stdout is not None
+    ready, _, _ = select.select([server.stdout], [], [], SERVER_START_S)
+    if not ready or not server.stdout.readline().startswith("serving "):
+        server.kill()
+        server.wait()
+        errors.seek(0)
+        reason = errors.read().strip() or f"no answer within {SERVER_START_S:g} s"
+        raise DemoError("camera", f"the simulated GigE Vision camera did not start: {reason}")
+    try:
+        return gev.producer_path()
+    except FileNotFoundError as exc:
+        raise DemoError("camera", str(exc)) from exc
+
+
+def _stop(server: subprocess.Popen) -> None:
+    server.terminate()
+    try:
+        server.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait()
 
 
 def _simulator() -> str:
