@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -102,6 +103,14 @@ bool UdpSocket::send_to(const Endpoint &to, const std::uint8_t *data, std::size_
                         sizeof a);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(size);
+}
+
+bool UdpSocket::set_discard(bool on) {
+    if (!on)
+        return ::setsockopt(fd_, SOL_SOCKET, SO_DETACH_FILTER, nullptr, 0) == 0 || errno == ENOENT;
+    sock_filter keep_nothing[] = {BPF_STMT(BPF_RET | BPF_K, 0)};
+    const sock_fprog program{1, keep_nothing};
+    return ::setsockopt(fd_, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
 UdpSocket::Wait UdpSocket::wait_readable(std::chrono::milliseconds timeout) {

@@ -61,6 +61,9 @@ public:
     // Outgoing datagrams with the don't-fragment flag; a datagram larger
     // than the path allows is then refused by send_to, not cut.
     bool set_do_not_fragment(bool on);
+    // On: the socket stays bound (the port taken, no "port unreachable"
+    // answers) but keeps no datagram, while a packet ring reads them.
+    bool set_discard(bool on);
 
     // True when the whole datagram went out.
     bool send_to(const Endpoint &to, const std::uint8_t *data, std::size_t size);
