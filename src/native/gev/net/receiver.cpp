@@ -193,10 +193,12 @@ void StreamReceiver::run(FrameSink &sink) {
             if (n > 0) return {n, slots.data()};
             socket_drained = true;
         }
+        // Between frames only a packet needs the thread.
+        const auto wait = assembler->idle() ? settings_.idle_wait : settings_.tick;
         if (ringed)
-            return {ring_.receive_batch(ring_slots.data(), ring_slots.size(), settings_.tick),
+            return {ring_.receive_batch(ring_slots.data(), ring_slots.size(), wait),
                     ring_slots.data()};
-        return {socket_.receive_batch(slots.data(), slots.size(), settings_.tick), slots.data()};
+        return {socket_.receive_batch(slots.data(), slots.size(), wait), slots.data()};
     };
     auto last_tick = Clock::now();
     while (!stop_) {

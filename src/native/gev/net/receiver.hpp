@@ -28,11 +28,12 @@ struct ReceiverSettings {
     bool negotiate_packet_size = true;
     bool resend = true;  // ask for lost packets when the camera offers PACKETRESEND
     std::chrono::milliseconds test_packet_wait{60};
-    std::size_t batch = 64;              // packets per system call
-    bool packet_ring = true;             // where the process may (CAP_NET_RAW)
-    std::size_t ring_bytes = 32u << 20;  // a few frames of the largest cameras
-    std::chrono::milliseconds tick{2};   // on_tick at least this often
-    AssemblerSettings assembler;         // packet size and resend filled in by configure()
+    std::size_t batch = 64;                   // packets per system call
+    bool packet_ring = true;                  // where the process may (CAP_NET_RAW)
+    std::size_t ring_bytes = 32u << 20;       // a few frames of the largest cameras
+    std::chrono::milliseconds tick{2};        // on_tick at least this often while frames are open
+    std::chrono::milliseconds idle_wait{20};  // between frames; bounds stop()
+    AssemblerSettings assembler;              // packet size and resend filled in by configure()
 };
 
 struct ReceiverStatistics {
@@ -64,7 +65,7 @@ public:
     // from the receiver's thread.
     Result start(FrameSink &sink);
     // Joins the thread; frames in progress go back through the sink,
-    // incomplete. Bounded by a few ticks.
+    // incomplete. Bounded by the idle wait and a few ticks.
     void stop();
     bool running() const { return thread_.joinable(); }
 
