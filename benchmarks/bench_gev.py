@@ -85,11 +85,11 @@ def aravis_round(case: Case, args, socket: str) -> dict:
 
 def receiver_cpu_s() -> float:
     """CPU seconds of our receiving thread so far (0 without one)."""
-    for task in Path("/proc/self/task").iterdir():
+    for thread in Path("/proc/self/task").iterdir():
         try:
-            if (task / "comm").read_text().strip() != RECEIVER_THREAD:
+            if (thread / "comm").read_text().strip() != RECEIVER_THREAD:
                 continue
-            fields = (task / "stat").read_text().rsplit(")", 1)[1].split()
+            fields = (thread / "stat").read_text().rsplit(")", 1)[1].split()
         except OSError:
             continue
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
