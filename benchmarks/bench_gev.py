@@ -1,56 +1,102 @@
 """Receive rate and CPU time a frame of our GigE Vision producer
 (vantix.gev, through harvesters' fetch loop as users run it: fetch(), the
 buffer queued back at once) beside Aravis's receiver (tools/aravis_client.py
-stream) on the same stream: Aravis's fake camera on the loopback at
-2048x2048 Mono8, 25 frames/s (what the fake sustains on a 2-core machine;
-it sends each frame as one burst), packets of 1400 bytes.
+stream) on the same stream, in two cases:
+
+- Aravis's fake camera on the loopback at 2048x2048 Mono8, 25 frames/s (what
+  the fake sustains on a 2-core machine; it sends each frame as one burst),
+  packets of 1400 bytes (the fake answers no test packet);
+- our simulated camera (`python -m vantix sim-camera --camera mono12`,
+  2448x2048) in Mono8 and Mono12p with no frame rate limit, so as fast as it
+  sends; Aravis's packets of 9000 bytes, ours what our producer settles on
+  with test packets.
 
 Aravis runs twice: through a UDP socket with a 4 MiB receive buffer (the
-kind of receiver ours is; with Linux's default buffer it loses most of each
-burst) and, as root, through its packet socket ring. The receivers take
-turns for ROUNDS rounds of FRAMES frames, each going first in half the
-rounds; figures are medians of the rounds, measured from a round's first
-frame to its last so that connecting weighs on none. CPU time is the whole
-receiving process's (all its threads). Printed: frames per second, complete
-and incomplete frames, CPU milliseconds a frame, and our figures over each
-Aravis receiver's (rate: higher is better; CPU: lower is better). Our side
-runs when the producer is built. As root everything runs in a network
-namespace of its own.
+kind of receiver ours is without the right to a packet socket; with Linux's
+default buffer it loses most of each burst) and, as root, through its packet
+socket ring (as ours then does). The receivers take turns for ROUNDS rounds
+of FRAMES frames, each going first in half the rounds; figures are medians of
+the rounds, measured from a round's first frame to its last so that
+connecting weighs on none. CPU time is the whole receiving process's (all its
+threads: for ours harvesters' fetch loop and genicam's calls too, shown
+apart as "receiver" for our receiving thread alone). Printed: frames per
+second, complete and incomplete frames, CPU milliseconds a frame, the packet
+size, and our figures over each Aravis receiver's (rate: higher is better;
+CPU: lower is better). Our side runs when the producer is built; the
+simulated camera's case when its server is built. As root everything runs in
+a network namespace of its own.
 
     python benchmarks/bench_gev.py [--frames 100] [--rounds 3] [--fps 25] [--packet-size 1400]
+                                   [--cases fake,sim-mono8,sim-mono12p]
 """
 
 from __future__ import annotations
 
-import argparse
 import os
-import statistics
-import sys
-import time
-from pathlib import Path
+
+# numpy's OpenBLAS threads spin beside ours and would be counted as ours.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import argparse  # noqa: E402
+import signal  # noqa: E402
+import statistics  # noqa: E402
+import subprocess  # noqa: E402
+import sys  # noqa: E402
+import time  # noqa: E402
+from dataclasses import dataclass  # noqa: E402
+from pathlib import Path  # noqa: E402
 
 sys.path.append(str(Path(__file__).parents[1] / "tools"))
 import gev_bench  # noqa: E402
 
-SIZE = (2048, 2048)
 SOCKET_BUFFER = 4 << 20
+SIM_ADDRESS = "127.0.0.2"
+SIM_PACKET_SIZE = 9000  # Aravis's; ours settles by test packets
+RECEIVER_THREAD = "vantix gev rx"
+NAMES = {"udp": "Aravis, UDP socket", "auto": "Aravis, packet socket", "ours": "vantix.gev"}
 
 
-def aravis_round(camera: gev_bench.FakeCamera, args, socket: str) -> dict:
+@dataclass
+class Case:
+    """One stream to receive: a camera, its settings, the packet size Aravis asks for."""
+
+    name: str
+    address: str
+    serial: str
+    features: list[str]
+    packet_size: int
+    frame_limit_s: float  # a generous bound on a frame's time, for the client's limit
+
+
+def aravis_round(case: Case, args, socket: str) -> dict:
     got = gev_bench.run_client(
-        "stream", camera.address, "--frames", str(args.frames), "--timeout", "5",
-        "--packet-size", str(args.packet_size), "--socket", socket,
-        "--socket-buffer", str(SOCKET_BUFFER), limit=args.frames / args.fps * 4 + 30,
+        "stream", case.address, "--frames", str(args.frames), "--timeout", "5",
+        "--packet-size", str(case.packet_size), "--socket", socket,
+        "--socket-buffer", str(SOCKET_BUFFER), limit=args.frames * case.frame_limit_s + 30,
     )  # fmt: skip
     return {
         "fps": got["fps"],
         "cpu": got["cpu_s_per_frame"],
         "complete": got["frames"]["complete"],
         "incomplete": got["frames"]["incomplete"] + got["frames"]["failed"],
+        "packet_size": got["packet_size"],
     }
 
 
-def ours_round(harvester, camera: gev_bench.FakeCamera, args) -> dict:
+def receiver_cpu_s() -> float:
+    """CPU seconds of our receiving thread so far (0 without one)."""
+    for thread in Path("/proc/self/task").iterdir():
+        try:
+            if (thread / "comm").read_text().strip() != RECEIVER_THREAD:
+                continue
+            fields = (thread / "stat").read_text().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return 0.0
+
+
+def ours_round(harvester, case: Case, args) -> dict:
     from harvesters.core import Callback, ImageAcquirer
 
     class Count(Callback):
@@ -60,39 +106,44 @@ def ours_round(harvester, camera: gev_bench.FakeCamera, args) -> dict:
             self.calls += 1
 
     harvester.update()
-    ia = harvester.create({"serial_number": camera.serial})
+    ia = harvester.create({"serial_number": case.serial})
     try:
         incomplete = Count()
         ia.add_callback(ImageAcquirer.Events.INCOMPLETE_BUFFER, incomplete)
         ia.num_buffers = 16
         ia.start()
-        first = last = None
+        first = None
         for _ in range(args.frames):
             with ia.fetch(timeout=5.0):
                 pass
-            last = (time.perf_counter(), time.process_time())
-            first = first or last
+            first = first or (time.perf_counter(), time.process_time(), receiver_cpu_s())
+        last = (time.perf_counter(), time.process_time(), receiver_cpu_s())
+        # What our producer settled on (a camera may reset it once released).
+        packet_size = ia.data_streams[0].node_map.StreamPacketSize.value
     finally:
         ia.destroy()
-    wall, cpu, intervals = last[0] - first[0], last[1] - first[1], args.frames - 1
-    # What our producer wrote into the stream channel's packet size register.
-    register = gev_bench.run_client("get", camera.address, "0x0D04")["features"]["0x0D04"]
+    intervals = args.frames - 1
     return {
-        "fps": intervals / wall,
-        "cpu": cpu / intervals,
+        "fps": intervals / (last[0] - first[0]),
+        "cpu": (last[1] - first[1]) / intervals,
+        "receiver": (last[2] - first[2]) / intervals,
         "complete": args.frames,
         "incomplete": incomplete.calls,
-        "packet_size": register & 0xFFFF,
+        "packet_size": packet_size,
     }
 
 
 def summary(rounds: list[dict]) -> dict:
-    return {
+    out = {
         "fps": statistics.median(r["fps"] for r in rounds),
         "cpu": statistics.median(r["cpu"] for r in rounds),
         "complete": sum(r["complete"] for r in rounds),
         "incomplete": sum(r["incomplete"] for r in rounds),
+        "packet_size": ", ".join(map(str, sorted({r["packet_size"] for r in rounds}))),
     }
+    if "receiver" in rounds[0]:
+        out["receiver"] = statistics.median(r["receiver"] for r in rounds)
+    return out
 
 
 def producer_or_reason() -> tuple[str | None, str]:
@@ -104,65 +155,140 @@ def producer_or_reason() -> tuple[str | None, str]:
         return None, str(exc)
 
 
+def run_case(case: Case, harvester, receivers: list[str], args) -> dict[str, dict]:
+    results: dict[str, list[dict]] = {name: [] for name in receivers}
+    gev_bench.run_client("set", case.address, *case.features)
+    for turn in range(args.rounds):
+        for name in receivers if turn % 2 == 0 else receivers[::-1]:
+            if name == "ours":
+                results[name].append(ours_round(harvester, case, args))
+            else:
+                results[name].append(aravis_round(case, args, name))
+    return {name: summary(rounds) for name, rounds in results.items()}
+
+
+def report(title: str, figures: dict[str, dict], reason: str) -> None:
+    print(title)
+    for name, f in figures.items():
+        receiver = f" (receiver {f['receiver'] * 1e3:.2f})" if "receiver" in f else ""
+        print(
+            f"  {NAMES[name]:<22} {f['fps']:6.1f} frames/s  {f['cpu'] * 1e3:6.2f} ms CPU a frame"
+            f"{receiver:<18}  {f['complete']} complete, {f['incomplete']} incomplete, "
+            f"packets of {f['packet_size']} bytes"
+        )
+    if "ours" not in figures:
+        print(f"  {NAMES['ours']:<22} not measured: {reason}")
+        return
+    ours = figures["ours"]
+    for name in figures:
+        if name != "ours":
+            theirs = figures[name]
+            print(
+                f"  vantix.gev / {NAMES[name]:<22} rate {ours['fps'] / theirs['fps']:.3f}   "
+                f"CPU a frame {ours['cpu'] / theirs['cpu']:.3f}   "
+                f"receiver alone {ours['receiver'] / theirs['cpu']:.3f}"
+            )
+
+
+class SimServer:
+    """`python -m vantix sim-camera --camera mono12` at SIM_ADDRESS."""
+
+    def __init__(self):
+        command = [sys.executable, "-m", "vantix", "sim-camera", "--camera", "mono12"]
+        self.process = subprocess.Popen(
+            [*command, "--address", SIM_ADDRESS],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            text=True,
+            preexec_fn=gev_bench._die_with_parent,
+        )
+        line = self.process.stdout.readline().split()  # "serving PRESET SERIAL on ADDRESS"
+        if len(line) != 5:
+            self.kill()
+            raise RuntimeError("sim-camera did not start")
+        self.serial = line[2]
+
+    def kill(self) -> None:
+        if self.process.poll() is None:
+            os.kill(self.process.pid, signal.SIGKILL)
+        self.process.wait(timeout=10)
+        self.process.stdout.close()
+
+
+def sim_or_reason() -> str:
+    from vantix import sim
+
+    try:
+        sim.camera_server_path()
+        return ""
+    except FileNotFoundError as exc:
+        return str(exc)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--frames", type=int, default=100, help="frames per receiver and round")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--fps", type=float, default=25.0, help="the fake's frame rate")
-    parser.add_argument("--packet-size", type=int, default=1400)
+    parser.add_argument("--packet-size", type=int, default=1400, help="the fake's packets")
+    parser.add_argument("--cases", default="fake,sim-mono8,sim-mono12p")
     args = parser.parse_args()
+    cases = args.cases.split(",")
     if missing := gev_bench.missing_parts():
         raise SystemExit(f"bench incomplete ({', '.join(missing)}): {gev_bench.INSTALL}")
     producer, reason = producer_or_reason()
-    receivers = ["udp"] + (["auto"] if os.geteuid() == 0 else [])
-    names = {"udp": "Aravis, UDP socket", "auto": "Aravis, packet socket", "ours": "vantix.gev"}
-    results: dict[str, list[dict]] = {name: [] for name in receivers + ["ours"] * bool(producer)}
+    receivers = ["udp"] + (["auto"] if os.geteuid() == 0 else []) + ["ours"] * bool(producer)
+    sim_reason = sim_or_reason() if any(c.startswith("sim") for c in cases) else ""
     with gev_bench.private_loopback():
-        camera = gev_bench.start_fake(f"VXB{os.getpid() % 100000:05d}")
         harvester = None
+        fake = sim = None
         try:
-            width, height = SIZE
-            gev_bench.run_client(
-                "set", camera.address, f"Width={width}", f"Height={height}",
-                "PixelFormat=Mono8", f"AcquisitionFrameRate={args.fps}",
-            )  # fmt: skip
             if producer:
                 from harvesters.core import Harvester
 
                 harvester = Harvester()
                 harvester.add_file(producer)
-            order = list(results)
-            for turn in range(args.rounds):
-                for name in order if turn % 2 == 0 else order[::-1]:
-                    if name == "ours":
-                        results[name].append(ours_round(harvester, camera, args))
-                    else:
-                        results[name].append(aravis_round(camera, args, name))
+            if "fake" in cases:
+                fake = gev_bench.start_fake(f"VXB{os.getpid() % 100000:05d}")
+                case = Case(
+                    "fake", fake.address, fake.serial,
+                    ["Width=2048", "Height=2048", "PixelFormat=Mono8",
+                     f"AcquisitionFrameRate={args.fps}", f"0x0D04={args.packet_size}"],
+                    args.packet_size, 4 / args.fps,
+                )  # fmt: skip
+                figures = run_case(case, harvester, receivers, args)
+                report(
+                    f"Aravis's fake camera, 2048x2048 Mono8 at {args.fps:g} frames/s, "
+                    f"{args.rounds} rounds of {args.frames} frames per receiver",
+                    figures,
+                    reason,
+                )
+                fake.kill()
+                fake = None
+            for name in (c for c in cases if c.startswith("sim-")):
+                if sim_reason:
+                    print(f"{name}: not measured: {sim_reason}")
+                    continue
+                pixel_format = {"sim-mono8": "Mono8", "sim-mono12p": "Mono12p"}[name]
+                sim = sim or SimServer()
+                case = Case(
+                    name, SIM_ADDRESS, sim.serial,
+                    [f"PixelFormat={pixel_format}", "AcquisitionFrameRateEnable=false"],
+                    SIM_PACKET_SIZE, 1.0,
+                )  # fmt: skip
+                figures = run_case(case, harvester, receivers, args)
+                report(
+                    f"our simulated camera, 2448x2048 {pixel_format} as fast as it sends, "
+                    f"{args.rounds} rounds of {args.frames} frames per receiver",
+                    figures,
+                    reason,
+                )
         finally:
             if harvester is not None:
                 harvester.reset()
-            camera.kill()
-    print(
-        f"receive at {width}x{height} Mono8, {args.fps:g} frames/s from the fake, packets of "
-        f"{args.packet_size} bytes, {args.rounds} rounds of {args.frames} frames per receiver"
-    )
-    figures = {name: summary(rounds) for name, rounds in results.items()}
-    for name, f in figures.items():
-        print(
-            f"  {names[name]:<22} {f['fps']:6.1f} frames/s  {f['cpu'] * 1e3:6.2f} ms CPU a frame  "
-            f"{f['complete']} complete, {f['incomplete']} incomplete"
-        )
-    if "ours" not in figures:
-        print(f"  {names['ours']:<22} not measured: {reason}")
-        return
-    sizes = sorted({r["packet_size"] for r in results["ours"]})
-    print(f"  (vantix.gev received packets of {', '.join(map(str, sizes))} bytes)")
-    for name in receivers:
-        ours, theirs = figures["ours"], figures[name]
-        print(
-            f"  vantix.gev / {names[name]:<22} rate {ours['fps'] / theirs['fps']:.3f}   "
-            f"CPU a frame {ours['cpu'] / theirs['cpu']:.3f}"
-        )
+            for camera in (fake, sim):
+                if camera is not None:
+                    camera.kill()
 
 
 if __name__ == "__main__":

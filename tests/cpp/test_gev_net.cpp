@@ -1,7 +1,8 @@
 // The control channel, the heartbeat and the stream receiver against a
 // small camera on the loopback that answers from a register memory and
 // misbehaves on request: lost commands, stale and foreign datagrams,
-// PENDING_ACK, silence, refusals, lost stream packets.
+// PENDING_ACK, silence, refusals, lost stream packets. The stream is read
+// both from the UDP socket and, where the process may, from a packet ring.
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -10,6 +11,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <linux/capability.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "check.hpp"
 #include "gev/net/control_channel.hpp"
@@ -398,8 +404,15 @@ private:
 
 }  // namespace
 
+bool may_open_packet_sockets() {
+    const int fd = ::socket(AF_PACKET, SOCK_DGRAM, 0);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+}
+
 // Both block id widths: the receiver follows the one the camera streams.
-void stream_test(bool extended) {
+// The same frames, byte for byte, whether read from the ring or the socket.
+void stream_test(bool extended, bool ring) {
     FakeCamera camera;
     camera.set_word(reg::kCapability, kCapabilityPacketResend);
     camera.set_word(reg::stream_packet_size(0), 576);
@@ -438,7 +451,9 @@ void stream_test(bool extended) {
     });
     ControlChannel channel(camera.endpoint(), kLocalhost, "TESTCAM", {200ms, 3});
     CHECK(channel.open().ok());
-    StreamReceiver receiver(channel);
+    ReceiverSettings settings;
+    settings.packet_ring = ring;
+    StreamReceiver receiver(channel, settings);
     CHECK(receiver.configure(kLocalhost).ok());
     CHECK(camera.word(reg::stream_destination(0)) == kLocalhost);
     CHECK(camera.word(reg::stream_port(0)) == receiver.local().port);
@@ -481,13 +496,16 @@ void stream_test(bool extended) {
     const auto s = receiver.statistics();
     CHECK(s.foreign_packets == 1);
     CHECK(s.stream.packets_resend_requested >= 1 && s.stream.packets_recovered >= 1);
+    CHECK(s.packet_ring == (ring && may_open_packet_sockets()));
 }
 
 TEST(the_stream_is_pointed_at_the_host_sized_by_test_packets_and_lost_packets_are_resent) {
-    stream_test(false);
+    for (bool ring : {false, true}) stream_test(false, ring);
 }
 
-TEST(a_stream_with_64_bit_block_ids_is_followed) { stream_test(true); }
+TEST(a_stream_with_64_bit_block_ids_is_followed) {
+    for (bool ring : {false, true}) stream_test(true, ring);
+}
 
 TEST(the_device_list_keeps_well_formed_addresses_and_drops_the_rest) {
     struct Case {
@@ -521,4 +539,15 @@ TEST(several_registers_share_a_command_only_when_the_camera_takes_them) {
         for (int i = 0; i < 4; ++i) CHECK(values[i] == addresses[i] * 3);
         CHECK(camera.seen().size() - before == (concatenation ? 1u : 4u));
     }
+}
+
+// Last: it gives up the right to packet sockets for the rest of the process.
+TEST(without_the_right_to_a_packet_socket_the_stream_is_read_from_the_udp_socket) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    CHECK(::syscall(SYS_capget, &header, caps) == 0);
+    caps[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
+    CHECK(::syscall(SYS_capset, &header, caps) == 0);
+    CHECK(!may_open_packet_sockets());
+    stream_test(false, true);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <pthread.h>
+#include <utility>
 
 namespace vantix::gev {
 namespace {
@@ -113,6 +115,12 @@ Result StreamReceiver::start(FrameSink &sink) {
     if (!socket_.is_open())
         return {gc::kError, "the stream of camera " + control_.name() + " is not configured"};
     if (running()) return {};
+    // The ring reads the stream from now on; the socket, still bound,
+    // keeps nothing more (what it holds already is read first).
+    std::string ignored;
+    if (settings_.packet_ring && ring_.open(socket_.local(), settings_.ring_bytes, ignored) &&
+        !socket_.set_discard(true))
+        ring_.close();
     stop_ = false;
     thread_ = std::thread([this, &sink] {
         // Nothing may escape into the consumer's process: out of memory
@@ -122,6 +130,7 @@ Result StreamReceiver::start(FrameSink &sink) {
         } catch (...) {
         }
     });
+    pthread_setname_np(thread_.native_handle(), "vantix gev rx");
     return {};
 }
 
@@ -129,6 +138,10 @@ void StreamReceiver::stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     thread_.join();
+    if (ring_.is_open()) {
+        ring_.close();
+        socket_.set_discard(false);
+    }
 }
 
 void StreamReceiver::run(FrameSink &sink) {
@@ -155,11 +168,12 @@ void StreamReceiver::run(FrameSink &sink) {
     const std::size_t room = std::max<std::size_t>(packet_size_, 1500) + 64;
     const std::size_t batch = std::max<std::size_t>(settings_.batch, 1);
     std::vector<std::uint8_t> memory(room * batch);
-    std::vector<ReceiveSlot> slots(batch);
+    std::vector<ReceiveSlot> slots(batch), ring_slots(batch);
     for (std::size_t i = 0; i < batch; ++i) {
         slots[i].data = memory.data() + i * room;
         slots[i].capacity = room;
     }
+    const bool ringed = ring_.is_open();
     const std::uint32_t camera_ip = control_.camera().ip;
     std::uint64_t foreign = 0, truncated = 0;
     auto publish = [&] {
@@ -168,14 +182,31 @@ void StreamReceiver::run(FrameSink &sink) {
         stats_.foreign_packets = foreign;
         stats_.truncated_packets = truncated;
         stats_.receive_buffer = granted_buffer_;
+        stats_.packet_ring = ringed;
+    };
+    // What the socket took before the ring was there comes first.
+    bool socket_drained = !ringed;
+    auto receive = [&]() -> std::pair<int, const ReceiveSlot *> {
+        if (!socket_drained) {
+            const int n =
+                socket_.receive_batch(slots.data(), slots.size(), std::chrono::milliseconds(0));
+            if (n > 0) return {n, slots.data()};
+            socket_drained = true;
+        }
+        // Between frames only a packet needs the thread.
+        const auto wait = assembler->idle() ? settings_.idle_wait : settings_.tick;
+        if (ringed)
+            return {ring_.receive_batch(ring_slots.data(), ring_slots.size(), wait),
+                    ring_slots.data()};
+        return {socket_.receive_batch(slots.data(), slots.size(), wait), slots.data()};
     };
     auto last_tick = Clock::now();
     while (!stop_) {
-        const int n = socket_.receive_batch(slots.data(), slots.size(), settings_.tick);
+        const auto [n, got] = receive();
         const auto now = Clock::now();
         if (n < 0) std::this_thread::sleep_for(settings_.tick);  // not a busy loop on errors
         for (int i = 0; i < n; ++i) {
-            const ReceiveSlot &s = slots[static_cast<std::size_t>(i)];
+            const ReceiveSlot &s = got[i];
             if (s.from.ip != camera_ip) {
                 ++foreign;
             } else if (s.truncated) {

@@ -1,8 +1,9 @@
 // One stream channel of a camera: where its packets go (the host address
 // on the camera's interface, an ephemeral port, written into the camera's
 // stream registers), how large they may be, and a thread that reads them
-// in batches and hands them to a FrameAssembler. Resend requests leave
-// through the control channel's socket.
+// in batches and hands them to a FrameAssembler: from a packet socket's
+// ring where the process may open one, from the UDP socket otherwise.
+// Resend requests leave through the control channel's socket.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@
 
 #include "control_channel.hpp"
 #include "gev/protocol/frame_assembler.hpp"
+#include "packet_ring.hpp"
 #include "socket.hpp"
 
 namespace vantix::gev {
@@ -26,9 +28,12 @@ struct ReceiverSettings {
     bool negotiate_packet_size = true;
     bool resend = true;  // ask for lost packets when the camera offers PACKETRESEND
     std::chrono::milliseconds test_packet_wait{60};
-    std::size_t batch = 64;             // packets per system call
-    std::chrono::milliseconds tick{2};  // on_tick at least this often
-    AssemblerSettings assembler;        // packet size and resend filled in by configure()
+    std::size_t batch = 64;                   // packets per system call
+    bool packet_ring = true;                  // where the process may (CAP_NET_RAW)
+    std::size_t ring_bytes = 32u << 20;       // a few frames of the largest cameras
+    std::chrono::milliseconds tick{2};        // on_tick at least this often while frames are open
+    std::chrono::milliseconds idle_wait{20};  // between frames; bounds stop()
+    AssemblerSettings assembler;              // packet size and resend filled in by configure()
 };
 
 struct ReceiverStatistics {
@@ -36,6 +41,7 @@ struct ReceiverStatistics {
     std::uint64_t foreign_packets = 0;  // not from the camera
     std::uint64_t truncated_packets = 0;
     std::size_t receive_buffer = 0;  // granted by the system
+    bool packet_ring = false;        // the stream is read from a packet ring
 };
 
 class StreamReceiver {
@@ -59,7 +65,7 @@ public:
     // from the receiver's thread.
     Result start(FrameSink &sink);
     // Joins the thread; frames in progress go back through the sink,
-    // incomplete. Bounded by a few ticks.
+    // incomplete. Bounded by the idle wait and a few ticks.
     void stop();
     bool running() const { return thread_.joinable(); }
 
@@ -73,6 +79,7 @@ private:
     ControlChannel &control_;
     ReceiverSettings settings_;
     UdpSocket socket_;
+    PacketRing ring_;  // open while running, when the process may
     std::uint32_t packet_size_ = 0, capability_ = 0;
     std::size_t granted_buffer_ = 0;
     std::atomic<bool> stop_{false};

@@ -299,6 +299,10 @@ void FrameAssembler::remember_finished(std::uint64_t id) {
     finished_next_ = (finished_next_ + 1) % finished_.size();
 }
 
+bool FrameAssembler::idle() const {
+    return std::none_of(blocks_.begin(), blocks_.end(), [](const Block &b) { return b.active; });
+}
+
 void FrameAssembler::flush() {
     for (;;) {
         Block *oldest = nullptr;

@@ -75,6 +75,8 @@ public:
     void on_tick(Clock::time_point now);
     // Hands every frame in progress back through deliver(), incomplete.
     void flush();
+    // No frame in progress: nothing for on_tick to do until a packet comes.
+    bool idle() const;
     const StreamStatistics &statistics() const { return stats_; }
 
 private:
