@@ -13,6 +13,8 @@ from __future__ import annotations
 import json
 import socket
 import struct
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -210,3 +212,18 @@ def test_malformed_commands_are_refused_and_the_device_goes_on(sim_camera):
         assert client.send(0x0080, struct.pack(">I", 0x0934)) == 0
     finally:
         client.close()
+
+
+def test_the_demo_runs_over_the_network(bench, tmp_path):
+    # Line trigger -> packets -> BGR -> feature bank -> PLC registers, the
+    # device started and stopped by the demo itself.
+    run = subprocess.run(
+        [sys.executable, "-m", "vantix", "demo", "--network", "--frames", "12", "--train", "6"]
+        + ["--out", str(tmp_path / "demo.png")],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert run.returncode == 0, run.stderr[-2000:]
+    assert "BayerRG12p, hardware" in run.stdout and "12 (0 timed out)" in run.stdout
+    assert "register sequence [102]   6" in run.stdout

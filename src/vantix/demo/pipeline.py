@@ -195,6 +195,8 @@ def _stop(server: subprocess.Popen) -> None:
     except subprocess.TimeoutExpired:
         server.kill()
         server.wait()
+    if server.stdout:
+        server.stdout.close()
 
 
 def _simulator() -> str:
