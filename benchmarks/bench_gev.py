@@ -7,8 +7,8 @@ stream) on the same stream, in two cases:
   the fake sustains on a 2-core machine; it sends each frame as one burst),
   packets of 1400 bytes (the fake answers no test packet);
 - our simulated camera (`python -m vantix sim-camera --camera mono12`,
-  2448x2048) in Mono8 and Mono12p with no frame rate limit, so as fast as it
-  sends; Aravis's packets of 9000 bytes, ours what our producer settles on
+  2448x2048) in Mono8 and Mono12p with no frame rate limit, paced as a
+  10 Gbit/s link would carry it, so as fast as it renders; Aravis's packets of 9000 bytes, ours what our producer settles on
   with test packets.
 
 Aravis runs twice: through a UDP socket with a 4 MiB receive buffer (the
@@ -51,6 +51,8 @@ import gev_bench  # noqa: E402
 
 SOCKET_BUFFER = 4 << 20
 SIM_ADDRESS = "127.0.0.2"
+# A 10 Gbit/s camera: the device is not what limits the rate.
+SIM_LINK_MBPS = 10000
 SIM_PACKET_SIZE = 9000  # Aravis's; ours settles by test packets
 RECEIVER_THREAD = "vantix gev rx"
 NAMES = {"udp": "Aravis, UDP socket", "auto": "Aravis, packet socket", "ours": "vantix.gev"}
@@ -195,6 +197,7 @@ class SimServer:
 
     def __init__(self):
         command = [sys.executable, "-m", "vantix", "sim-camera", "--camera", "mono12"]
+        command += ["--link-mbps", str(SIM_LINK_MBPS)]
         self.process = subprocess.Popen(
             [*command, "--address", SIM_ADDRESS],
             stdout=subprocess.PIPE,

@@ -1,12 +1,12 @@
 """Command line: the end-to-end demo and the operator diagnostics.
 
-    python -m vantix demo [--frames N] [--camera NAME | --cti PATH [--serial S] [--model M]]
+    python -m vantix demo [--frames N] [--camera NAME [--network] | --cti PATH [--serial S] [--model M]]
                           [--pixel-format F] [--trigger MODE] [--plc HOST:PORT | --simulate]
                           [--out PNG]
     python -m vantix devices [--cti PATH | --sim | --gev]
     python -m vantix plc-test --host H [--port P] [--unit U]
     python -m vantix sim-camera (--camera PRESET | --config FILE) --address A [--seconds S]
-                                [--no-resend] [--loss PERCENT] [--plain-xml]
+                                [--no-resend] [--loss PERCENT] [--plain-xml] [--link-mbps M]
 
 Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
 device, cannot open); 4 PLC problem (unreachable, write failed; for
@@ -172,6 +172,13 @@ def _parser() -> argparse.ArgumentParser:
     )
     serve.add_argument(
         "--plain-xml", action="store_true", help="serve the GenICam document unzipped"
+    )
+    serve.add_argument(
+        "--link-mbps",
+        type=_int_in(0),
+        default=1000,
+        help="pace the stream as a link of this many Mbit/s would carry it "
+        "(default 1000, a gigabit link; 0: as fast as the host sends)",
     )
     serve.set_defaults(command=_sim_camera)
     return parser
@@ -435,6 +442,7 @@ def _sim_camera(args: argparse.Namespace) -> int:
         print(exc, file=sys.stderr)
         return EXIT_CAMERA
     command = [server, "--address", args.address, "--loss", repr(args.loss)]
+    command += ["--link-mbps", str(args.link_mbps)]
     environment = dict(os.environ)
     if args.config:
         environment[sim.CONFIG_VARIABLE] = args.config

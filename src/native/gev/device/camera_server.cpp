@@ -32,7 +32,7 @@ CameraServer::CameraServer(gentl::IF_HANDLE iface, const std::string &device_id,
     : ip_(ip),
       options_(options),
       link_(iface, device_id),
-      sender_(ip, options.loss_percent, options.seed ^ ip) {
+      sender_(ip, options.loss_percent, options.seed ^ ip, options.link_mbps) {
     serial_ = link_.info(gentl::DEVICE_INFO_SERIAL_NUMBER);
 }
 

@@ -23,6 +23,8 @@ struct ServeOptions {
     bool plain_xml = false;  // the document unzipped
     double loss_percent = 0;
     std::uint64_t seed = 1;
+    // The link the stream is paced for; 0: as fast as the host sends.
+    std::uint64_t link_mbps = 1000;
 };
 
 class CameraServer {

@@ -4,7 +4,7 @@
 // or for --seconds.
 //
 //   vantix_sim_camera --address A [--preset P] [--seconds S] [--no-resend]
-//                     [--loss PERCENT] [--seed N] [--plain-xml]
+//                     [--loss PERCENT] [--seed N] [--plain-xml] [--link-mbps M]
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -35,7 +35,8 @@ struct Arguments {
 int usage(const char *why) {
     std::fprintf(stderr,
                  "vantix_sim_camera: %s\nusage: vantix_sim_camera --address A [--preset P] "
-                 "[--seconds S] [--no-resend] [--loss PERCENT] [--seed N] [--plain-xml]\n",
+                 "[--seconds S] [--no-resend] [--loss PERCENT] [--seed N] [--plain-xml] "
+                 "[--link-mbps M]\n",
                  why);
     return 2;
 }
@@ -61,6 +62,8 @@ bool parse(int argc, char **argv, Arguments &out) {
             out.seconds = std::atof(value), ++i;
         } else if (a == "--loss") {
             out.serve.loss_percent = std::atof(value), ++i;
+        } else if (a == "--link-mbps") {
+            out.serve.link_mbps = std::strtoull(value, nullptr, 10), ++i;
         } else if (a == "--seed") {
             out.serve.seed = std::strtoull(value, nullptr, 10), ++i;
         } else {

@@ -18,9 +18,9 @@ void StreamSender::send(std::vector<SendSlot> &slots, const ChannelSettings &cha
         do_not_fragment_ = channel.do_not_fragment;
     }
     loss_.apply(slots);
-    // Paced as a gigabit link would carry them: at memory speed a frame's
-    // burst would overrun the receiver's socket buffer, which no camera on
-    // a wire does.
+    // Paced as the link would carry them (a gigabit one by default): at
+    // memory speed a frame's burst would overrun a receiver's socket
+    // buffer, which no camera on a wire does.
     const auto start = std::chrono::steady_clock::now();
     std::size_t done = 0, bytes = 0;
     while (done < slots.size()) {
@@ -30,8 +30,9 @@ void StreamSender::send(std::vector<SendSlot> &slots, const ChannelSettings &cha
             sent > 0 ? static_cast<std::size_t>(sent) : 1;  // a refused one is skipped
         for (std::size_t i = 0; i < went; ++i) bytes += slots[done + i].size + kIpUdpOverhead;
         done += went;
-        std::this_thread::sleep_until(
-            start + std::chrono::nanoseconds(bytes * 8 * 1000000000ull / kLinkBitsPerSecond));
+        if (link_mbps_)
+            std::this_thread::sleep_until(start +
+                                          std::chrono::nanoseconds(bytes * 8 * 1000u / link_mbps_));
     }
 }
 

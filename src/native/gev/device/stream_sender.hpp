@@ -26,8 +26,9 @@ struct ChannelSettings {
 
 class StreamSender {
 public:
-    StreamSender(std::uint32_t device_ip, double loss_percent, std::uint64_t seed)
-        : device_ip_(device_ip), loss_(loss_percent, seed) {}
+    StreamSender(std::uint32_t device_ip, double loss_percent, std::uint64_t seed,
+                 std::uint64_t link_mbps)
+        : device_ip_(device_ip), link_mbps_(link_mbps), loss_(loss_percent, seed) {}
 
     bool open(std::string &error);
     void send_frame(const SimFrame &frame, const ChannelSettings &channel);
@@ -46,8 +47,8 @@ private:
 
     static constexpr std::size_t kRingBlocks = 16, kRingBytes = 160u << 20;
     static constexpr std::size_t kBatch = 16;  // packets per system call
-    static constexpr std::uint64_t kLinkBitsPerSecond = 1000000000;
     const std::uint32_t device_ip_;
+    const std::uint64_t link_mbps_;  // 0: unpaced
     std::mutex mutex_;
     UdpSocket socket_;
     LossInjector loss_;
