@@ -1,6 +1,8 @@
 """The GigE Vision test bench: Aravis's fake camera on the loopback, Aravis's
-client (tools/aravis_client.py) to check it, and the image the fake sends.
-Shared by tests/gev and benchmarks/bench_gev.py.
+client (tools/aravis_client.py) to check it, the image the fake sends, our
+own simulated cameras served over the network (`vantix sim-camera`), and
+packet loss on the private loopback (nftables). Shared by tests/gev and
+benchmarks/bench_gev.py.
 
 Only one fake camera can hold the control port (UDP 3956) of an address, and
 other programs on this machine may run their own fake on 127.0.0.1. As root,
@@ -15,9 +17,13 @@ import contextlib
 import ctypes
 import json
 import os
+import queue
+import re
 import shutil
 import signal
 import subprocess
+import sys
+import threading
 import time
 from collections.abc import Iterator
 from dataclasses import dataclass, field
@@ -150,3 +156,110 @@ def fake_image(width: int, height: int, frame_id: int) -> np.ndarray:
     is the frame's GVSP block id (16 bit, first frame 65401, 65535 -> 1)."""
     y, x = np.indices((height, width), dtype=np.int64)
     return ((x + y + frame_id) % 255).astype(np.uint8)
+
+
+# --- our simulated cameras over the network ---------------------------------------
+
+
+@dataclass
+class ServedCamera:
+    """A `vantix sim-camera` process serving one simulated camera."""
+
+    preset: str
+    serial: str
+    address: str
+    process: subprocess.Popen
+    output: list[str] = field(default_factory=list)  # what it printed, drained on
+
+    @property
+    def pid(self) -> int:
+        return self.process.pid
+
+    def kill(self) -> None:
+        if self.process.poll() is None:
+            os.kill(self.process.pid, signal.SIGKILL)
+        self.process.wait(timeout=10)
+
+
+def serve_sim(
+    preset: str, *options: str, address: str = ADDRESS, ready_s: float = 30.0
+) -> ServedCamera:
+    """Starts `vantix sim-camera --camera PRESET --address ADDRESS OPTIONS...`
+    and waits for its `serving <preset> <serial> on <address>` line; killed
+    again when it does not come within `ready_s`."""
+    command = [sys.executable, "-m", "vantix", "sim-camera", "--camera", preset]
+    command += ["--address", address, *options]
+    process = subprocess.Popen(
+        command,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        text=True,
+        preexec_fn=_die_with_parent,
+    )
+    lines: queue.Queue[str | None] = queue.Queue()
+    camera = ServedCamera(preset, "", address, process)
+
+    def drain() -> None:  # the process must never block on a full pipe
+        for line in process.stdout:
+            camera.output.append(line.rstrip())
+            lines.put(line)
+        lines.put(None)
+
+    threading.Thread(target=drain, daemon=True).start()
+    ready = re.compile(rf"serving {re.escape(preset)} (\S+) on {re.escape(address)}\b")
+    deadline = time.monotonic() + ready_s
+    try:
+        while True:
+            try:
+                line = lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                raise RuntimeError(f"{command} not serving within {ready_s} s") from None
+            if line is None:
+                raise RuntimeError(f"{command} exited: {' | '.join(camera.output[-5:])}")
+            if found := ready.search(line):
+                camera.serial = found.group(1)
+                return camera
+    except BaseException:
+        camera.kill()
+        raise
+
+
+# --- packet loss on the private loopback -------------------------------------------
+
+STREAM_PACKETS = "udp sport != 3956 udp dport != 3956"
+CONTROL_PACKETS = ("udp dport 3956", "udp sport 3956")  # commands, acknowledges
+LOSS_TABLE = "vantix_loss"
+
+
+@contextlib.contextmanager
+def lossy_loopback(percent: int, *matches: str) -> Iterator[dict[str, int]]:
+    """Drops `percent` % of the packets that each nftables match selects on
+    the egress of `lo` (where every loopback packet passes once, and a
+    sender's sendto() still succeeds), in the calling process's network
+    namespace, which must be a private one. Yields a dict filled, on exit,
+    with the packets each match dropped; the table is removed on exit."""
+
+    def nft(*args: str) -> str:
+        done = subprocess.run(["nft", *args], capture_output=True, text=True, timeout=10)
+        if done.returncode != 0:
+            raise RuntimeError(f"nft {' '.join(args)}: {done.stderr.strip()}")
+        return done.stdout
+
+    chain = '{ type filter hook egress device "lo" priority 0; policy accept; }'
+    nft("add", "table", "netdev", LOSS_TABLE)
+    dropped: dict[str, int] = {}
+    try:
+        nft("add", "chain", "netdev", LOSS_TABLE, "eg", chain)
+        for match in matches:
+            rule = f"{match} numgen random mod 100 < {percent} counter drop"
+            nft("add", "rule", "netdev", LOSS_TABLE, "eg", *rule.split())
+        yield dropped
+        rules = json.loads(nft("-j", "list", "table", "netdev", LOSS_TABLE))["nftables"]
+        counters = [
+            next(e["counter"]["packets"] for e in r["rule"]["expr"] if "counter" in e)
+            for r in rules
+            if "rule" in r
+        ]
+        dropped.update(zip(matches, counters))
+    finally:
+        nft("delete", "table", "netdev", LOSS_TABLE)

@@ -193,3 +193,38 @@ def child() -> Iterator[Callable[[str], Child]]:
     yield start
     for c in started:
         c.kill()
+
+
+# --- our simulated cameras over the network (vantix sim-camera) ----------------------
+# Ask for `serve` before the harvester or camera fixtures, so that those are
+# torn down while the served camera still answers.
+
+ROOT_ONLY = "packet loss on the loopback needs root: sudo tools/run-tests"
+
+
+@pytest.fixture
+def serve(bench) -> Iterator[Callable[..., gev_bench.ServedCamera]]:
+    """serve(preset, *options) -> a running `vantix sim-camera` serving that
+    preset on 127.0.0.1; every one started is killed at teardown."""
+    started: list[gev_bench.ServedCamera] = []
+
+    def start(preset: str, *options: str) -> gev_bench.ServedCamera:
+        started.append(gev_bench.serve_sim(preset, *options))
+        return started[-1]
+
+    yield start
+    for camera in started:
+        camera.kill()
+
+
+@pytest.fixture
+def lossy(bench) -> Callable[..., Any]:
+    """lossy(percent, *matches): gev_bench.lossy_loopback in the module's
+    private namespace; skips the test where there is none (without root)."""
+
+    def make(percent: int, *matches: str):
+        if not bench:
+            pytest.skip(ROOT_ONLY)
+        return gev_bench.lossy_loopback(percent, *matches)
+
+    return make
