@@ -1,6 +1,7 @@
 #include "socket.hpp"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -34,6 +35,7 @@ UdpSocket &UdpSocket::operator=(UdpSocket &&other) noexcept {
     if (this != &other) {
         close();
         fd_ = other.fd_;
+        reuse_ = other.reuse_;
         other.fd_ = -1;
     }
     return *this;
@@ -46,6 +48,8 @@ bool UdpSocket::open(const Endpoint &local, std::string &error) {
         error = "cannot open a UDP socket: " + last_error();
         return false;
     }
+    const int on = 1;
+    if (reuse_) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in a = to_sockaddr(local);
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
         error = "cannot bind a UDP socket to " + std::to_string(local.port) + "@" +
@@ -102,6 +106,34 @@ bool UdpSocket::send_to(const Endpoint &to, const std::uint8_t *data, std::size_
                         sizeof a);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(size);
+}
+
+int UdpSocket::send_batch(const SendSlot *slots, std::size_t count) {
+    constexpr std::size_t kMax = 64;
+    mmsghdr msgs[kMax];
+    iovec iovs[kMax];
+    sockaddr_in addrs[kMax];
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = std::min(count - done, kMax);
+        for (std::size_t i = 0; i < n; ++i) {
+            const SendSlot &s = slots[done + i];
+            addrs[i] = to_sockaddr(s.to);
+            iovs[i] = iovec{const_cast<std::uint8_t *>(s.data), s.size};
+            msgs[i] = mmsghdr{};
+            msgs[i].msg_hdr.msg_name = &addrs[i];
+            msgs[i].msg_hdr.msg_namelen = sizeof addrs[i];
+            msgs[i].msg_hdr.msg_iov = &iovs[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        int sent;
+        do {
+            sent = ::sendmmsg(fd_, msgs, static_cast<unsigned>(n), MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent <= 0) return done ? static_cast<int>(done) : -1;
+        done += static_cast<std::size_t>(sent);
+    }
+    return static_cast<int>(done);
 }
 
 UdpSocket::Wait UdpSocket::wait_readable(std::chrono::milliseconds timeout) {

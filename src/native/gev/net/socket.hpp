@@ -30,6 +30,13 @@ struct Endpoint {
 };
 
 // One datagram of a batch, in memory the caller owns.
+// One datagram of an outgoing batch.
+struct SendSlot {
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+    Endpoint to;
+};
+
 struct ReceiveSlot {
     std::uint8_t *data = nullptr;
     std::size_t capacity = 0;
@@ -42,7 +49,9 @@ class UdpSocket {
 public:
     UdpSocket() = default;
     ~UdpSocket() { close(); }
-    UdpSocket(UdpSocket &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    UdpSocket(UdpSocket &&other) noexcept : fd_(other.fd_), reuse_(other.reuse_) {
+        other.fd_ = -1;
+    }
     UdpSocket &operator=(UdpSocket &&other) noexcept;
     UdpSocket(const UdpSocket &) = delete;
     UdpSocket &operator=(const UdpSocket &) = delete;
@@ -55,6 +64,9 @@ public:
     Endpoint local() const;
 
     bool enable_broadcast();
+    // Lets other sockets bind the same address and port (each camera of a
+    // server binds the broadcast address's control port); before open().
+    void reuse_address() { reuse_ = true; }
     // Asks for `bytes` of receive buffer (forced past the system's limit
     // where the process may); returns what the system granted.
     std::size_t grow_receive_buffer(std::size_t bytes);
@@ -64,6 +76,9 @@ public:
 
     // True when the whole datagram went out.
     bool send_to(const Endpoint &to, const std::uint8_t *data, std::size_t size);
+    // Many datagrams in as few system calls as the system allows: how many
+    // went out (the first ones), or -1 when none could.
+    int send_batch(const SendSlot *slots, std::size_t count);
 
     enum class Wait { ready, timeout, error };
     // Waits up to `timeout` until a datagram can be read.
@@ -83,6 +98,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool reuse_ = false;
 };
 
 }  // namespace vantix::gev
