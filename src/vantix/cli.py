@@ -5,6 +5,8 @@
                           [--out PNG]
     python -m vantix devices [--cti PATH | --sim | --gev]
     python -m vantix plc-test --host H [--port P] [--unit U]
+    python -m vantix sim-camera (--camera PRESET | --config FILE) --address A [--seconds S]
+                                [--no-resend] [--loss PERCENT] [--plain-xml]
 
 Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
 device, cannot open); 4 PLC problem (unreachable, write failed; for
@@ -16,6 +18,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import ipaddress
 import logging
 import math
 import os
@@ -134,6 +137,37 @@ def _parser() -> argparse.ArgumentParser:
     test.add_argument("--port", type=_tcp_port, default=502)
     test.add_argument("--unit", type=_unit_id, default=1, help="Modbus unit id (default 1)")
     test.set_defaults(command=_plc_test)
+
+    serve = commands.add_parser(
+        "sim-camera", help="serve the simulated cameras as GigE Vision devices on the network"
+    )
+    which = serve.add_mutually_exclusive_group(required=True)
+    which.add_argument(
+        "--camera", choices=sorted(SIMULATED_CAMERAS), help="one preset's default camera"
+    )
+    which.add_argument(
+        "--config", type=_config_file, help="the simulator's JSON configuration (its cameras)"
+    )
+    serve.add_argument(
+        "--address",
+        type=_ipv4,
+        required=True,
+        help="IPv4 address of the first camera; the next ones take the following addresses",
+    )
+    serve.add_argument("--seconds", type=_positive_float, help="stop after this long")
+    serve.add_argument(
+        "--no-resend", action="store_true", help="do not offer packet resend (PACKETRESEND)"
+    )
+    serve.add_argument(
+        "--loss",
+        type=_percent,
+        default=0.0,
+        help="drop this percentage of stream packets (and reorder and duplicate some)",
+    )
+    serve.add_argument(
+        "--plain-xml", action="store_true", help="serve the GenICam document unzipped"
+    )
+    serve.set_defaults(command=_sim_camera)
     return parser
 
 
@@ -169,6 +203,32 @@ def _positive_float(text: str) -> float:
     if not (math.isfinite(value) and value > 0):
         raise argparse.ArgumentTypeError("must be a number above 0")
     return value
+
+
+def _percent(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+    if not (math.isfinite(value) and 0 <= value <= 100):
+        raise argparse.ArgumentTypeError("must be 0..100")
+    return value
+
+
+def _ipv4(text: str) -> str:
+    try:
+        address = ipaddress.IPv4Address(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected an IPv4 address, got {text!r}") from None
+    if address.is_multicast or address.is_unspecified or str(address).endswith(".255"):
+        raise argparse.ArgumentTypeError(f"{text} cannot be a camera's address")
+    return str(address)
+
+
+def _config_file(text: str) -> str:
+    if not os.path.isfile(text):
+        raise argparse.ArgumentTypeError(f"{text} is not a file")
+    return os.path.abspath(text)
 
 
 def _host_port(text: str) -> tuple[str, int]:
@@ -354,6 +414,32 @@ def _plc_test(args: argparse.Namespace) -> int:
     print(table(rows, "PLC link test"))
     print(report["message"])
     return EXIT_OK if report["ok"] else EXIT_PLC
+
+
+def _sim_camera(args: argparse.Namespace) -> int:
+    from vantix import sim
+
+    try:
+        server = sim.camera_server_path()
+    except FileNotFoundError as exc:
+        print(exc, file=sys.stderr)
+        return EXIT_CAMERA
+    command = [server, "--address", args.address, "--loss", repr(args.loss)]
+    environment = dict(os.environ)
+    if args.config:
+        environment[sim.CONFIG_VARIABLE] = args.config
+    else:  # the preset's default camera, whatever the environment configures
+        environment.pop(sim.CONFIG_VARIABLE, None)
+        command += ["--preset", args.camera]
+    if args.seconds:
+        command += ["--seconds", repr(args.seconds)]
+    if args.no_resend:
+        command.append("--no-resend")
+    if args.plain_xml:
+        command.append("--plain-xml")
+    sys.stdout.flush()
+    # The server takes this process's place: its PID is the one to signal.
+    os.execve(server, command, environment)
 
 
 def main_entry() -> None:

@@ -25,11 +25,20 @@ extra).
 
 from __future__ import annotations
 
+import os
 from pathlib import Path
 
 from vantix.sim.image import expected_image
 
-__all__ = ["CAMERAS", "CONFIG_VARIABLE", "PRODUCER_FILE", "expected_image", "producer_path"]
+__all__ = [
+    "CAMERAS",
+    "CAMERA_SERVER_FILE",
+    "CONFIG_VARIABLE",
+    "PRODUCER_FILE",
+    "camera_server_path",
+    "expected_image",
+    "producer_path",
+]
 
 # The cameras offered when no configuration names others: preset -> serial.
 CAMERAS = {
@@ -42,6 +51,8 @@ CAMERAS = {
 # Names the JSON configuration file the producer reads in GCInitLib.
 CONFIG_VARIABLE = "VANTIX_SIM_CONFIG"
 PRODUCER_FILE = "vantix_sim.cti"
+# The simulated cameras served as GigE Vision devices (python -m vantix sim-camera).
+CAMERA_SERVER_FILE = "vantix_sim_camera"
 
 
 def producer_path() -> str:
@@ -57,6 +68,22 @@ def producer_path() -> str:
     raise FileNotFoundError(
         f"{PRODUCER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
         "sim_producer module (the default build includes it)"
+    )
+
+
+def camera_server_path() -> str:
+    """Absolute path of the ``vantix_sim_camera`` executable, which serves
+    the simulated cameras as GigE Vision devices.
+
+    Raises FileNotFoundError when the package was installed without it.
+    """
+    for folder in _package_folders():
+        candidate = folder / CAMERA_SERVER_FILE
+        if candidate.is_file() and os.access(candidate, os.X_OK):
+            return str(candidate)
+    raise FileNotFoundError(
+        f"{CAMERA_SERVER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
+        "sim_producer and gev modules (the default build includes them)"
     )
 
 

@@ -24,8 +24,8 @@ std::string hex(std::size_t v) {
 
 }  // namespace
 
-CameraServer::CameraServer(gentl::IF_HANDLE iface, const std::string &device_id,
-                           std::uint32_t ip, const ServeOptions &options)
+CameraServer::CameraServer(gentl::IF_HANDLE iface, const std::string &device_id, std::uint32_t ip,
+                           const ServeOptions &options)
     : ip_(ip),
       options_(options),
       link_(iface, device_id),
@@ -34,7 +34,7 @@ CameraServer::CameraServer(gentl::IF_HANDLE iface, const std::string &device_id,
 }
 
 bool CameraServer::open_camera() {
-    std::lock_guard<std::mutex> hold(link_.mutex);
+    SimLink::ControlLock hold(link_);
     if (!link_.open()) return false;
     DeviceIdentity id;
     id.manufacturer = "vantix";
@@ -82,7 +82,7 @@ void CameraServer::stop() {
     stop_ = true;
     for (std::thread *t : {&control_thread_, &stream_thread_, &tick_thread_})
         if (t->joinable()) t->join();
-    std::lock_guard<std::mutex> hold(link_.mutex);
+    SimLink::ControlLock hold(link_);
     link_.close();
 }
 
@@ -93,7 +93,7 @@ void CameraServer::control_loop() {
         if (link_.lost() || !link_.is_open()) {
             std::atomic_store(&control_, std::shared_ptr<ControlServer>());
             {
-                std::lock_guard<std::mutex> hold(link_.mutex);
+                SimLink::ControlLock hold(link_);
                 link_.close();
             }
             // Silent until the camera is back: what arrives is dropped.
@@ -107,10 +107,11 @@ void CameraServer::control_loop() {
         }
         const auto control = this->control();
         for (UdpSocket *socket : {&broadcast_, &unicast_}) {
-            const long n = socket->receive(data, sizeof data, from,
-                                           socket == &unicast_ ? 10ms : 0ms);
+            const long n =
+                socket->receive(data, sizeof data, from, socket == &unicast_ ? 10ms : 0ms);
             // Answers go out from the device's own address.
-            if (n > 0 && control) control->handle(data, static_cast<std::size_t>(n), from, unicast_);
+            if (n > 0 && control)
+                control->handle(data, static_cast<std::size_t>(n), from, unicast_);
         }
     }
 }
@@ -124,10 +125,11 @@ void CameraServer::tick_loop() {
 
 void CameraServer::stream_loop() {
     while (!stop_) {
+        while (link_.control_waiting() && !stop_) std::this_thread::yield();
         std::unique_lock<std::mutex> hold(link_.mutex);
         SimFrame frame;
-        const SimLink::Wait w = link_.is_open() ? link_.next_frame(frame, 50)
-                                                : SimLink::Wait::failed;
+        const SimLink::Wait w =
+            link_.is_open() ? link_.next_frame(frame, 20) : SimLink::Wait::failed;
         if (w == SimLink::Wait::failed) {
             hold.unlock();
             std::this_thread::sleep_for(20ms);

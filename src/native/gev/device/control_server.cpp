@@ -48,10 +48,10 @@ std::vector<std::uint8_t> ack(std::uint16_t status, std::uint16_t code, std::uin
 }
 
 bool writable_bootstrap(std::uint32_t a) {
-    return a == reg::kHeartbeatTimeout || a == reg::kControlPrivilege ||
-           a == kGvspConfiguration || a == reg::stream_port(0) ||
-           a == reg::stream_packet_size(0) || a == reg::stream_packet_delay(0) ||
-           a == reg::stream_destination(0) || a == reg::stream_configuration(0);
+    return a == reg::kHeartbeatTimeout || a == reg::kControlPrivilege || a == kGvspConfiguration ||
+           a == reg::stream_port(0) || a == reg::stream_packet_size(0) ||
+           a == reg::stream_packet_delay(0) || a == reg::stream_destination(0) ||
+           a == reg::stream_configuration(0);
 }
 
 }  // namespace
@@ -234,7 +234,7 @@ std::uint16_t ControlServer::write_remote(std::uint32_t address, const std::uint
     const std::uint16_t status = status_of(link_.write(address, data, size));
     if (status == kSuccess) {
         // A new image size may need larger buffers before the first frame.
-        std::lock_guard<std::mutex> hold(link_.mutex);
+        SimLink::ControlLock hold(link_);
         link_.fit_buffers();
     }
     return status;
@@ -320,8 +320,8 @@ ControlServer::Answer ControlServer::write_memory(const std::uint8_t *p, std::si
     } else if (address < kBootstrapSize) {
         // Bootstrap registers word by word, with their own rules.
         for (std::size_t i = 0; i < count; i += 4) {
-            a.status = write_word(address + static_cast<std::uint32_t>(i), be::get32(p + 4 + i), from,
-                                  controls);
+            a.status = write_word(address + static_cast<std::uint32_t>(i), be::get32(p + 4 + i),
+                                  from, controls);
             if (a.status != kSuccess) break;
             written = static_cast<std::uint16_t>(i + 4);
         }

@@ -25,8 +25,8 @@ constexpr std::uint32_t kDocumentAddress = 0x00200000;
 
 class ControlServer {
 public:
-    ControlServer(const DeviceIdentity &identity, std::vector<std::uint8_t> document,
-                  SimLink &link, StreamSender &sender);
+    ControlServer(const DeviceIdentity &identity, std::vector<std::uint8_t> document, SimLink &link,
+                  StreamSender &sender);
 
     // Handles one datagram from `from` and answers through `socket`
     // (nothing for a malformed datagram or a PACKETRESEND). A slow command
@@ -50,8 +50,7 @@ private:
     Answer write_registers(const std::uint8_t *p, std::size_t n, const Endpoint &from,
                            bool controls);
     Answer read_memory(const std::uint8_t *p, std::size_t n);
-    Answer write_memory(const std::uint8_t *p, std::size_t n, const Endpoint &from,
-                        bool controls);
+    Answer write_memory(const std::uint8_t *p, std::size_t n, const Endpoint &from, bool controls);
     void packet_resend(const std::uint8_t *p, std::size_t n, bool extended);
 
     // One 32-bit word / a block of bytes at a device address.

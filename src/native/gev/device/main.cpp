@@ -75,7 +75,8 @@ bool presets(std::vector<sim::DeviceConfig> &out) {
     const char *path = std::getenv("VANTIX_SIM_CONFIG");
     sim::SimulatorConfig config = sim::default_config();
     std::string error;
-    if (path && *path && sim::load_config_file(path, config, error) != sim::ConfigFileStatus::loaded)
+    if (path && *path &&
+        sim::load_config_file(path, config, error) != sim::ConfigFileStatus::loaded)
         return false;  // GCInitLib says why
     out = config.devices;
     return true;

@@ -120,8 +120,8 @@ void SimLink::release_buffers() {
 void SimLink::fit_buffers() {
     std::size_t payload = 0, size = sizeof payload;
     INFO_DATATYPE type = 0;
-    if (!stream_ || DSGetInfo(stream_, STREAM_INFO_PAYLOAD_SIZE, &type, &payload, &size) !=
-                        GC_ERR_SUCCESS)
+    if (!stream_ ||
+        DSGetInfo(stream_, STREAM_INFO_PAYLOAD_SIZE, &type, &payload, &size) != GC_ERR_SUCCESS)
         return;
     if (payload <= buffer_size_) return;
     release_buffers();
@@ -171,7 +171,8 @@ SimLink::Wait SimLink::next_frame(SimFrame &out, std::uint64_t timeout_ms) {
     if (e != GC_ERR_SUCCESS) return lost_ ? Wait::failed : Wait::timeout;
     SimFrame f;
     f.buffer = data.BufferHandle;
-    f.data = static_cast<const std::uint8_t *>(buffer_info<void *>(stream_, f.buffer, BUFFER_INFO_BASE));
+    f.data =
+        static_cast<const std::uint8_t *>(buffer_info<void *>(stream_, f.buffer, BUFFER_INFO_BASE));
     f.filled = buffer_info<std::size_t>(stream_, f.buffer, BUFFER_INFO_SIZE_FILLED);
     f.incomplete = buffer_info<bool8_t>(stream_, f.buffer, BUFFER_INFO_IS_INCOMPLETE) != 0;
     f.frame_id = buffer_info<std::uint64_t>(stream_, f.buffer, BUFFER_INFO_FRAMEID);

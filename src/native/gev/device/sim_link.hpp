@@ -31,6 +31,24 @@ public:
     ~SimLink() { close(); }
 
     std::mutex mutex;
+    // The control thread's turn: the stream thread, which waits for frames
+    // holding `mutex`, lets it in before taking it again (std::mutex is
+    // not fair).
+    class ControlLock {
+    public:
+        explicit ControlLock(SimLink &link) : link_(link) {
+            ++link_.control_waiting_;
+            link_.mutex.lock();
+            --link_.control_waiting_;
+        }
+        ~ControlLock() { link_.mutex.unlock(); }
+        ControlLock(const ControlLock &) = delete;
+        ControlLock &operator=(const ControlLock &) = delete;
+
+    private:
+        SimLink &link_;
+    };
+    bool control_waiting() const { return control_waiting_ > 0; }
 
     // Opens the device (exclusive when granted), its port and stream, with
     // buffers queued and the stream started: frames flow once the camera's
@@ -74,6 +92,7 @@ private:
     std::size_t buffer_size_ = 0;
     std::string document_;
     std::atomic<bool> lost_{false};
+    std::atomic<int> control_waiting_{0};
 };
 
 }  // namespace vantix::gev::device

@@ -6,9 +6,8 @@
 
 namespace vantix::gev::device {
 
-void put_stream_header(std::vector<std::uint8_t> &out, std::uint16_t status,
-                       std::uint64_t block_id, PacketFormat format, std::uint32_t packet_id,
-                       bool extended) {
+void put_stream_header(std::vector<std::uint8_t> &out, std::uint16_t status, std::uint64_t block_id,
+                       PacketFormat format, std::uint32_t packet_id, bool extended) {
     be::put16(out, status);
     const std::uint32_t format_bits = std::uint32_t{static_cast<std::uint8_t>(format)} << 24;
     if (extended) {
@@ -24,7 +23,8 @@ void put_stream_header(std::vector<std::uint8_t> &out, std::uint16_t status,
 
 void build_block(const BlockImage &image, const std::uint8_t *data, std::size_t sent,
                  std::size_t total, std::size_t packet_size, Block &out) {
-    const std::size_t chunk = std::max<std::size_t>(packet_data_size(packet_size, image.extended), 4);
+    const std::size_t chunk =
+        std::max<std::size_t>(packet_data_size(packet_size, image.extended), 4);
     out.block_id = image.block_id;
     out.bytes.clear();
     out.offsets.clear();

@@ -39,8 +39,7 @@ void build_block(const BlockImage &image, const std::uint8_t *data, std::size_t 
                  std::size_t total, std::size_t packet_size, Block &out);
 
 // The header of one stream packet (8 or 20 bytes), appended.
-void put_stream_header(std::vector<std::uint8_t> &out, std::uint16_t status,
-                       std::uint64_t block_id, PacketFormat format, std::uint32_t packet_id,
-                       bool extended);
+void put_stream_header(std::vector<std::uint8_t> &out, std::uint16_t status, std::uint64_t block_id,
+                       PacketFormat format, std::uint32_t packet_id, bool extended);
 
 }  // namespace vantix::gev::device

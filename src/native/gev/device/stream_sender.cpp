@@ -26,11 +26,12 @@ void StreamSender::send(std::vector<SendSlot> &slots, const ChannelSettings &cha
     while (done < slots.size()) {
         const std::size_t n = std::min<std::size_t>(kBatch, slots.size() - done);
         const int sent = socket_.send_batch(slots.data() + done, n);
-        const std::size_t went = sent > 0 ? static_cast<std::size_t>(sent) : 1;  // a refused one is skipped
+        const std::size_t went =
+            sent > 0 ? static_cast<std::size_t>(sent) : 1;  // a refused one is skipped
         for (std::size_t i = 0; i < went; ++i) bytes += slots[done + i].size + kIpUdpOverhead;
         done += went;
-        std::this_thread::sleep_until(start + std::chrono::nanoseconds(bytes * 8 * 1000000000ull /
-                                                                      kLinkBitsPerSecond));
+        std::this_thread::sleep_until(
+            start + std::chrono::nanoseconds(bytes * 8 * 1000000000ull / kLinkBitsPerSecond));
     }
 }
 

@@ -18,7 +18,8 @@ void put32(std::vector<std::uint8_t> &out, std::uint32_t v) {
 constexpr std::uint32_t kLocalSignature = 0x04034B50, kCentralSignature = 0x02014B50,
                         kEndSignature = 0x06054B50;
 constexpr std::uint16_t kVersion = 20, kDeflate = 8;
-constexpr std::uint16_t kDate = (2024 - 1980) << 9 | 1 << 5 | 1;  // a fixed date: same bytes each run
+constexpr std::uint16_t kDate =
+    (2024 - 1980) << 9 | 1 << 5 | 1;  // a fixed date: same bytes each run
 
 // Version needed, flags, method, time, date, CRC-32, sizes, name length:
 // the fields the local and the central header share.

@@ -49,9 +49,7 @@ class UdpSocket {
 public:
     UdpSocket() = default;
     ~UdpSocket() { close(); }
-    UdpSocket(UdpSocket &&other) noexcept : fd_(other.fd_), reuse_(other.reuse_) {
-        other.fd_ = -1;
-    }
+    UdpSocket(UdpSocket &&other) noexcept : fd_(other.fd_), reuse_(other.reuse_) { other.fd_ = -1; }
     UdpSocket &operator=(UdpSocket &&other) noexcept;
     UdpSocket(const UdpSocket &) = delete;
     UdpSocket &operator=(const UdpSocket &) = delete;
