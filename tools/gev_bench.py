@@ -1,6 +1,5 @@
 """The GigE Vision test bench: Aravis's fake camera on the loopback, Aravis's
-client (tools/aravis_client.py) to check it, the image the fake sends, our
-own simulated cameras served over the network (`vantix sim-camera`), and
+client (tools/aravis_client.py) to check it, the image the fake sends, and
 packet loss on the private loopback (nftables). Shared by tests/gev and
 benchmarks/bench_gev.py.
 
@@ -17,13 +16,9 @@ import contextlib
 import ctypes
 import json
 import os
-import queue
-import re
 import shutil
 import signal
 import subprocess
-import sys
-import threading
 import time
 from collections.abc import Iterator
 from dataclasses import dataclass, field
@@ -158,76 +153,12 @@ def fake_image(width: int, height: int, frame_id: int) -> np.ndarray:
     return ((x + y + frame_id) % 255).astype(np.uint8)
 
 
-# --- our simulated cameras over the network ---------------------------------------
-
-
-@dataclass
-class ServedCamera:
-    """A `vantix sim-camera` process serving one simulated camera."""
-
-    preset: str
-    serial: str
-    address: str
-    process: subprocess.Popen
-    output: list[str] = field(default_factory=list)  # what it printed, drained on
-
-    @property
-    def pid(self) -> int:
-        return self.process.pid
-
-    def kill(self) -> None:
-        if self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGKILL)
-        self.process.wait(timeout=10)
-
-
-def serve_sim(
-    preset: str, *options: str, address: str = ADDRESS, ready_s: float = 30.0
-) -> ServedCamera:
-    """Starts `vantix sim-camera --camera PRESET --address ADDRESS OPTIONS...`
-    and waits for its `serving <preset> <serial> on <address>` line; killed
-    again when it does not come within `ready_s`."""
-    command = [sys.executable, "-m", "vantix", "sim-camera", "--camera", preset]
-    command += ["--address", address, *options]
-    process = subprocess.Popen(
-        command,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.STDOUT,
-        text=True,
-        preexec_fn=_die_with_parent,
-    )
-    lines: queue.Queue[str | None] = queue.Queue()
-    camera = ServedCamera(preset, "", address, process)
-
-    def drain() -> None:  # the process must never block on a full pipe
-        for line in process.stdout:
-            camera.output.append(line.rstrip())
-            lines.put(line)
-        lines.put(None)
-
-    threading.Thread(target=drain, daemon=True).start()
-    ready = re.compile(rf"serving {re.escape(preset)} (\S+) on {re.escape(address)}\b")
-    deadline = time.monotonic() + ready_s
-    try:
-        while True:
-            try:
-                line = lines.get(timeout=max(0.0, deadline - time.monotonic()))
-            except queue.Empty:
-                raise RuntimeError(f"{command} not serving within {ready_s} s") from None
-            if line is None:
-                raise RuntimeError(f"{command} exited: {' | '.join(camera.output[-5:])}")
-            if found := ready.search(line):
-                camera.serial = found.group(1)
-                return camera
-    except BaseException:
-        camera.kill()
-        raise
-
-
 # --- packet loss on the private loopback -------------------------------------------
 
 STREAM_PACKETS = "udp sport != 3956 udp dport != 3956"
-CONTROL_PACKETS = ("udp dport 3956", "udp sport 3956")  # commands, acknowledges
+# Commands and acknowledges on the control port, discovery's aside (the
+# command or acknowledge code is the UDP payload's second 16-bit word).
+CONTROL_PACKETS = ("udp dport 3956 @th,80,16 != 0x0002", "udp sport 3956 @th,80,16 != 0x0003")
 LOSS_TABLE = "vantix_loss"
 
 

@@ -18,6 +18,7 @@ import signal
 import subprocess
 import sys
 import time
+import types
 from collections.abc import Callable, Iterator
 from pathlib import Path
 from typing import Any
@@ -262,7 +263,7 @@ def sim_camera(bench) -> Iterator[Callable[..., SimCameraServer]]:
         server.kill()
 
 
-# --- our simulated cameras over the network (vantix sim-camera) ----------------------
+# --- the producer over lossy networks and the camera module over the network -------
 # Ask for `serve` before the harvester or camera fixtures, so that those are
 # torn down while the served camera still answers.
 
@@ -270,18 +271,16 @@ ROOT_ONLY = "packet loss on the loopback needs root: sudo tools/run-tests"
 
 
 @pytest.fixture
-def serve(bench) -> Iterator[Callable[..., gev_bench.ServedCamera]]:
-    """serve(preset, *options) -> a running `vantix sim-camera` serving that
-    preset on 127.0.0.1; every one started is killed at teardown."""
-    started: list[gev_bench.ServedCamera] = []
+def serve(sim_camera) -> Callable[..., Any]:
+    """serve(preset, *options) -> the camera (serial, address, pid) that
+    `sim-camera --camera PRESET --address 127.0.0.1 OPTIONS` serves."""
 
-    def start(preset: str, *options: str) -> gev_bench.ServedCamera:
-        started.append(gev_bench.serve_sim(preset, *options))
-        return started[-1]
+    def start(preset: str, *options: str) -> Any:
+        server = sim_camera("--camera", preset, "--address", gev_bench.ADDRESS, *options)
+        ((serial, (_, address)),) = server.cameras.items()
+        return types.SimpleNamespace(serial=serial, address=address, pid=server.pid)
 
-    yield start
-    for camera in started:
-        camera.kill()
+    return start
 
 
 @pytest.fixture

@@ -22,6 +22,9 @@ pytestmark = pytest.mark.skipif(
 
 LIMIT_S = 60
 SMALL = {"width": 64, "height": 48}
+REFUSED_EVERY_ACCESS = (
+    "카메라를 열 수 없습니다(권한 ['exclusive', 'control', 'read_only'] 모두 거부): "
+)
 
 
 def following(block_id: int, count: int) -> list[int]:
@@ -72,7 +75,11 @@ signal.alarm({limit})
 from vantix.io.camera.base import CameraError
 from vantix.io.camera.gentl_camera import GentlCamera
 cam = GentlCamera({{"cti_path": {cti!r}, "serial": {serial!r}}})
-cam.open()
+try:
+    cam.open()
+except CameraError as exc:
+    print(json.dumps({{"refused": str(exc)}}))
+    raise SystemExit
 try:
     cam._set_node("Width", 32)
     write = "accepted"
@@ -83,15 +90,29 @@ cam.close()
 """
 
 
-def test_a_second_process_gets_read_only_access(serve, gev_camera, producer, child):
+@pytest.mark.parametrize("held", ["exclusive", "control"])
+def test_a_second_process_is_refused_or_gets_read_only_access(
+    serve, harvester, producer, child, held
+):
+    # Exclusive control keeps even reads to its holder; control leaves
+    # others a monitor's reads. The first streams meanwhile.
+    from harvesters.core import ParameterKey, ParameterSet
+
     camera = serve("mono12")
-    cam = gev_camera(camera, **SMALL)
-    assert cam._receive(5.0) is not None
+    harvester.update()
+    privilege = ParameterSet({ParameterKey.DEVICE_OWNERSHIP_PRIVILEGE: held})
+    first = harvester.create({"serial_number": camera.serial}, config=privilege)
+    first.remote_device.node_map.Width.value = 64
+    first.start()
     second = child(SECOND_PROCESS.format(limit=LIMIT_S, cti=producer, serial=camera.serial))
-    while second.process.poll() is None:  # streaming goes on meanwhile
-        assert cam._receive(5.0) is not None
-    assert json.loads(second.read()) == {"privilege": "read_only", "width": 64, "write": "refused"}
-    assert cam._receive(5.0) is not None
+    while second.process.poll() is None:
+        first.fetch(timeout=5.0).queue()
+    seen = json.loads(second.read())
+    if held == "exclusive":
+        assert seen["refused"].startswith(REFUSED_EVERY_ACCESS), seen
+    else:
+        assert seen == {"privilege": "read_only", "width": 64, "write": "refused"}
+    first.fetch(timeout=5.0).queue()
 
 
 LOST_AND_BACK = """
