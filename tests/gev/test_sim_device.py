@@ -88,15 +88,17 @@ def test_loss_is_recovered_by_resends_only_when_offered(sim_camera, resend):
     sim_camera(*args, *([] if resend else ["--no-resend"]))
     capability = run_client("get", ADDRESS, "0x0934")["features"]["0x0934"]
     assert bool(capability & 0x4) == resend
-    run_client("set", ADDRESS, "Width=640", "Height=480")
-    result = run_client("stream", ADDRESS, "--frames", "20", "--socket", "udp", "--timeout", "3")
+    # Frames small enough for the receive buffer even when the receiver
+    # stalls on a busy machine: what is missing is the injected loss.
+    run_client("set", ADDRESS, "Width=320", "Height=240")
+    result = run_client("stream", ADDRESS, "--frames", "30", "--socket", "udp", "--timeout", "3")
     stream = result["stream"]
     if resend:
-        assert result["frames"]["complete"] == 20, result
+        assert result["frames"]["complete"] == 30, result
         assert stream["n_resent_packets"] > 0, stream
     else:
         assert stream["n_resend_requests"] == 0, stream
-        assert result["frames"]["complete"] < 20, result
+        assert result["frames"]["complete"] < 30, result
 
 
 def test_one_configuration_serves_each_camera_on_its_own_address(sim_camera, tmp_path):
@@ -126,18 +128,26 @@ class Gvcp:
 
     def __init__(self):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.socket.settimeout(2)
+        self.socket.settimeout(1)
         self.request = 0
 
-    def write(self, address: int, value: int) -> int:
-        """WRITEREG; the acknowledge's status."""
+    def send(self, command: int, payload: bytes, length: int | None = None) -> int | None:
+        """One command (its length field may lie); the acknowledge's
+        status, or None when nothing answers."""
         self.request += 1
-        command = struct.pack(">BBHHHII", 0x42, 1, 0x82, 8, self.request, address, value)
-        self.socket.sendto(command, (ADDRESS, 3956))
-        while True:
-            status, code, _, request = struct.unpack(">HHHH", self.socket.recv(1500)[:8])
-            if code == 0x83 and request == self.request:
-                return status
+        size = len(payload) if length is None else length
+        header = struct.pack(">BBHHH", 0x42, 1, command, size, self.request)
+        self.socket.sendto(header + payload, (ADDRESS, 3956))
+        try:
+            while True:
+                status, code, _, request = struct.unpack(">HHHH", self.socket.recv(1500)[:8])
+                if code == command + 1 and request == self.request:
+                    return status
+        except TimeoutError:
+            return None
+
+    def write(self, address: int, value: int) -> int | None:
+        return self.send(0x82, struct.pack(">II", address, value))
 
     def close(self):
         self.socket.close()
@@ -177,3 +187,26 @@ def test_our_producer_streams_the_formula(sim_camera, harvester):
             )
             np.testing.assert_array_equal(got, want)
     ia.stop()
+
+
+def test_malformed_commands_are_refused_and_the_device_goes_on(sim_camera):
+    sim_camera("--camera", "legacy", "--address", ADDRESS)
+    client = Gvcp()
+    try:
+        cases = [
+            (0x0080, struct.pack(">I", 0x0002), None, 0x8005),  # READREG unaligned
+            (0x0080, b"\x00\x00", None, 0x8002),  # READREG of half an address
+            (0x0084, struct.pack(">IHH", 0x0000, 0, 516), None, 0x8002),  # READMEM > 512
+            (0x0084, struct.pack(">IHH", 0x0000, 0, 0), None, 0x8002),
+            (0x0084, struct.pack(">IHH", 0x0FFC, 0, 8), None, 0x8003),  # past the bootstrap
+            (0x0082, struct.pack(">II", 0x0934, 0), None, 0x8006),  # a write without control
+            (0x0123, b"", None, 0x8001),  # unknown command
+            (0x0080, struct.pack(">I", 0), 200, None),  # length past the datagram: dropped
+        ]
+        for command, payload, length, status in cases:
+            assert client.send(command, payload, length) == status, hex(command)
+        for junk in (b"", b"\x42", b"\x00" * 8, bytes(range(256)) * 2):
+            client.socket.sendto(junk, (ADDRESS, 3956))
+        assert client.send(0x0080, struct.pack(">I", 0x0934)) == 0
+    finally:
+        client.close()

@@ -1,5 +1,8 @@
 #include "camera_server.hpp"
 
+#include <cctype>
+#include <cstdio>
+
 #include "gentl_core/gentl_api.hpp"
 #include "gev/protocol/gvcp.hpp"
 #include "zip_writer.hpp"
