@@ -1,6 +1,7 @@
 """The GigE Vision test bench: Aravis's fake camera on the loopback, Aravis's
-client (tools/aravis_client.py) to check it, and the image the fake sends.
-Shared by tests/gev and benchmarks/bench_gev.py.
+client (tools/aravis_client.py) to check it, the image the fake sends, and
+packet loss on the private loopback (nftables). Shared by tests/gev and
+benchmarks/bench_gev.py.
 
 Only one fake camera can hold the control port (UDP 3956) of an address, and
 other programs on this machine may run their own fake on 127.0.0.1. As root,
@@ -150,3 +151,46 @@ def fake_image(width: int, height: int, frame_id: int) -> np.ndarray:
     is the frame's GVSP block id (16 bit, first frame 65401, 65535 -> 1)."""
     y, x = np.indices((height, width), dtype=np.int64)
     return ((x + y + frame_id) % 255).astype(np.uint8)
+
+
+# --- packet loss on the private loopback -------------------------------------------
+
+STREAM_PACKETS = "udp sport != 3956 udp dport != 3956"
+# Commands and acknowledges on the control port, discovery's aside (the
+# command or acknowledge code is the UDP payload's second 16-bit word).
+CONTROL_PACKETS = ("udp dport 3956 @th,80,16 != 0x0002", "udp sport 3956 @th,80,16 != 0x0003")
+LOSS_TABLE = "vantix_loss"
+
+
+@contextlib.contextmanager
+def lossy_loopback(percent: int, *matches: str) -> Iterator[dict[str, int]]:
+    """Drops `percent` % of the packets that each nftables match selects on
+    the egress of `lo` (where every loopback packet passes once, and a
+    sender's sendto() still succeeds), in the calling process's network
+    namespace, which must be a private one. Yields a dict filled, on exit,
+    with the packets each match dropped; the table is removed on exit."""
+
+    def nft(*args: str) -> str:
+        done = subprocess.run(["nft", *args], capture_output=True, text=True, timeout=10)
+        if done.returncode != 0:
+            raise RuntimeError(f"nft {' '.join(args)}: {done.stderr.strip()}")
+        return done.stdout
+
+    chain = '{ type filter hook egress device "lo" priority 0; policy accept; }'
+    nft("add", "table", "netdev", LOSS_TABLE)
+    dropped: dict[str, int] = {}
+    try:
+        nft("add", "chain", "netdev", LOSS_TABLE, "eg", chain)
+        for match in matches:
+            rule = f"{match} numgen random mod 100 < {percent} counter drop"
+            nft("add", "rule", "netdev", LOSS_TABLE, "eg", *rule.split())
+        yield dropped
+        rules = json.loads(nft("-j", "list", "table", "netdev", LOSS_TABLE))["nftables"]
+        counters = [
+            next(e["counter"]["packets"] for e in r["rule"]["expr"] if "counter" in e)
+            for r in rules
+            if "rule" in r
+        ]
+        dropped.update(zip(matches, counters))
+    finally:
+        nft("delete", "table", "netdev", LOSS_TABLE)

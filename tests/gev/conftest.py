@@ -18,6 +18,7 @@ import signal
 import subprocess
 import sys
 import time
+import types
 from collections.abc import Callable, Iterator
 from pathlib import Path
 from typing import Any
@@ -260,3 +261,36 @@ def sim_camera(bench) -> Iterator[Callable[..., SimCameraServer]]:
     yield start
     for server in started:
         server.kill()
+
+
+# --- the producer over lossy networks and the camera module over the network -------
+# Ask for `serve` before the harvester or camera fixtures, so that those are
+# torn down while the served camera still answers.
+
+ROOT_ONLY = "packet loss on the loopback needs root: sudo tools/run-tests"
+
+
+@pytest.fixture
+def serve(sim_camera) -> Callable[..., Any]:
+    """serve(preset, *options) -> the camera (serial, address, pid) that
+    `sim-camera --camera PRESET --address 127.0.0.1 OPTIONS` serves."""
+
+    def start(preset: str, *options: str) -> Any:
+        server = sim_camera("--camera", preset, "--address", gev_bench.ADDRESS, *options)
+        ((serial, (_, address)),) = server.cameras.items()
+        return types.SimpleNamespace(serial=serial, address=address, pid=server.pid)
+
+    return start
+
+
+@pytest.fixture
+def lossy(bench) -> Callable[..., Any]:
+    """lossy(percent, *matches): gev_bench.lossy_loopback in the module's
+    private namespace; skips the test where there is none (without root)."""
+
+    def make(percent: int, *matches: str):
+        if not bench:
+            pytest.skip(ROOT_ONLY)
+        return gev_bench.lossy_loopback(percent, *matches)
+
+    return make
