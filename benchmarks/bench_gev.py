@@ -8,8 +8,8 @@ stream) on the same stream, in two cases:
   packets of 1400 bytes (the fake answers no test packet);
 - our simulated camera (`python -m vantix sim-camera --camera mono12`,
   2448x2048) in Mono8 and Mono12p with no frame rate limit, paced as a
-  10 Gbit/s link would carry it, so as fast as it renders; Aravis's packets of 9000 bytes, ours what our producer settles on
-  with test packets.
+  10 Gbit/s link would carry it, so as fast as it renders; Aravis's packets
+  of 9000 bytes, ours what our producer settles on with test packets.
 
 Aravis runs twice: through a UDP socket with a 4 MiB receive buffer (the
 kind of receiver ours is without the right to a packet socket; with Linux's

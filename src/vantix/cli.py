@@ -1,6 +1,7 @@
 """Command line: the end-to-end demo and the operator diagnostics.
 
-    python -m vantix demo [--frames N] [--camera NAME [--network] | --cti PATH [--serial S] [--model M]]
+    python -m vantix demo [--frames N] [--camera NAME [--network]]
+                          [--cti PATH [--serial S] [--model M]]
                           [--pixel-format F] [--trigger MODE] [--plc HOST:PORT | --simulate]
                           [--out PNG]
     python -m vantix devices [--cti PATH | --sim | --gev]

@@ -12,6 +12,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 constexpr std::uint16_t kRequestId = 1;
+constexpr int kAsks = 3;
 
 struct Sender {
     NetworkInterface iface;
@@ -84,23 +85,33 @@ std::vector<DiscoveredCamera> discover(const DiscoverySettings &settings,
         senders.push_back(std::move(s));
     }
     const auto command = discovery_command(kRequestId, false);
-    if (settings.broadcast)
-        for (auto &s : senders)
-            s->socket.send_to(Endpoint{kLimitedBroadcast, kControlPort}, command.data(),
-                              command.size());
-    for (std::uint32_t ip : unicast) {
-        const std::uint32_t source = UdpSocket::source_toward(ip);
-        for (auto &s : senders)
-            if (s->iface.address == source) {
-                s->socket.send_to(Endpoint{ip, kControlPort}, command.data(), command.size());
-                break;
-            }
-    }
+    auto ask = [&] {
+        if (settings.broadcast)
+            for (auto &s : senders)
+                s->socket.send_to(Endpoint{kLimitedBroadcast, kControlPort}, command.data(),
+                                  command.size());
+        for (std::uint32_t ip : unicast) {
+            const std::uint32_t source = UdpSocket::source_toward(ip);
+            for (auto &s : senders)
+                if (s->iface.address == source) {
+                    s->socket.send_to(Endpoint{ip, kControlPort}, command.data(), command.size());
+                    break;
+                }
+        }
+    };
 
     std::vector<DiscoveredCamera> found;
     std::uint8_t buffer[1500];
-    const auto deadline = Clock::now() + settings.wait;
+    // Asked three times within the wait: one lost datagram, either way, must
+    // not hide a camera for a whole update. Answers to the repeats are the
+    // same cameras again, and counted once.
+    const auto started = Clock::now(), deadline = started + settings.wait;
+    int asked = 0;
     while (!senders.empty() && Clock::now() < deadline) {
+        if (asked < kAsks && Clock::now() >= started + settings.wait * asked / kAsks) {
+            ask();
+            ++asked;
+        }
         for (auto &s : senders) {
             Endpoint from;
             const long n =
