@@ -38,9 +38,7 @@ import os
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import argparse  # noqa: E402
-import signal  # noqa: E402
 import statistics  # noqa: E402
-import subprocess  # noqa: E402
 import sys  # noqa: E402
 import time  # noqa: E402
 from dataclasses import dataclass  # noqa: E402
@@ -192,32 +190,6 @@ def report(title: str, figures: dict[str, dict], reason: str) -> None:
             )
 
 
-class SimServer:
-    """`python -m vantix sim-camera --camera mono12` at SIM_ADDRESS."""
-
-    def __init__(self):
-        command = [sys.executable, "-m", "vantix", "sim-camera", "--camera", "mono12"]
-        command += ["--link-mbps", str(SIM_LINK_MBPS)]
-        self.process = subprocess.Popen(
-            [*command, "--address", SIM_ADDRESS],
-            stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL,
-            text=True,
-            preexec_fn=gev_bench._die_with_parent,
-        )
-        line = self.process.stdout.readline().split()  # "serving PRESET SERIAL on ADDRESS"
-        if len(line) != 5:
-            self.kill()
-            raise RuntimeError("sim-camera did not start")
-        self.serial = line[2]
-
-    def kill(self) -> None:
-        if self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGKILL)
-        self.process.wait(timeout=10)
-        self.process.stdout.close()
-
-
 def sim_or_reason() -> str:
     from vantix import sim
 
@@ -273,9 +245,12 @@ def main() -> None:
                     print(f"{name}: not measured: {sim_reason}")
                     continue
                 pixel_format = {"sim-mono8": "Mono8", "sim-mono12p": "Mono12p"}[name]
-                sim = sim or SimServer()
+                sim = sim or gev_bench.SimCameraServer(
+                    ["--camera", "mono12", "--address", SIM_ADDRESS]
+                    + ["--link-mbps", str(SIM_LINK_MBPS)]
+                )
                 case = Case(
-                    name, SIM_ADDRESS, sim.serial,
+                    name, SIM_ADDRESS, next(iter(sim.cameras)),
                     [f"PixelFormat={pixel_format}", "AcquisitionFrameRateEnable=false"],
                     SIM_PACKET_SIZE, 1.0,
                 )  # fmt: skip

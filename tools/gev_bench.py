@@ -19,6 +19,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import time
 from collections.abc import Iterator
 from dataclasses import dataclass, field
@@ -194,3 +195,43 @@ def lossy_loopback(percent: int, *matches: str) -> Iterator[dict[str, int]]:
         dropped.update(zip(matches, counters))
     finally:
         nft("delete", "table", "netdev", LOSS_TABLE)
+
+
+class SimCameraServer:
+    """A running `python -m vantix sim-camera`: the cameras it serves, as
+    {serial: (preset, address)}, from its "serving" lines."""
+
+    def __init__(self, args: list[str], ready_s: float = 30.0):
+        self.process = subprocess.Popen(
+            [sys.executable, "-m", "vantix", "sim-camera", *args],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            preexec_fn=_die_with_parent,
+        )
+        self.cameras: dict[str, tuple[str, str]] = {}
+        expected = 1 if "--camera" in args else None
+        deadline = time.monotonic() + ready_s
+        # One line per camera; the last is followed by silence, so the
+        # count comes from the configuration when there is one.
+        if expected is None:
+            config = json.loads(Path(args[args.index("--config") + 1]).read_text())
+            expected = len(config["devices"])
+        while len(self.cameras) < expected:
+            line = self.process.stdout.readline()
+            if not line or time.monotonic() > deadline:
+                self.kill()
+                raise RuntimeError(f"sim-camera did not start: {self.process.stderr.read()}")
+            _, preset, serial, _, address = line.split()
+            self.cameras[serial] = (preset, address)
+
+    @property
+    def pid(self) -> int:
+        return self.process.pid
+
+    def kill(self) -> None:
+        if self.process.poll() is None:
+            os.kill(self.process.pid, signal.SIGKILL)
+        self.process.wait(timeout=10)
+        self.process.stdout.close()
+        self.process.stderr.close()

@@ -12,12 +12,9 @@ the tests skip when they are missing and use the shared loopback.
 from __future__ import annotations
 
 import itertools
-import json
 import os
-import signal
 import subprocess
 import sys
-import time
 import types
 from collections.abc import Callable, Iterator
 from pathlib import Path
@@ -202,48 +199,8 @@ def child() -> Iterator[Callable[[str], Child]]:
 # --- the simulated cameras as GigE Vision devices -------------------------------
 
 
-class SimCameraServer:
-    """A running `python -m vantix sim-camera`: the cameras it serves, as
-    {serial: (preset, address)}, from its "serving" lines."""
-
-    def __init__(self, args: list[str], ready_s: float = 30.0):
-        self.process = subprocess.Popen(
-            [sys.executable, "-m", "vantix", "sim-camera", *args],
-            stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE,
-            text=True,
-            preexec_fn=gev_bench._die_with_parent,
-        )
-        self.cameras: dict[str, tuple[str, str]] = {}
-        expected = 1 if "--camera" in args else None
-        deadline = time.monotonic() + ready_s
-        # One line per camera; the last is followed by silence, so the
-        # count comes from the configuration when there is one.
-        if expected is None:
-            config = json.loads(Path(args[args.index("--config") + 1]).read_text())
-            expected = len(config["devices"])
-        while len(self.cameras) < expected:
-            line = self.process.stdout.readline()
-            if not line or time.monotonic() > deadline:
-                self.kill()
-                raise RuntimeError(f"sim-camera did not start: {self.process.stderr.read()}")
-            _, preset, serial, _, address = line.split()
-            self.cameras[serial] = (preset, address)
-
-    @property
-    def pid(self) -> int:
-        return self.process.pid
-
-    def kill(self) -> None:
-        if self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGKILL)
-        self.process.wait(timeout=10)
-        self.process.stdout.close()
-        self.process.stderr.close()
-
-
 @pytest.fixture
-def sim_camera(bench) -> Iterator[Callable[..., SimCameraServer]]:
+def sim_camera(bench) -> Iterator[Callable[..., gev_bench.SimCameraServer]]:
     """sim_camera(*args) -> a running `python -m vantix sim-camera ARGS`
     (in the module's namespace as root), ready; killed by PID at teardown."""
     from vantix import sim
@@ -252,10 +209,10 @@ def sim_camera(bench) -> Iterator[Callable[..., SimCameraServer]]:
         sim.camera_server_path()
     except FileNotFoundError as exc:
         pytest.skip(str(exc))
-    started: list[SimCameraServer] = []
+    started: list[gev_bench.SimCameraServer] = []
 
-    def start(*args: str) -> SimCameraServer:
-        started.append(SimCameraServer(list(args)))
+    def start(*args: str) -> gev_bench.SimCameraServer:
+        started.append(gev_bench.SimCameraServer(list(args)))
         return started[-1]
 
     yield start
