@@ -7,8 +7,8 @@ stream) on the same stream, in two cases:
   the fake sustains on a 2-core machine; it sends each frame as one burst),
   packets of 1400 bytes (the fake answers no test packet);
 - our simulated camera (`python -m vantix sim-camera --camera mono12`,
-  2448x2048) in Mono8 and Mono12p with no frame rate limit, paced as a
-  10 Gbit/s link would carry it, so as fast as it renders; Aravis's packets
+  2448x2048) in Mono8 and Mono12p with no frame rate limit, a 100 us
+  exposure and no pacing, so as fast as it renders and sends; Aravis's packets
   of 9000 bytes, ours what our producer settles on with test packets.
 
 Aravis runs twice: through a UDP socket with a 4 MiB receive buffer (the
@@ -49,8 +49,10 @@ import gev_bench  # noqa: E402
 
 SOCKET_BUFFER = 4 << 20
 SIM_ADDRESS = "127.0.0.2"
-# A 10 Gbit/s camera: the device is not what limits the rate.
-SIM_LINK_MBPS = 10000
+# Unpaced, with a short exposure: the device is not what limits the rate.
+SIM_LINK_MBPS = 0
+# No rate limit, and an exposure too short to bound the rate either.
+SIM_FEATURES = ["AcquisitionFrameRateEnable=false", "ExposureTime=100"]
 SIM_PACKET_SIZE = 9000  # Aravis's; ours settles by test packets
 RECEIVER_THREAD = "vantix gev rx"
 NAMES = {"udp": "Aravis, UDP socket", "auto": "Aravis, packet socket", "ours": "vantix.gev"}
@@ -251,7 +253,7 @@ def main() -> None:
                 )
                 case = Case(
                     name, SIM_ADDRESS, next(iter(sim.cameras)),
-                    [f"PixelFormat={pixel_format}", "AcquisitionFrameRateEnable=false"],
+                    [f"PixelFormat={pixel_format}", *SIM_FEATURES],
                     SIM_PACKET_SIZE, 1.0,
                 )  # fmt: skip
                 figures = run_case(case, harvester, receivers, args)
