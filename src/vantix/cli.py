@@ -1,77 +1,116 @@
-"""Command line: the end-to-end demo and the operator diagnostics.
+"""Command line: the end-to-end demo and the operator commands.
 
+    python -m vantix [--version] [-v | -q | --log-level LEVEL] COMMAND ...
     python -m vantix demo [--frames N] [--camera NAME [--network]]
                           [--cti PATH [--serial S] [--model M]]
                           [--pixel-format F] [--trigger MODE] [--plc HOST:PORT | --simulate]
-                          [--out PNG]
-    python -m vantix devices [--cti PATH | --sim | --gev]
-    python -m vantix plc-test --host H [--port P] [--unit U]
+                          [--out PNG] [--json]
+    python -m vantix devices [--cti PATH | --sim | --gev] [--json]
+    python -m vantix features (--camera P | --cti PATH | --gev) [--serial S] [--json]
+                              [NAME[=VALUE] ...]
+    python -m vantix grab (--camera P | --cti PATH | --gev) [--serial S] [--frames N]
+                          [--pixel-format F] [--trigger MODE] --out DIR [--format png|tiff|npy]
+    python -m vantix plc serve [--host H] [--port 5020] [--unit N] [--seconds S]
+    python -m vantix plc read --host H [--port P] REGISTER [COUNT]
+    python -m vantix plc write --host H [--port P] REGISTER VALUE
+    python -m vantix plc-test --host H [--port P] [--unit U] [--json]
     python -m vantix sim-camera (--camera PRESET | --config FILE) --address A [--seconds S]
                                 [--no-resend] [--loss PERCENT] [--plain-xml] [--link-mbps M]
 
 Exit codes: 0 success; 2 bad command line; 3 camera problem (no producer, no
-device, cannot open); 4 PLC problem (unreachable, write failed; for
-plc-test: the link test did not pass); 130 interrupted (Ctrl+C); 1 anything
-else.
+device, cannot open, a feature refused); 4 PLC problem (unreachable, write
+failed; for plc-test: the link test did not pass); 130 interrupted (Ctrl+C);
+1 anything else.
 """
 
 from __future__ import annotations
 
 import argparse
 import contextlib
-import ipaddress
+import dataclasses
 import logging
-import math
 import os
 import signal
 import sys
 import threading
 from collections.abc import Iterator
+from importlib import metadata
 
-from vantix.console import ProgressBar, table
+from vantix.commands import arguments, camera_choice, features, grab
+from vantix.commands import plc as plc_commands
+from vantix.commands.common import (
+    EXIT_CAMERA,
+    EXIT_INTERRUPTED,
+    EXIT_OK,
+    EXIT_PLC,
+    EXIT_USAGE,
+    CommandError,
+    print_json,
+    set_up_logging,
+    verbosity_options,
+)
+from vantix.console import ProgressBar, columns, table
 from vantix.io.camera.base import TriggerMode
 from vantix.sim import CAMERAS as SIMULATED_CAMERAS
 
-EXIT_OK, EXIT_USAGE, EXIT_CAMERA, EXIT_PLC = 0, 2, 3, 4
-EXIT_INTERRUPTED = 130
+__all__ = ["EXIT_CAMERA", "EXIT_INTERRUPTED", "EXIT_OK", "EXIT_PLC", "EXIT_USAGE", "main"]
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
-    logging.basicConfig(
-        level=logging.WARNING if not args.verbose else logging.INFO,
-        format="%(levelname)s %(name)s: %(message)s",
-    )
+    set_up_logging(args)
     try:
         return args.command(args)
+    except CommandError as exc:
+        print(f"error: {exc}", file=sys.stderr)
+        return exc.code
     except KeyboardInterrupt:  # the camera and the PLC link were closed on the way out
         print("\ninterrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
+    except BrokenPipeError:  # the reader left (| head): nothing more to say to it
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return EXIT_OK
+
+
+def _version() -> str:
+    try:
+        return metadata.version("vantix")
+    except metadata.PackageNotFoundError:
+        return "unknown"
 
 
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="python -m vantix", description=__doc__.split("\n")[0])
-    parser.add_argument("-v", "--verbose", action="store_true", help="log at info level")
+    parser = argparse.ArgumentParser(
+        prog="python -m vantix",
+        description=__doc__.split("\n")[0],
+        parents=[verbosity_options(suppress=False)],
+    )
+    parser.add_argument("--version", action="version", version=f"vantix {_version()}")
     commands = parser.add_subparsers(required=True, metavar="COMMAND")
+    parents = [verbosity_options(suppress=True)]
 
-    demo = commands.add_parser("demo", help="run frames from a camera through inspection to a PLC")
-    demo.add_argument("--frames", type=_positive, default=60, help="frames to read (default 60)")
+    demo = commands.add_parser(
+        "demo", parents=parents, help="run frames from a camera through inspection to a PLC"
+    )
+    demo.add_argument(
+        "--frames", type=arguments.positive, default=60, help="frames to read (default 60)"
+    )
     demo.add_argument(
         "--train",
-        type=_positive,
+        type=arguments.positive,
         default=16,
         help="first frames that build the feature bank (default 16)",
     )
     demo.add_argument(
         "--threshold",
-        type=_positive_float,
+        type=arguments.positive_float,
         default=8.0,
         help="largest |z| still judged OK (default 8)",
     )
     demo.add_argument(
         "--defect-every",
-        type=_non_negative,
+        type=arguments.non_negative,
         default=5,
         help="paint a synthetic blemish on every N-th judged frame (0: never)",
     )
@@ -104,27 +143,30 @@ def _parser() -> argparse.ArgumentParser:
     )
     demo.add_argument(
         "--line-period-ms",
-        type=_positive_float,
+        type=arguments.positive_float,
         default=40.0,
         help="period of the simulated line's pulses (default 40 ms)",
     )
     plc = demo.add_mutually_exclusive_group()
     plc.add_argument(
         "--plc",
-        type=_host_port,
+        type=arguments.host_port,
         metavar="HOST:PORT",
         help="a real PLC (default: an embedded Modbus TCP server on 127.0.0.1)",
     )
     plc.add_argument("--simulate", action="store_true", help="log the PLC writes instead")
     demo.add_argument(
         "--out",
-        type=_picture_path,
+        type=arguments.picture_path,
         default="vantix-demo.png",
         help="picture to write (PNG, or another image type by its extension)",
     )
+    demo.add_argument("--json", action="store_true", help="the summary as one JSON document")
     demo.set_defaults(command=_demo)
 
-    devices = commands.add_parser("devices", help="list the cameras the GenTL producers see")
+    devices = commands.add_parser(
+        "devices", parents=parents, help="list the cameras the GenTL producers see"
+    )
     source = devices.add_mutually_exclusive_group()
     source.add_argument(
         "--cti", help="GenTL producer file or folder (default: GENICAM_GENTL64_PATH)"
@@ -137,37 +179,51 @@ def _parser() -> argparse.ArgumentParser:
         action="store_true",
         help="GigE Vision cameras on the network, through vantix's own producer (vantix.gev)",
     )
+    devices.add_argument("--json", action="store_true", help="one JSON document on stdout")
     devices.set_defaults(command=_devices)
 
-    test = commands.add_parser("plc-test", help="check the Modbus TCP link to a PLC")
+    features.add_parser(commands, parents)
+    grab.add_parser(commands, parents)
+    plc_commands.add_parser(commands, parents)
+
+    test = commands.add_parser(
+        "plc-test", parents=parents, help="check the Modbus TCP link to a PLC"
+    )
     test.add_argument("--host", required=True)
-    test.add_argument("--port", type=_tcp_port, default=502)
-    test.add_argument("--unit", type=_unit_id, default=1, help="Modbus unit id (default 1)")
+    test.add_argument("--port", type=arguments.tcp_port, default=502)
+    test.add_argument(
+        "--unit", type=arguments.unit_id, default=1, help="Modbus unit id (default 1)"
+    )
+    test.add_argument("--json", action="store_true", help="one JSON document on stdout")
     test.set_defaults(command=_plc_test)
 
     serve = commands.add_parser(
-        "sim-camera", help="serve the simulated cameras as GigE Vision devices on the network"
+        "sim-camera",
+        parents=parents,
+        help="serve the simulated cameras as GigE Vision devices on the network",
     )
     which = serve.add_mutually_exclusive_group(required=True)
     which.add_argument(
         "--camera", choices=sorted(SIMULATED_CAMERAS), help="one preset's default camera"
     )
     which.add_argument(
-        "--config", type=_config_file, help="the simulator's JSON configuration (its cameras)"
+        "--config",
+        type=arguments.config_file,
+        help="the simulator's JSON configuration (its cameras)",
     )
     serve.add_argument(
         "--address",
-        type=_ipv4,
+        type=arguments.ipv4,
         required=True,
         help="IPv4 address of the first camera; the next ones take the following addresses",
     )
-    serve.add_argument("--seconds", type=_positive_float, help="stop after this long")
+    serve.add_argument("--seconds", type=arguments.positive_float, help="stop after this long")
     serve.add_argument(
         "--no-resend", action="store_true", help="do not offer packet resend (PACKETRESEND)"
     )
     serve.add_argument(
         "--loss",
-        type=_percent,
+        type=arguments.percent,
         default=0.0,
         help="drop this percentage of stream packets (and reorder and duplicate some)",
     )
@@ -176,96 +232,13 @@ def _parser() -> argparse.ArgumentParser:
     )
     serve.add_argument(
         "--link-mbps",
-        type=_int_in(0),
+        type=arguments.int_in(0),
         default=1000,
         help="pace the stream as a link of this many Mbit/s would carry it "
         "(default 1000, a gigabit link; 0: as fast as the host sends)",
     )
     serve.set_defaults(command=_sim_camera)
     return parser
-
-
-# Everything is checked while parsing, so a mistake costs no demo run.
-
-
-def _int_in(low: int, high: int | None = None):
-    def parse(text: str) -> int:
-        try:
-            value = int(text)
-        except ValueError:
-            raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}") from None
-        if value < low or (high is not None and value > high):
-            raise argparse.ArgumentTypeError(
-                f"must be at least {low}" if high is None else f"must be {low}..{high}"
-            )
-        return value
-
-    return parse
-
-
-_positive = _int_in(1)
-_non_negative = _int_in(0)
-_tcp_port = _int_in(1, 65535)
-_unit_id = _int_in(0, 255)
-
-
-def _positive_float(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
-    if not (math.isfinite(value) and value > 0):
-        raise argparse.ArgumentTypeError("must be a number above 0")
-    return value
-
-
-def _percent(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
-    if not (math.isfinite(value) and 0 <= value <= 100):
-        raise argparse.ArgumentTypeError("must be 0..100")
-    return value
-
-
-def _ipv4(text: str) -> str:
-    try:
-        address = ipaddress.IPv4Address(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected an IPv4 address, got {text!r}") from None
-    if address.is_multicast or address.is_unspecified or str(address).endswith(".255"):
-        raise argparse.ArgumentTypeError(f"{text} cannot be a camera's address")
-    return str(address)
-
-
-def _config_file(text: str) -> str:
-    if not os.path.isfile(text):
-        raise argparse.ArgumentTypeError(f"{text} is not a file")
-    return os.path.abspath(text)
-
-
-def _host_port(text: str) -> tuple[str, int]:
-    host, sep, port = text.rpartition(":")
-    if not sep or not host or not port.isdigit():
-        raise argparse.ArgumentTypeError("expected HOST:PORT, e.g. 192.0.2.10:502")
-    return host, _tcp_port(port)
-
-
-IMAGE_EXTENSIONS = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
-
-
-def _picture_path(text: str) -> str:
-    folder = os.path.dirname(text) or "."
-    if os.path.isdir(text):
-        raise argparse.ArgumentTypeError(f"{text} is a folder, not a picture file")
-    if not os.path.isdir(folder):
-        raise argparse.ArgumentTypeError(f"folder {folder} does not exist")
-    if os.path.splitext(text)[1].lower() not in IMAGE_EXTENSIONS:
-        raise argparse.ArgumentTypeError(
-            f"{text} needs an image extension: " + ", ".join(IMAGE_EXTENSIONS)
-        )
-    return text
 
 
 def _demo(args: argparse.Namespace) -> int:
@@ -291,12 +264,18 @@ def _demo(args: argparse.Namespace) -> int:
     if options.network and options.cti:
         print("error: --network serves the simulated camera; it takes no --cti", file=sys.stderr)
         return EXIT_USAGE
+    camera_choice.check_selection(args)
     if options.train >= options.frames:
-        print("error: --frames must be larger than --train", file=sys.stderr)
+        print(
+            f"error: --frames ({options.frames}) must be larger than --train "
+            f"({options.train}): the first --train frames build the feature bank, "
+            "only the frames after them are judged",
+            file=sys.stderr,
+        )
         return EXIT_USAGE
-    progress = ProgressBar(options.frames, "frames")
+    progress = ProgressBar(options.frames, "frames") if not args.quiet else None
     try:
-        with _stop_at_the_next_frame() as stop:
+        with _stop_at_the_next_frame() as stop, _simulated_writes(args):
             summary = pipeline.run(options, progress, stop)
     except pipeline.DemoError as exc:
         print(f"error ({exc.kind}): {exc}", file=sys.stderr)
@@ -307,9 +286,45 @@ def _demo(args: argparse.Namespace) -> int:
     except _camera_error() as exc:
         print(f"error (camera): {exc}", file=sys.stderr)
         return EXIT_CAMERA
-    progress.finish()
-    print(_summary_table(summary))
+    if progress is not None:
+        progress.finish()
+    if args.json:
+        print_json(dataclasses.asdict(summary))
+    else:
+        print(_summary_table(summary))
     return EXIT_OK
+
+
+SIMULATED_WRITE = "[modbus-sim] "
+
+
+@contextlib.contextmanager
+def _simulated_writes(args: argparse.Namespace) -> Iterator[None]:
+    """Under --simulate the sink logs each write it would make (at info
+    level); they are the run's output, so they are printed whatever the
+    log level: on stdout, or on stderr when stdout holds the JSON summary."""
+    if not args.simulate:
+        yield
+        return
+    logger = logging.getLogger("vantix.sink.modbus")
+    stream = sys.stderr if args.json else sys.stdout
+    threshold = logging.getLogger().getEffectiveLevel()
+
+    def show(record: logging.LogRecord) -> bool:
+        message = record.getMessage()
+        if message.startswith(SIMULATED_WRITE):
+            print("PLC write (simulated): " + message[len(SIMULATED_WRITE) :], file=stream)
+            return False
+        return record.levelno >= threshold
+
+    level = logger.level
+    logger.setLevel(min(logger.getEffectiveLevel(), logging.INFO))
+    logger.addFilter(show)
+    try:
+        yield
+    finally:
+        logger.removeFilter(show)
+        logger.setLevel(level)
 
 
 @contextlib.contextmanager
@@ -374,26 +389,33 @@ def _summary_table(summary) -> str:
 def _devices(args: argparse.Namespace) -> int:
     from vantix.io.camera.gentl_camera import enumerate_devices
 
+    title = None
     if args.sim:
         from vantix import sim
 
         args.cti = sim.producer_path()
-        print(f"simulated cameras (vantix GenTL simulator {args.cti})")
+        title = f"simulated cameras (vantix GenTL simulator {args.cti})"
     elif args.gev:
         from vantix import gev
 
         args.cti = gev.producer_path()
-        print(f"GigE Vision cameras (vantix GigE Vision producer {args.cti})")
+        title = f"GigE Vision cameras (vantix GigE Vision producer {args.cti})"
+    elif args.cti and not (os.path.isfile(args.cti) or os.path.isdir(args.cti)):
+        what = "does not exist" if not os.path.exists(args.cti) else "is not a file or a folder"
+        raise CommandError(EXIT_CAMERA, f"--cti {args.cti} {what}")
     result = enumerate_devices(args.cti) if args.cti else enumerate_devices()
-    devices = result["devices"]
-    if devices:
-        columns = ("index", "vendor", "model", "serial_number", "tl_type", "display_name")
-        rows = [columns] + [tuple(str(d.get(c)) for c in columns) for d in devices]
-        widths = [max(len(r[i]) for r in rows) for i in range(len(columns))]
-        for n, row in enumerate(rows):
-            print("  ".join(cell.ljust(w) for cell, w in zip(row, widths)).rstrip())
-            if n == 0:
-                print("  ".join("-" * w for w in widths))
+    devices = [dict(d) for d in result["devices"]]
+    heads = ("index", "vendor", "model", "serial_number", "tl_type", "display_name")
+    if args.sim:
+        _add_presets(args.cti, devices)
+        heads = ("index", "preset", "model", "serial_number", "pixel_formats")
+    if args.json:
+        print_json({"producer": args.cti, "devices": devices, "reason": result["reason"]})
+    else:
+        if title:
+            print(title)
+        if devices:
+            print(columns(heads, ([_cell(d.get(h)) for h in heads] for d in devices)))
     if result["reason"]:
         print(result["reason"], file=sys.stderr)
     if not devices and args.gev:
@@ -408,6 +430,33 @@ def _devices(args: argparse.Namespace) -> int:
             file=sys.stderr,
         )
     return EXIT_OK if devices else EXIT_CAMERA
+
+
+def _cell(value) -> str:
+    if isinstance(value, list):
+        return ", ".join(value) if value else "?"
+    return "-" if value is None else str(value)
+
+
+def _add_presets(cti: str, devices: list[dict]) -> None:
+    """Each simulated camera's preset (by its serial; None for one a
+    configuration renamed) and the pixel formats it offers, read from the
+    camera itself, since a configuration may narrow them."""
+    from vantix.io.camera.base import CameraError
+    from vantix.io.camera.gentl_camera import GentlCamera
+
+    presets = {serial: preset for preset, serial in SIMULATED_CAMERAS.items()}
+    for device in devices:
+        device["preset"] = presets.get(device.get("serial_number"))
+        camera = GentlCamera({"cti_path": cti, "serial": device.get("serial_number")})
+        camera.set_trigger_mode(TriggerMode.SOFTWARE)
+        try:
+            camera.open()
+            device["pixel_formats"] = camera_choice.offered_pixel_formats(camera)
+        except CameraError:
+            device["pixel_formats"] = []
+        finally:
+            camera.close()
 
 
 def _plc_test(args: argparse.Namespace) -> int:
@@ -429,8 +478,11 @@ def _plc_test(args: argparse.Namespace) -> int:
             "read_value",
         )
     ]
-    print(table(rows, "PLC link test"))
-    print(report["message"])
+    if args.json:
+        print_json(report)
+    else:
+        print(table(rows, "PLC link test"))
+        print(report["message"])
     return EXIT_OK if report["ok"] else EXIT_PLC
 
 

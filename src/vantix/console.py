@@ -42,3 +42,12 @@ def table(rows: Iterable[tuple[str, object]], title: str) -> str:
     lines = [title, "-" * max(len(title), width + 2 + max((len(v) for _, v in cells), default=0))]
     lines += [f"{k.ljust(width)}  {v}" for k, v in cells]
     return "\n".join(lines)
+
+
+def columns(heads: tuple[str, ...], rows: Iterable[Iterable[object]]) -> str:
+    """Aligned columns under their heads and a rule."""
+    cells = [list(heads)] + [[str(c) for c in row] for row in rows]
+    widths = [max(len(row[i]) for row in cells) for i in range(len(heads))]
+    lines = ["  ".join(cell.ljust(w) for cell, w in zip(row, widths)).rstrip() for row in cells]
+    lines.insert(1, "  ".join("-" * w for w in widths))
+    return "\n".join(lines)

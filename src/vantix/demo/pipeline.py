@@ -121,6 +121,12 @@ def _open_camera(options: Options, stack: contextlib.ExitStack) -> GentlCamera:
     except CameraError as exc:
         raise DemoError("camera", str(exc)) from exc
     stack.callback(camera.close)
+    from vantix.commands.camera_choice import check_pixel_format
+
+    try:  # the camera module only warns about a format it could not set
+        check_pixel_format(camera, options.pixel_format)
+    except CameraError as exc:
+        raise DemoError("camera", str(exc)) from exc
     return camera
 
 
