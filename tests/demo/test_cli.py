@@ -104,7 +104,7 @@ def test_demo_in_simulation_mode_writes_nothing(tmp_path, capsys):
             cli.EXIT_PLC,
             "error (plc): PlcLinkSink: cannot connect to 127.0.0.1:",
         ),
-        (["demo", "--frames", "5", "--train", "5"], cli.EXIT_USAGE, "--frames must be larger"),
+        (["demo", "--frames", "5", "--train", "5"], cli.EXIT_USAGE, "larger than --train (5)"),
     ],
 )
 def test_operator_mistakes_give_messages_and_exit_codes(producer, argv, code, message, capsys):

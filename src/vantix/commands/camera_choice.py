@@ -39,7 +39,7 @@ def check_selection(args: argparse.Namespace) -> None:
         if given:
             raise CommandError(
                 EXIT_USAGE,
-                f"{' and '.join(given)} choose a camera of --cti or --gev; "
+                f"{' and '.join(given)} pick a camera among a producer's (--cti or --gev); "
                 "a simulated camera is chosen by --camera alone",
             )
 
