@@ -405,7 +405,14 @@ def _devices(args: argparse.Namespace) -> int:
         raise CommandError(EXIT_CAMERA, f"--cti {args.cti} {what}")
     result = enumerate_devices(args.cti) if args.cti else enumerate_devices()
     devices = [dict(d) for d in result["devices"]]
-    heads = ("index", "vendor", "model", "serial_number", "tl_type", "display_name")
+    heads: tuple[str, ...] = (
+        "index",
+        "vendor",
+        "model",
+        "serial_number",
+        "tl_type",
+        "display_name",
+    )
     if args.sim:
         _add_presets(args.cti, devices)
         heads = ("index", "preset", "model", "serial_number", "pixel_formats")
@@ -447,7 +454,7 @@ def _add_presets(cti: str, devices: list[dict]) -> None:
 
     presets = {serial: preset for preset, serial in SIMULATED_CAMERAS.items()}
     for device in devices:
-        device["preset"] = presets.get(device.get("serial_number"))
+        device["preset"] = presets.get(str(device.get("serial_number")))
         camera = GentlCamera({"cti_path": cti, "serial": device.get("serial_number")})
         camera.set_trigger_mode(TriggerMode.SOFTWARE)
         try:

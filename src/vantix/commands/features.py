@@ -37,8 +37,8 @@ def run(args: argparse.Namespace) -> int:
         with contextlib.suppress(Exception):
             camera._ia.stop()
         if not args.names:
-            rows = [_describe(node) for node in camera._ia.remote_device.node_map.nodes]
-            rows = [row for row in rows if row is not None]
+            described = (_describe(node) for node in camera._ia.remote_device.node_map.nodes)
+            rows = [row for row in described if row is not None]
             if args.json:
                 print_json({"camera": dict(camera._device_info), "features": rows})
             else:
@@ -92,7 +92,7 @@ def _describe(node) -> dict[str, Any] | None:
 
 
 def _access(node) -> str:
-    from genicam.genapi import EAccessMode
+    from genicam.genapi import EAccessMode  # type: ignore[import-untyped]
 
     try:
         return EAccessMode(node.get_access_mode()).name
