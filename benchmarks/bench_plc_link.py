@@ -1,13 +1,16 @@
 """PlcLinkSink.send against the raw pymodbus writes it is made of.
 
-A pymodbus Modbus TCP server runs in a child process on 127.0.0.1 (so it
-does not share this interpreter's lock). In the same run, alternating rounds
-measure:
+The embedded Modbus TCP server (vantix.sim.modbus) runs in a child process
+on 127.0.0.1 (so it does not share this interpreter's lock). In the same run,
+alternating rounds measure:
   - baseline: one connected ModbusTcpClient, four write_register calls per
     result (verdict, score, sequence, product hash);
-  - the sink: PlcLinkSink.send per result with the default register map.
-The best round of each gives results per second and the ratio sink / raw
-(target: at least 0.95).
+  - the sink: PlcLinkSink.send per result with the default register map;
+  - the sink with "block_write": True: one write-multiple-registers request
+    per result.
+The best round of each gives results per second, the ratio sink / raw
+(target: at least 0.95) and the ratio block / single writes; the server
+counts the requests (round trips) each sink made per result.
 
 Simulation mode (pymodbus unimportable) is measured too, beside its floor:
 the one logger.info call per result that simulation mode makes.
@@ -18,7 +21,6 @@ the one logger.info call per result that simulation mode makes.
 from __future__ import annotations
 
 import argparse
-import asyncio
 import logging
 import socket
 import subprocess
@@ -28,25 +30,27 @@ import zlib
 
 
 def serve(port: int) -> None:
-    """The child process: a plain pymodbus server with 200 holding registers."""
-    from pymodbus.server import ModbusTcpServer
-    from pymodbus.simulator import DataType, SimData, SimDevice
-
-    async def run() -> None:
-        device = SimDevice(
-            id=0, simdata=[SimData(0, count=200, values=0, datatype=DataType.REGISTERS)]
-        )
-        await ModbusTcpServer([device], address=("127.0.0.1", port)).serve_forever()
+    """The child process: the embedded server of vantix.sim.modbus, which
+    counts the requests it accepts; each line on stdin asks for the count."""
+    from vantix.sim.modbus import ModbusServer, Recorder
 
     logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
-    asyncio.run(run())
+    recorder = Recorder()
+    with ModbusServer(recorder, port=port):
+        for _ in sys.stdin:
+            print(len(recorder.requests), flush=True)
 
 
 def start_server() -> tuple[subprocess.Popen, int]:
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
-    child = subprocess.Popen([sys.executable, __file__, "--serve", str(port)])
+    child = subprocess.Popen(
+        [sys.executable, __file__, "--serve", str(port)],
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        text=True,
+    )
     deadline = time.monotonic() + 30
     while time.monotonic() < deadline:
         try:
@@ -56,6 +60,12 @@ def start_server() -> tuple[subprocess.Popen, int]:
             time.sleep(0.05)
     child.kill()
     raise RuntimeError("the benchmark server did not start")
+
+
+def requests_served(child: subprocess.Popen) -> int:
+    child.stdin.write("count\n")
+    child.stdin.flush()
+    return int(child.stdout.readline())
 
 
 def raw_round(client, n: int) -> float:
@@ -126,16 +136,27 @@ def main() -> None:
         assert client.connect()
         sink = PlcLinkSink({"host": "127.0.0.1", "port": port})
         sink.open()
+        block = PlcLinkSink({"host": "127.0.0.1", "port": port, "block_write": True})
+        block.open()
         results = [InspectionResult(Verdict.NG, 0.8734), InspectionResult(Verdict.OK, 0.12)]
         raw_round(client, 200)  # warm-up
         sink_round(sink, results, 200)
-        raw_rates, sink_rates = [], []
+        sink_round(block, results, 200)
+        raw_rates, sink_rates, block_rates = [], [], []
+        trips = {"single": 0, "block": 0}
         for _ in range(args.rounds):
             raw_rates.append(raw_round(client, args.results))
+            before = requests_served(child)
             sink_rates.append(sink_round(sink, results, args.results))
+            middle = requests_served(child)
+            block_rates.append(sink_round(block, results, args.results))
+            trips["single"] += middle - before
+            trips["block"] += requests_served(child) - middle
         client.close()
         sink.close()
+        block.close()
     finally:
+        child.stdin.close()
         child.terminate()
         child.wait(10)
 
@@ -147,6 +168,14 @@ def main() -> None:
     print(f"raw 4 x write_register per result:  {raw:8.0f} results/s")
     print(f"PlcLinkSink.send:                   {sent:8.0f} results/s")
     print(f"ratio sink / raw:                   {sent / raw:8.3f}   (target >= 0.95)")
+    per_result = {k: v / (args.rounds * args.results) for k, v in trips.items()}
+    blocked = max(block_rates)
+    print(
+        f"PlcLinkSink.send, block_write=True: {blocked:8.0f} results/s  "
+        f"({per_result['block']:.2f} round trips per result, "
+        f"{per_result['single']:.2f} without)"
+    )
+    print(f"ratio block / four single writes:   {blocked / sent:8.3f}")
     sim, floor = simulation(args.results * 10, args.rounds)
     print(
         f"simulation mode send:               {sim:8.0f} results/s "

@@ -68,3 +68,34 @@ TEST(sequence_wraps_after_65535) {
     CHECK(next_sequence(65535) == 0u && next_sequence(65536) == 1u);
     CHECK(next_sequence(static_cast<std::uint64_t>(-5)) == 65532u);  // (-5 + 1) & 65535
 }
+
+TEST(block_start_needs_distinct_contiguous_addresses) {
+    struct Case {
+        std::vector<long long> addresses;
+        long long start;  // -1: not one block
+    };
+    const Case cases[] = {
+        {{100, 101, 102, 103}, 100},
+        {{103, 101, 100, 102}, 100},  // any order
+        {{7}, 7},
+        {{65532, 65533, 65534, 65535}, 65532},
+        {{0, 1}, 0},
+        {{}, -1},
+        {{100, 101, 103}, -1},       // a gap
+        {{100, 101, 101, 102}, -1},  // a repeat fills the span's length
+        {{100, 100}, -1},
+        {{-1, 0, 1}, -1},      // below 0
+        {{65535, 65536}, -1},  // beyond 65535
+        {{0, 1LL << 40}, -1},
+        {{std::numeric_limits<long long>::max()}, -1},
+        {{std::numeric_limits<long long>::min(), 0}, -1},
+    };
+    for (const Case &c : cases) {
+        const auto start = block_start(c.addresses.data(), c.addresses.size());
+        CHECK(start ? *start == c.start : c.start == -1);
+    }
+    std::vector<long long> many(kMaxBlockRegisters + 1);
+    for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<long long>(i);
+    CHECK(block_start(many.data(), kMaxBlockRegisters) == 0);
+    CHECK(!block_start(many.data(), many.size()));  // more than one request may carry
+}

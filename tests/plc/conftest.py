@@ -126,9 +126,10 @@ class FakeResponse:
 
 
 class MisconfirmingPlc:
-    """A Modbus TCP peer that answers every write-single-register request
-    with a well-formed reply that does not confirm it: another function
-    ("function"), another register ("address") or another value ("value")."""
+    """A Modbus TCP peer that answers every write-single-register (or
+    write-multiple-registers) request with a well-formed reply that does not
+    confirm it: another function ("function"), another register ("address")
+    or another value (count for a block) ("value")."""
 
     def __init__(self, lie: str) -> None:
         self.lie = lie
@@ -149,13 +150,15 @@ class MisconfirmingPlc:
         with conn:
             while header := conn.recv(7, socket.MSG_WAITALL):
                 tid, _, length, unit = struct.unpack(">HHHB", header)
-                _, address, value = struct.unpack(">BHH", conn.recv(length - 1, socket.MSG_WAITALL))
+                request = conn.recv(length - 1, socket.MSG_WAITALL)
+                # Function 6 carries the value here, function 16 the count.
+                function, address, value = struct.unpack(">BHH", request[:5])
                 if self.lie == "function":
                     pdu = struct.pack(">BBH", 3, 2, value)  # a read-registers reply
                 else:
                     address += self.lie == "address"
                     value ^= self.lie == "value"
-                    pdu = struct.pack(">BHH", 6, address, value)
+                    pdu = struct.pack(">BHH", function, address, value)
                 conn.sendall(struct.pack(">HHHB", tid, 0, len(pdu) + 1, unit) + pdu)
 
     def close(self) -> None:

@@ -25,6 +25,7 @@ PARAMS = (
     "heartbeat_register",
     "score_scale",
     "simulate",
+    "block_write",
 )
 
 
@@ -50,7 +51,8 @@ def test_class_shape():
 def test_unit_keyword_is_the_installed_clients():
     client = pytest.importorskip("pymodbus.client").ModbusTcpClient
     assert _pymodbus_compat.unit(5) == {"device_id": 5}
-    assert "device_id" in inspect.signature(client.write_register).parameters
+    for method in (client.write_register, client.write_registers):
+        assert "device_id" in inspect.signature(method).parameters
 
 
 def test_module_names_are_looked_up_at_call_time(monkeypatch, refused_port):

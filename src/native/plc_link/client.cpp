@@ -53,7 +53,8 @@ bool is_error_response(const py::handle &response) {
 
 namespace {
 
-constexpr long kWriteSingleRegister = 6;  // the Modbus function code
+constexpr long kWriteSingleRegister = 6;  // the Modbus function codes
+constexpr long kWriteMultipleRegisters = 16;
 
 // The response's field `name` (an interned name), or None when it has none.
 py::object field_of(const py::handle &response, PyObject *name) {
@@ -79,6 +80,23 @@ bool confirms_write(const py::handle &response, const py::handle &address,
     py::object echoed = field_of(response, VANTIX_NAME("registers"));
     return !(PyList_Check(echoed.ptr()) && PyList_GET_SIZE(echoed.ptr()) > 0 &&
              differs(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(echoed.ptr(), 0)), value));
+}
+
+bool confirms_block(const py::handle &response, const py::handle &start, std::size_t count) {
+    if (response.is_none()) return true;
+    return !(differs(field_of(response, VANTIX_NAME("function_code")),
+                     py::int_(kWriteMultipleRegisters)) ||
+             differs(field_of(response, VANTIX_NAME("address")), start) ||
+             differs(field_of(response, VANTIX_NAME("count")), py::int_(count)));
+}
+
+py::object write_registers(const py::handle &client, const py::handle &start,
+                           const py::list &values, const py::dict &unit_keywords) {
+    py::object method = client.attr(VANTIX_NAME("write_registers"));
+    py::tuple args = py::make_tuple(start, values);
+    PyObject *response = PyObject_Call(method.ptr(), args.ptr(), unit_keywords.ptr());
+    if (!response) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(response);
 }
 
 py::object write_register(const py::handle &client, const py::handle &address,

@@ -1,5 +1,8 @@
 #include "encoding.hpp"
 
+#include <algorithm>
+#include <array>
+
 #include "crc32.hpp"
 
 namespace vantix::plc {
@@ -18,6 +21,21 @@ std::uint16_t next_sequence(std::uint64_t seq) noexcept {
 std::uint16_t product_hash(const char *text, std::size_t size) noexcept {
     const auto crc = crc::crc32(reinterpret_cast<const unsigned char *>(text), size);
     return static_cast<std::uint16_t>(crc & kU16Max);
+}
+
+std::optional<std::uint16_t> block_start(const long long *addresses, std::size_t count) noexcept {
+    if (count == 0 || count > kMaxBlockRegisters) return std::nullopt;
+    const long long first = *std::min_element(addresses, addresses + count);
+    // Compared so that no sum can overflow, whatever the addresses.
+    if (first < 0 || first > static_cast<long long>(kU16Max - (count - 1))) return std::nullopt;
+    // count addresses inside a span of count: a block unless one repeats.
+    std::array<bool, kMaxBlockRegisters> seen{};
+    for (std::size_t i = 0; i < count; ++i) {
+        const long long offset = addresses[i] - first;
+        if (offset >= static_cast<long long>(count) || seen[offset]) return std::nullopt;
+        seen[offset] = true;
+    }
+    return static_cast<std::uint16_t>(first);
 }
 
 }  // namespace vantix::plc

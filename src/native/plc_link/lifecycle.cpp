@@ -41,6 +41,7 @@ void open_link(py::object self) {
         self.attr("_client") = py::none();
         self.attr("_connected") = false;
     }
+    note_block_layout(self);
     if (truthy(param(self, VANTIX_NAME("simulate"), py::bool_(false)))) {
         glue::log(logger(), "info", kLogSimulateAsked);
         self.attr("_pymodbus_ok") = false;

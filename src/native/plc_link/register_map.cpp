@@ -86,6 +86,15 @@ std::vector<std::string> unsendable_settings(const py::object &self) {
     return problems;
 }
 
+py::list result_registers(const py::object &self) {
+    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
+    py::list addresses;
+    for (const RegisterKey &key : kResultRegisters)
+        if (py::object address = reg_of(self, overridden, key); !address.is_none())
+            addresses.append(address);
+    return addresses;
+}
+
 std::optional<std::string> unwritable_heartbeat(const py::object &self) {
     py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
     return address_problem(self, overridden, kHeartbeatRegister);

@@ -1,4 +1,5 @@
 // Sending results (with one reconnect and retry) and the heartbeat.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,8 +47,11 @@ void send(py::object self, py::object result, py::object context) {
     else
         writes = build_writes(self, result, context);
 
+    const std::optional<Block> block = block_write_of(self) ? block_of(writes) : std::nullopt;
+
     if (!truthy(self.attr("_pymodbus_ok"))) {
-        glue::log(logger(), "info", kLogSimulated, render_writes(writes));
+        glue::log(logger(), "info", kLogSimulated,
+                  block ? render_block(*block) : render_writes(writes));
         return;
     }
     // A setting that no request can carry fails every attempt: report it
@@ -58,14 +62,17 @@ void send(py::object self, py::object result, py::object context) {
         glue::raise(glue::global("SinkError"), kNotConnected + endpoint(self) + kSendDeferred);
 
     // The one per-result call that runs the C++ directly when not overridden.
-    auto write_all_of = [&] {
-        if (py::object overridden =
-                glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
+    // A block is one request: it fails, and is retried, as one unit.
+    auto write_result = [&] {
+        if (block)
+            write_block(self, *block);
+        else if (py::object overridden =
+                     glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
             overridden(writes);
         else
             write_all(self, writes);
     };
-    glue::try_except(write_all_of, [&](const py::error_already_set &exc) {
+    glue::try_except(write_result, [&](const py::error_already_set &exc) {
         glue::log(logger(), "warning", kLogWriteFailed, exc.value());
         self.attr("_connected") = false;
         const bool reconnected =
@@ -73,7 +80,7 @@ void send(py::object self, py::object result, py::object context) {
         if (!reconnected)
             glue::raise_from(glue::global("SinkError"), kReconnectFailed + endpoint(self), exc);
         // The whole list again: pairs written before the failure are repeated.
-        glue::try_except(write_all_of, [](const py::error_already_set &exc2) {
+        glue::try_except(write_result, [](const py::error_already_set &exc2) {
             glue::raise_from(glue::global("SinkError"), kWriteFailed + glue::str(exc2.value()),
                              exc2);
         });

@@ -33,6 +33,8 @@ void close_link(py::object self);
 // --- register_map.cpp: what one result writes -------------------------------
 py::object reg(py::object self, py::object key, py::object fallback);
 py::list build_writes(py::object self, py::object result, py::object context);
+// The enabled result registers, in write order.
+py::list result_registers(const py::object &self);
 // The settings a send needs that no Modbus request can carry, as messages
 // naming each one.
 std::vector<std::string> unsendable_settings(const py::object &self);
@@ -46,6 +48,27 @@ bool unit_out_of_range(const py::object &unit);
 void send(py::object self, py::object result, py::object context);
 void write_all(py::object self, py::object writes);
 void write_heartbeat(py::object self, py::object value);
+
+// --- block.cpp: the result registers in one write-multiple-registers request --
+// The registers of one result as one block: its first address and the values
+// in address order.
+struct Block {
+    py::object start;
+    py::list values;
+};
+// params["block_write"]: False unless configured; anything but a bool is
+// refused with ValueError.
+bool block_write_of(const py::object &self);
+// The writes as one block, when their addresses are distinct and contiguous.
+std::optional<Block> block_of(const py::handle &writes);
+// With block_write on, a warning when the configured result registers cannot
+// go as one block (every send then writes them one by one).
+void note_block_layout(const py::object &self);
+// "reg[100..103]=2,873,1,16834" for the simulation log.
+std::string render_block(const Block &block);
+// One write-multiple-registers request; an error or unconfirmed reply raises
+// SinkError, as write_all does for one register.
+void write_block(const py::object &self, const Block &block);
 
 // --- diagnostics.cpp ----------------------------------------------------------
 py::dict test_connection(py::object self);
@@ -78,6 +101,12 @@ bool is_error_response(const py::handle &response);
 // value written; one that echoes anything else wrote something else, or
 // nothing. Fields a response does not carry are not judged (None included).
 bool confirms_write(const py::handle &response, const py::handle &address, const py::handle &value);
+// A write-multiple-registers reply echoes the function, the first address and
+// the count; fields a response does not carry are not judged.
+bool confirms_block(const py::handle &response, const py::handle &start, std::size_t count);
+// client.write_registers(start, values, **unit_keywords)
+py::object write_registers(const py::handle &client, const py::handle &start,
+                           const py::list &values, const py::dict &unit_keywords);
 // client.write_register(address, value, **unit_keywords)
 py::object write_register(const py::handle &client, const py::handle &address,
                           const py::handle &value, const py::dict &unit_keywords);

@@ -17,6 +17,8 @@ inline constexpr const char *kLogStartingDisconnected =
 inline constexpr const char *kLogConnectException = "Modbus 연결 예외: %s";
 inline constexpr const char *kLogSimulated = "[modbus-sim] %s";
 inline constexpr const char *kLogWriteFailed = "Modbus write failed (%s) -> reconnecting";
+inline constexpr const char *kLogNoBlock =
+    "%s -> block_write falls back to one request per register";
 
 // SinkError messages (host and port, or the cause, follow).
 inline constexpr const char *kCannotConnect = "PlcLinkSink: cannot connect to ";
@@ -26,9 +28,14 @@ inline constexpr const char *kReconnectFailed = "PlcLinkSink: reconnect failed "
 inline constexpr const char *kWriteFailed = "PlcLinkSink: write failed: ";
 inline constexpr const char *kErrorResponseHead = "write_register(";
 inline constexpr const char *kErrorResponseTail = ") returned an error: ";
+inline constexpr const char *kBlockHead = "write_registers(";
 inline constexpr const char *kUnconfirmedTail = ") was not confirmed: ";
 inline constexpr const char *kBadTimeout =
     "PlcLinkSink: timeout_s must be a positive, finite number of seconds below 9.2e9, got ";
+inline constexpr const char *kBadBlockWrite =
+    "PlcLinkSink: block_write must be True or False, got ";
+inline constexpr const char *kNotOneBlock =
+    "PlcLinkSink: block_write=True, but the result registers are not contiguous: ";
 inline constexpr const char *kNoClient = "PlcLinkSink._write_all: the sink holds no client";
 inline constexpr const char *kOutOfRangeTail = " is out of range: a Modbus ";
 
@@ -68,6 +75,9 @@ inline constexpr const char *kClassDoc =
     "        기본 103, None 이면 기록하지 않음\n"
     "    heartbeat_register (int | None): write_heartbeat() 값 레지스터. 기본 None (사용 안 함)\n"
     "    score_scale (float): 점수에 곱해 정수로 바꾸는 배율(0..65535 로 제한, 버림). 기본 1000\n"
+    "    block_write (bool): True 이고 결과 레지스터 주소가 연속이면 한 번의 다중 레지스터\n"
+    "        쓰기(function 16)로 모두 기록해 PLC 가 새 판정과 옛 시퀀스를 함께 보지 않는다.\n"
+    "        연속이 아니면 레지스터마다 한 번씩 쓴다(open() 이 경고). 기본 False\n"
     "    simulate (bool): True 이면 pymodbus 가 있어도 시뮬레이션 모드로 연다. 기본 False\n"
     "\n"
     "pymodbus 가 없으면 쓰지 않고 로그만 남기는 시뮬레이션 모드로 동작한다.";

@@ -23,18 +23,20 @@ def free_port() -> int:
 
 
 class Recorder:
-    """Every write the server accepted, in arrival order, and the latest
-    value of each register (kept across server restarts, as a PLC keeps its
-    memory)."""
+    """Every write the server accepted, in arrival order (per register and
+    per request), and the latest value of each register (kept across server
+    restarts, as a PLC keeps its memory)."""
 
     def __init__(self, register_count: int = REGISTER_COUNT) -> None:
         self.register_count = register_count
         self._lock = threading.Lock()
         self.writes: list[tuple[int, int, int]] = []  # (unit, address, value)
+        self.requests: list[tuple[int, int, int]] = []  # (unit, first address, count)
         self._values: dict[tuple[int, int], int] = {}
 
     def record(self, unit: int, address: int, values: list[int]) -> None:
         with self._lock:
+            self.requests.append((unit, address, len(values)))
             for offset, value in enumerate(values):
                 self.writes.append((unit, address + offset, int(value)))
                 self._values[(unit, address + offset)] = int(value)
