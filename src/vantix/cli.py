@@ -2,7 +2,7 @@
 
     python -m vantix [--version] [-v | -q | --log-level LEVEL] COMMAND ...
     python -m vantix demo [--frames N] [--camera NAME [--network]]
-                          [--cti PATH [--serial S] [--model M]]
+                          [--cti PATH | --gev] [--serial S] [--model M]
                           [--pixel-format F] [--trigger MODE] [--plc HOST:PORT | --simulate]
                           [--out PNG] [--json]
     python -m vantix devices [--cti PATH | --sim | --gev] [--json]
@@ -122,14 +122,17 @@ def _parser() -> argparse.ArgumentParser:
         help="the simulated camera (default bayer12: 12-bit Bayer colour)",
     )
     camera.add_argument("--cti", help="a real camera's GenTL producer file or folder")
+    camera.add_argument(
+        "--gev", action="store_true", help="a GigE Vision camera, through vantix's own producer"
+    )
     demo.add_argument(
         "--network",
         action="store_true",
         help="serve the simulated camera as a GigE Vision device on 127.0.0.2 "
         "(sim-camera) and receive it through vantix's GigE Vision producer",
     )
-    demo.add_argument("--serial", help="camera serial number (with --cti)")
-    demo.add_argument("--model", help="camera model, partial match (with --cti)")
+    demo.add_argument("--serial", help="camera serial number (with --cti or --gev)")
+    demo.add_argument("--model", help="camera model, partial match (with --cti or --gev)")
     demo.add_argument(
         "--pixel-format",
         help="camera PixelFormat (default for the simulated "
@@ -244,6 +247,10 @@ def _parser() -> argparse.ArgumentParser:
 def _demo(args: argparse.Namespace) -> int:
     from vantix.demo import pipeline
 
+    if args.gev:
+        from vantix import gev
+
+        args.cti = camera_choice.producer(gev.producer_path)
     options = pipeline.Options(
         frames=args.frames,
         train=args.train,
@@ -262,7 +269,10 @@ def _demo(args: argparse.Namespace) -> int:
         out=args.out,
     )
     if options.network and options.cti:
-        print("error: --network serves the simulated camera; it takes no --cti", file=sys.stderr)
+        print(
+            "error: --network serves the simulated camera; it takes no --cti or --gev",
+            file=sys.stderr,
+        )
         return EXIT_USAGE
     camera_choice.check_selection(args)
     if options.train >= options.frames:

@@ -227,3 +227,26 @@ def test_the_demo_runs_over_the_network(bench, tmp_path):
     assert run.returncode == 0, run.stderr[-2000:]
     assert "BayerRG12p, hardware" in run.stdout and "12 (0 timed out)" in run.stdout
     assert "register sequence [102]   6" in run.stdout
+
+
+@pytest.mark.parametrize(
+    "command, says",
+    [
+        (["features", "Width=320", "Width"], "Width = 320"),
+        (["grab", "--frames", "2", "--format", "npy", "--trigger", "software"], "2 frames in"),
+        (["demo", "--frames", "8", "--train", "4", "--simulate"], "8 (0 timed out)"),
+    ],
+    ids=["features", "grab", "demo"],
+)
+def test_operator_commands_reach_a_gige_vision_camera(sim_camera, tmp_path, command, says):
+    sim_camera("--camera", "mono12", "--address", ADDRESS)
+    where = ["--out", str(tmp_path / ("out.png" if command[0] == "demo" else "frames"))]
+    run = subprocess.run(
+        [sys.executable, "-m", "vantix", *command, "--gev", "--serial", sim.CAMERAS["mono12"]]
+        + (where if command[0] != "features" else []),
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert run.returncode == 0, run.stderr[-2000:]
+    assert says in run.stdout

@@ -51,14 +51,14 @@ def params(args: argparse.Namespace, trigger: TriggerMode) -> dict[str, Any]:
     if args.camera:
         from vantix import sim
 
-        chosen = {"cti_path": _path(sim.producer_path), "serial": SIMULATED_CAMERAS[args.camera]}
+        chosen = {"cti_path": producer(sim.producer_path), "serial": SIMULATED_CAMERAS[args.camera]}
         if trigger is TriggerMode.HARDWARE:
             chosen["features"] = {"SimulationLinePulsePeriod": LINE_PERIOD_US}
     else:
         if args.gev:
             from vantix import gev
 
-            cti = _path(gev.producer_path)
+            cti = producer(gev.producer_path)
         else:
             cti = args.cti
         chosen = {"cti_path": cti, "serial": args.serial, "model": args.model}
@@ -67,7 +67,8 @@ def params(args: argparse.Namespace, trigger: TriggerMode) -> dict[str, Any]:
     return {k: v for k, v in chosen.items() if v is not None}
 
 
-def _path(locate) -> str:
+def producer(locate) -> str:
+    """A shipped producer's path, or the command's camera error."""
     try:
         return locate()
     except FileNotFoundError as exc:
