@@ -29,27 +29,23 @@ def verbosity_options(suppress: bool) -> argparse.ArgumentParser:
     The copy on each command suppresses its defaults, so a value given
     before the command name is not overwritten by them."""
     parent = argparse.ArgumentParser(add_help=False)
-    default = argparse.SUPPRESS if suppress else None
+    flag = argparse.SUPPRESS if suppress else False
     loud = parent.add_mutually_exclusive_group()
     loud.add_argument(
-        "-v",
-        "--verbose",
-        action="store_true",
-        default=argparse.SUPPRESS if suppress else False,
-        help="log at info level",
+        "-v", "--verbose", action="store_true", default=flag, help="log at info level"
     )
     loud.add_argument(
         "-q",
         "--quiet",
         action="store_true",
-        default=argparse.SUPPRESS if suppress else False,
+        default=flag,
         help="errors only: no warnings, no progress bar",
     )
     loud.add_argument(
         "--log-level",
         type=str.upper,
         choices=LOG_LEVELS,
-        default=default,
+        default=argparse.SUPPRESS if suppress else None,
         help="log at this level (default WARNING)",
     )
     return parent

@@ -30,6 +30,16 @@ int poll_ms(std::chrono::milliseconds timeout) {
     return ms < 0 ? 0 : ms > 1000000 ? 1000000 : static_cast<int>(ms);
 }
 
+// One datagram of a batch: its bytes and its peer's address.
+mmsghdr one_datagram(iovec &bytes, sockaddr_in &peer) {
+    mmsghdr m{};
+    m.msg_hdr.msg_name = &peer;
+    m.msg_hdr.msg_namelen = sizeof peer;
+    m.msg_hdr.msg_iov = &bytes;
+    m.msg_hdr.msg_iovlen = 1;
+    return m;
+}
+
 }  // namespace
 
 UdpSocket &UdpSocket::operator=(UdpSocket &&other) noexcept {
@@ -129,11 +139,7 @@ int UdpSocket::send_batch(const SendSlot *slots, std::size_t count) {
             const SendSlot &s = slots[done + i];
             addrs[i] = to_sockaddr(s.to);
             iovs[i] = iovec{const_cast<std::uint8_t *>(s.data), s.size};
-            msgs[i] = mmsghdr{};
-            msgs[i].msg_hdr.msg_name = &addrs[i];
-            msgs[i].msg_hdr.msg_namelen = sizeof addrs[i];
-            msgs[i].msg_hdr.msg_iov = &iovs[i];
-            msgs[i].msg_hdr.msg_iovlen = 1;
+            msgs[i] = one_datagram(iovs[i], addrs[i]);
         }
         int sent;
         do {
@@ -189,11 +195,7 @@ int UdpSocket::receive_batch(ReceiveSlot *slots, std::size_t count,
     sockaddr_in addrs[kMax];
     for (std::size_t i = 0; i < count; ++i) {
         iovs[i] = iovec{slots[i].data, slots[i].capacity};
-        msgs[i] = mmsghdr{};
-        msgs[i].msg_hdr.msg_name = &addrs[i];
-        msgs[i].msg_hdr.msg_namelen = sizeof addrs[i];
-        msgs[i].msg_hdr.msg_iov = &iovs[i];
-        msgs[i].msg_hdr.msg_iovlen = 1;
+        msgs[i] = one_datagram(iovs[i], addrs[i]);
     }
     int n;
     do {
