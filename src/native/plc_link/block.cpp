@@ -34,7 +34,7 @@ std::optional<std::uint16_t> start_of(const std::vector<long long> &addresses) {
 }  // namespace
 
 bool block_write_of(const py::object &self) {
-    py::object value = param(self, VANTIX_NAME("block_write"), py::bool_(false));
+    py::object value = param(self, py::str("block_write"), py::bool_(false));
     if (!PyBool_Check(value.ptr()))
         glue::raise(PyExc_ValueError, kBadBlockWrite + glue::str(py::repr(value)));
     return value.ptr() == Py_True;

@@ -21,15 +21,15 @@ void init(py::object self, py::object params) {
 }
 
 py::object host(py::object self) {
-    return glue::to_str(param(self, VANTIX_NAME("host"), py::str("127.0.0.1")));
+    return glue::to_str(param(self, py::str("host"), py::str("127.0.0.1")));
 }
 
 py::object port(py::object self) {
-    return glue::to_int(param(self, VANTIX_NAME("port"), py::int_(502)));
+    return glue::to_int(param(self, py::str("port"), py::int_(502)));
 }
 
 py::object unit_id(py::object self) {
-    return glue::to_int(param(self, VANTIX_NAME("unit_id"), py::int_(1)));
+    return glue::to_int(param(self, py::str("unit_id"), py::int_(1)));
 }
 
 void open_link(py::object self) {
@@ -42,7 +42,7 @@ void open_link(py::object self) {
         self.attr("_connected") = false;
     }
     note_block_layout(self);
-    if (truthy(param(self, VANTIX_NAME("simulate"), py::bool_(false)))) {
+    if (truthy(param(self, py::str("simulate"), py::bool_(false)))) {
         glue::log(logger(), "info", kLogSimulateAsked);
         self.attr("_pymodbus_ok") = false;
         self.attr("_connected") = false;
@@ -64,7 +64,7 @@ void open_link(py::object self) {
     if (truthy(self.attr("_connected"))) return;
 
     const std::string message = kCannotConnect + endpoint(self);
-    if (truthy(param(self, VANTIX_NAME("strict_open"), py::bool_(false))))
+    if (truthy(param(self, py::str("strict_open"), py::bool_(false))))
         glue::raise(glue::global("SinkError"), message);
     glue::log(logger(), "warning", kLogStartingDisconnected, message);
 }
@@ -73,7 +73,7 @@ py::object make_client(py::object self) {
     py::object client_class = glue::from_import("pymodbus.client", "ModbusTcpClient");
     py::object host_value = self.attr("host");
     py::object port_value = self.attr("port");
-    py::object timeout = glue::to_float(param(self, VANTIX_NAME("timeout_s"), py::float_(1.0)));
+    py::object timeout = glue::to_float(param(self, py::str("timeout_s"), py::float_(1.0)));
     // Zero means non-blocking; NaN, negative values and those beyond the
     // interpreter's clock (signed 64-bit nanoseconds) are refused by the
     // socket: each would end up as a connect that can never succeed.

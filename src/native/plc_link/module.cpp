@@ -55,7 +55,4 @@ PYBIND11_MODULE(plc_link, m) {
         .method("test_connection", &plc::test_connection,
                 "자체 클라이언트로 연결과 읽기를 점검한 보고 사전 (예외 없음).")
         .finish();
-    py::object cls = builder.cls();
-    plc::own = {glue::own_member(cls, "_reg"), glue::own_member(cls, "_build_writes"),
-                glue::own_member(cls, "_write_all"), glue::own_member(cls, "unit_id")};
 }

@@ -27,11 +27,10 @@ constexpr RegisterKey kResultRegisters[] = {kVerdictRegister, kScoreRegister, kS
 // Modbus carries a unit id in 8 bits (and a register address in 16).
 constexpr long kUnitMax = 255;
 
-// self._reg(key, default); `overridden` is the override of _reg, if any.
-py::object reg_of(const py::object &self, const py::object &overridden, const RegisterKey &key) {
-    py::str name(key.name);
+// self._reg(key, default)
+py::object reg_of(const py::object &self, const RegisterKey &key) {
     py::object fallback = key.fallback ? py::object(py::int_(*key.fallback)) : py::none();
-    return overridden ? overridden(name, fallback) : reg(self, name, fallback);
+    return self.attr("_reg")(key.name, fallback);
 }
 
 std::string out_of_range_message(const char *key, const py::object &value, bool is_unit) {
@@ -40,9 +39,8 @@ std::string out_of_range_message(const char *key, const py::object &value, bool 
 }
 
 // Why the register `key` names cannot be written, if it cannot.
-std::optional<std::string> address_problem(const py::object &self, const py::object &overridden,
-                                           const RegisterKey &key) {
-    py::object address = reg_of(self, overridden, key);
+std::optional<std::string> address_problem(const py::object &self, const RegisterKey &key) {
+    py::object address = reg_of(self, key);
     if (address.is_none() || !address_out_of_range(address)) return std::nullopt;
     return out_of_range_message(key.name, address, false);
 }
@@ -50,10 +48,7 @@ std::optional<std::string> address_problem(const py::object &self, const py::obj
 // The product id's hash; a None context carries no id, as an empty one does.
 long product_hash_of(const py::object &context) {
     py::object pid =
-        context.is_none()
-            ? py::str("")
-            : glue::to_str(glue::call_method(context, VANTIX_NAME("get"),
-                                             {VANTIX_NAME("product_id"), py::str("")}));
+        context.is_none() ? py::str("") : glue::to_str(context.attr("get")("product_id", ""));
     Py_ssize_t size = 0;
     const char *utf8 = PyUnicode_AsUTF8AndSize(pid.ptr(), &size);
     if (!utf8) throw py::error_already_set();
@@ -63,7 +58,7 @@ long product_hash_of(const py::object &context) {
 }  // namespace
 
 py::object reg(py::object self, py::object key, py::object fallback) {
-    py::object value = param(self, key.ptr(), fallback);
+    py::object value = param(self, key, fallback);
     if (value.is_none()) return py::none();
     return glue::to_int(value);
 }
@@ -77,43 +72,37 @@ bool unit_out_of_range(const py::object &unit) {
 }
 
 std::vector<std::string> unsendable_settings(const py::object &self) {
-    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
     std::vector<std::string> problems;
     for (const RegisterKey &key : kResultRegisters)
-        if (auto problem = address_problem(self, overridden, key)) problems.push_back(*problem);
-    py::object unit = unit_id_of(self);
+        if (auto problem = address_problem(self, key)) problems.push_back(*problem);
+    py::object unit = self.attr("unit_id");
     if (unit_out_of_range(unit)) problems.push_back(out_of_range_message("unit_id", unit, true));
     return problems;
 }
 
 py::list result_registers(const py::object &self) {
-    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
     py::list addresses;
     for (const RegisterKey &key : kResultRegisters)
-        if (py::object address = reg_of(self, overridden, key); !address.is_none())
-            addresses.append(address);
+        if (py::object address = reg_of(self, key); !address.is_none()) addresses.append(address);
     return addresses;
 }
 
 std::optional<std::string> unwritable_heartbeat(const py::object &self) {
-    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
-    return address_problem(self, overridden, kHeartbeatRegister);
+    return address_problem(self, kHeartbeatRegister);
 }
 
 py::list build_writes(py::object self, py::object result, py::object context) {
-    py::object scale = glue::to_float(param(self, VANTIX_NAME("score_scale"), py::int_(1000)));
-    py::object product = py::object(result.attr(VANTIX_NAME("score"))) * scale;
+    py::object scale = glue::to_float(param(self, py::str("score_scale"), py::int_(1000)));
+    py::object product = py::object(result.attr("score")) * scale;
     const double p = PyFloat_AsDouble(product.ptr());
     if (p == -1.0 && PyErr_Occurred()) throw py::error_already_set();
     const long score_int = scaled_score(p);
-    py::object verdict_code = glue::call_method(glue::global("_VERDICT_CODE"), VANTIX_NAME("get"),
-                                                {result.attr(VANTIX_NAME("verdict")), py::int_(3)});
+    py::object verdict_code = glue::global("_VERDICT_CODE").attr("get")(result.attr("verdict"), 3);
 
-    py::object overridden = glue::override_of(self, VANTIX_NAME("_reg"), own.reg);
-    py::object v_reg = reg_of(self, overridden, kVerdictRegister);
-    py::object s_reg = reg_of(self, overridden, kScoreRegister);
-    py::object q_reg = reg_of(self, overridden, kSeqRegister);
-    py::object p_reg = reg_of(self, overridden, kProductRegister);
+    py::object v_reg = reg_of(self, kVerdictRegister);
+    py::object s_reg = reg_of(self, kScoreRegister);
+    py::object q_reg = reg_of(self, kSeqRegister);
+    py::object p_reg = reg_of(self, kProductRegister);
 
     py::list writes;
     if (!v_reg.is_none()) writes.append(py::make_tuple(v_reg, verdict_code));

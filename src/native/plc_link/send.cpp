@@ -40,12 +40,7 @@ void send(py::object self, py::object result, py::object context) {
     if (seq == static_cast<unsigned long long>(-1) && PyErr_Occurred())
         throw py::error_already_set();
     self.attr("_seq") = next_sequence(seq);
-    py::object writes;
-    if (py::object overridden =
-            glue::override_of(self, VANTIX_NAME("_build_writes"), own.build_writes))
-        writes = overridden(result, context);
-    else
-        writes = build_writes(self, result, context);
+    py::object writes = self.attr("_build_writes")(result, context);
 
     const std::optional<Block> block = block_write_of(self) ? block_of(writes) : std::nullopt;
 
@@ -61,16 +56,12 @@ void send(py::object self, py::object result, py::object context) {
     if (!truthy(self.attr("_connected")) && !truthy(self.attr("_reconnect")()))
         glue::raise(glue::global("SinkError"), kNotConnected + endpoint(self) + kSendDeferred);
 
-    // The one per-result call that runs the C++ directly when not overridden.
     // A block is one request: it fails, and is retried, as one unit.
     auto write_result = [&] {
         if (block)
             write_block(self, *block);
-        else if (py::object overridden =
-                     glue::override_of(self, VANTIX_NAME("_write_all"), own.write_all))
-            overridden(writes);
         else
-            write_all(self, writes);
+            self.attr("_write_all")(writes);
     };
     glue::try_except(write_result, [&](const py::error_already_set &exc) {
         glue::log(logger(), "warning", kLogWriteFailed, exc.value());
@@ -88,7 +79,7 @@ void send(py::object self, py::object result, py::object context) {
 }
 
 void write_all(py::object self, py::object writes) {
-    PyObject *client_name = VANTIX_NAME("_client");
+    const char *client_name = "_client";
     if (self.attr(client_name).is_none()) glue::raise(PyExc_AssertionError, kNoClient);
     for (py::handle item : writes) {
         auto [address, value] = unpack_pair(item);
@@ -109,7 +100,7 @@ void write_heartbeat(py::object self, py::object value) {
         self.attr("_client").is_none())
         return;
     // Not sendable at all (open() warned): the link itself is not at fault.
-    if (address_out_of_range(hb) || unit_out_of_range(unit_id_of(self))) return;
+    if (address_out_of_range(hb) || unit_out_of_range(self.attr("unit_id"))) return;
     // The heartbeat never raises: any failure, a value that is no number
     // included, counts as a failed write and the next send reconnects.
     glue::try_except(

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "../common/fastcall.hpp"
 #include "../common/pyclass.hpp"
 #include "texts.hpp"
 
@@ -75,24 +74,16 @@ py::dict test_connection(py::object self);
 
 // --- client.cpp: the instance and the pymodbus client ------------------------
 
-// The class's own members that the per-result paths call: when `self.<name>`
-// still resolves to one of them, its C++ runs directly (see fastcall.hpp).
-struct OwnMembers {
-    PyObject *reg, *build_writes, *write_all, *unit_id;
-};
-extern OwnMembers own;
 extern py::handle sink_class;  // PlcLinkSink itself, for super()
 
 inline py::object logger() { return glue::global("logger"); }
 
-// self.params.get(key, fallback); `key` is a VANTIX_NAME.
-py::object param(const py::handle &self, PyObject *key, const py::handle &fallback);
+// self.params.get(key, fallback)
+py::object param(const py::handle &self, const py::handle &key, const py::handle &fallback);
 // Whether pymodbus's TCP client can be imported (an ImportError says no).
 bool pymodbus_installed();
 // "host:port" from the instance's properties.
 std::string endpoint(const py::handle &self);
-// self.unit_id, running the class's own property directly unless overridden.
-py::object unit_id_of(const py::handle &self);
 // The keywords naming the configured unit, as `**unit(self.unit_id)` would.
 py::dict unit_kwargs(const py::handle &self);
 // A Modbus exception reply comes back as a response whose isError() is true.
