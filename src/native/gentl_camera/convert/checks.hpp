@@ -1,0 +1,54 @@
+// The checks that stand between a payload and the kernels: the format name
+// parsed, the image size read, and the payload's sample count matched to
+// both, so that a wrong format or a short buffer becomes a CameraError and
+// never a read past the data.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "../pixel/format.hpp"
+#include "payload.hpp"
+
+namespace vantix::camera::conversion {
+
+namespace px = vantix::pixel;
+
+// Raw packed payloads may end in a few bytes of transfer padding after the
+// last sample; more than that is a payload of another format.
+constexpr std::size_t kPackedSlack = 8;
+
+// The image a component describes.
+struct Geometry {
+    std::string name;  // format name, for messages
+    std::string size;  // "WxH", for messages
+    py::ssize_t width = 0, height = 0;
+    std::size_t pixels = 0;
+};
+
+// How the kernels are to read the payload.
+enum class Form { bytes, words, packed };
+
+// The format of the name; CameraError for one the kernels cannot convert.
+px::Format parse(const std::string &name);
+
+// The component's width and height; CameraError unless they make an image
+// size whose BGR image numpy can hold.
+Geometry geometry(py::handle component, const std::string &name);
+
+// Checks that the payload holds exactly `count` samples of the format, in
+// one of the forms the format can come in; returns the form.
+//   8-bit: uint8, one per sample.
+//   9..16-bit: uint16, or their raw little-endian bytes as uint8.
+//   packed: uint16 as the library expanded them, or the raw packed bytes.
+Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std::size_t count);
+
+// CameraError: `n` values of `what` where `expected` were due, `pixels`
+// giving the values per pixel the message shows.
+[[noreturn]] void too_large(const std::string &what, std::size_t n, std::size_t expected,
+                            std::size_t pixels);
+
+// CameraError naming the image unless the kernel's status is ok.
+void check_status(px::Status s, const Geometry &g);
+
+}  // namespace vantix::camera::conversion
