@@ -7,6 +7,16 @@
 namespace vantix::camera::conversion {
 namespace {
 
+constexpr const char *kPackedTooSmall = "-bit packed payload too small: ";
+constexpr const char *kPayloadTooLarge = "페이로드가 예상보다 큽니다: ";
+constexpr const char *kPayloadTooLargeHint =
+    "개). 카메라에서 Mono8/BayerXX8/RGB8/BGR8 중 하나로 설정하거나 params.pixel_format 를 "
+    "지정하세요.";
+
+// Raw packed payloads may end in a few bytes of transfer padding after the
+// last sample; more than that is a payload of another format.
+constexpr std::size_t kPackedSlack = 8;
+
 std::string shown(const std::string &name) { return name.empty() ? "''" : name; }
 
 std::string dtype_name(int itemsize) { return itemsize == 1 ? "uint8" : "uint16"; }
@@ -60,6 +70,18 @@ void too_large(const std::string &what, std::size_t n, std::size_t expected, std
                  kPayloadTooLargeHint);
 }
 
+void check_packed_size(std::size_t n, const px::Format &f, std::size_t count,
+                       const std::string &what, PackedFor asker) {
+    std::size_t need = 0;
+    if (!px::packed_size(f.packing, f.bits, count, need) || n < need)
+        camera_error(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
+                     (need ? std::to_string(need) : std::string("more")) + " bytes" +
+                     (asker == PackedFor::samples ? " for " + std::to_string(count) + " samples"
+                                                  : std::string()) +
+                     ", got " + std::to_string(n));
+    if (n - need >= kPackedSlack) too_large(what, n, need, count);
+}
+
 Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std::size_t count) {
     const std::string what = g.name + " " + g.size;
     if (g.pixels == 0)
@@ -70,12 +92,7 @@ Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std
                      " uint8 values, got " + std::to_string(p.n) + " uint16");
 
     if (p.itemsize == 1 && f.packing != px::Packing::none) {
-        std::size_t need = 0;
-        if (!px::packed_size(f.packing, f.bits, count, need) || p.n < need)
-            camera_error(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
-                         (need ? std::to_string(need) : std::string("more")) + " bytes, got " +
-                         std::to_string(p.n));
-        if (p.n - need >= kPackedSlack) too_large(what, p.n, need, g.pixels);
+        check_packed_size(p.n, f, count, what, PackedFor::image);
         return Form::packed;
     }
 

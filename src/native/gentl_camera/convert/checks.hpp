@@ -14,10 +14,6 @@ namespace vantix::camera::conversion {
 
 namespace px = vantix::pixel;
 
-// Raw packed payloads may end in a few bytes of transfer padding after the
-// last sample; more than that is a payload of another format.
-constexpr std::size_t kPackedSlack = 8;
-
 // The image a component describes.
 struct Geometry {
     std::string name;  // format name, for messages
@@ -42,6 +38,16 @@ Geometry geometry(py::handle component, const std::string &name);
 //   9..16-bit: uint16, or their raw little-endian bytes as uint8.
 //   packed: uint16 as the library expanded them, or the raw packed bytes.
 Form check_samples(const Payload &p, const px::Format &f, const Geometry &g, std::size_t count);
+
+// Who asked for the packed samples: the image of a component, or a caller
+// of _unpack, whose sample count the message then repeats.
+enum class PackedFor { image, samples };
+
+// Checks that `n` raw bytes hold `count` samples packed as `f` says, with no
+// more than transfer padding after them. Packed formats have one sample per
+// pixel, so the too-large message counts the values per sample.
+void check_packed_size(std::size_t n, const px::Format &f, std::size_t count,
+                       const std::string &what, PackedFor asker);
 
 // CameraError: `n` values of `what` where `expected` were due, `pixels`
 // giving the values per pixel the message shows.

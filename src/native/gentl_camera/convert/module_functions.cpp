@@ -53,12 +53,7 @@ py::array unpack(py::object data, py::object bits, py::object packing, py::objec
         std::memcpy(out.mutable_data(), p.bytes(), 2 * n);
         return std::move(out);
     }
-    std::size_t need = 0;
-    if (!px::packed_size(pk, f.bits, n, need) || p.n < need)
-        camera_error(std::to_string(f.bits) + kPackedTooSmall + what + " needs " +
-                     (need ? std::to_string(need) : std::string("more")) + " bytes for " +
-                     std::to_string(n) + " samples, got " + std::to_string(p.n));
-    if (p.n - need >= kPackedSlack) too_large(what, p.n, need, n);
+    check_packed_size(p.n, f, n, what, PackedFor::samples);
     // The sizes are checked: the output is at most 8/10 of the payload's bytes in samples.
     py::array_t<std::uint16_t> out(static_cast<py::ssize_t>(n));
     std::uint16_t *dst = out.mutable_data();
