@@ -2,58 +2,21 @@
 #include <string>
 #include <vector>
 
+#include "../../gentl_core/gentl_entry_points.hpp"
 #include "../camera.hpp"
 
 namespace vantix::camera {
 namespace {
 
-// The entry points that harvesters and genicam call. genicam keeps a null
-// pointer for one a library lacks and crashes on the first call through it,
-// so a library without all of them is refused before it is registered.
+// The entry points that harvesters and genicam call: those the list marks
+// REQUIRED. genicam keeps a null pointer for one a library lacks and crashes
+// on the first call through it.
+#define VANTIX_GENTL_NAME(name, parameters) #name,
+#define VANTIX_GENTL_SKIP(name, parameters)
 constexpr const char *kProducerEntryPoints[] = {
-    "GCGetInfo",
-    "GCGetLastError",
-    "GCInitLib",
-    "GCCloseLib",
-    "GCReadPort",
-    "GCWritePort",
-    "GCGetPortInfo",
-    "GCRegisterEvent",
-    "GCGetNumPortURLs",
-    "GCGetPortURLInfo",
-    "EventGetData",
-    "EventGetInfo",
-    "EventFlush",
-    "TLOpen",
-    "TLClose",
-    "TLGetNumInterfaces",
-    "TLGetInterfaceID",
-    "TLOpenInterface",
-    "TLUpdateInterfaceList",
-    "IFClose",
-    "IFGetInfo",
-    "IFGetNumDevices",
-    "IFGetDeviceID",
-    "IFUpdateDeviceList",
-    "IFGetDeviceInfo",
-    "IFOpenDevice",
-    "DevGetPort",
-    "DevGetNumDataStreams",
-    "DevGetDataStreamID",
-    "DevOpenDataStream",
-    "DevGetInfo",
-    "DevClose",
-    "DSAnnounceBuffer",
-    "DSFlushQueue",
-    "DSStartAcquisition",
-    "DSStopAcquisition",
-    "DSGetInfo",
-    "DSClose",
-    "DSRevokeBuffer",
-    "DSQueueBuffer",
-    "DSGetBufferInfo",
-    "DSGetBufferChunkData",
-};
+    VANTIX_GENTL_ENTRY_POINTS(VANTIX_GENTL_NAME, VANTIX_GENTL_SKIP)};
+#undef VANTIX_GENTL_NAME
+#undef VANTIX_GENTL_SKIP
 
 constexpr std::size_t kMissingShown = 3;  // entry points named in the message
 
