@@ -25,7 +25,8 @@ std::string dtype_name(int itemsize) { return itemsize == 1 ? "uint8" : "uint16"
 std::string per_pixel(std::size_t values, std::size_t pixels) {
     if (pixels == 0) return std::to_string(values);
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(values) / pixels);
+    std::snprintf(text, sizeof text, "%.2f",
+                  static_cast<double>(values) / static_cast<double>(pixels));
     std::string s(text);
     while (s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();

@@ -21,7 +21,7 @@ struct Payload {
     std::size_t n = 0;  // elements
 
     const std::uint8_t *bytes() const { return static_cast<const std::uint8_t *>(array.data()); }
-    std::size_t byte_len() const { return n * itemsize; }
+    std::size_t byte_len() const { return n * static_cast<std::size_t>(itemsize); }
 };
 
 // Any ndarray, or an object with the buffer protocol taken as raw bytes.

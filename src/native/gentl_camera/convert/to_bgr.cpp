@@ -30,7 +30,7 @@ py::object mono_to_bgr(const Payload &p, const px::Format &f, const Geometry &g)
 }
 
 py::object colour_to_bgr(const Payload &p, const px::Format &f, const Geometry &g) {
-    check_samples(p, f, g, g.pixels * f.channels());
+    check_samples(p, f, g, g.pixels * static_cast<std::size_t>(f.channels()));
     px::Order order = px::Order::bgr;
     switch (f.layout) {
         case px::Layout::rgb:
