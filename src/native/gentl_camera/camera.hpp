@@ -30,34 +30,43 @@ void release_resources(py::object self);
 // Whether the calling thread is inside this camera's _receive.
 bool inside_own_reception(py::object self);
 
-// --- devices.cpp -------------------------------------------------------------
-py::dict enumerate_devices(py::object cti_path);
-py::object safe_info(py::handle obj, const char *name);
-py::int_ select_device(py::object self, py::object devices);
-py::tuple open_acquirer(py::object h, py::object index);
+// --- devices/ ----------------------------------------------------------------
 
-// A harvester with the producers registered and the device list updated.
-// One producer library can be initialised only once per process, so cameras
-// (and enumerations) that use the same producers share one harvester; the
-// last one to leave resets it.
+// producer_check.cpp: raises CameraError unless the library at `path`
+// exports every entry point that harvesters and genicam call (OSError when
+// it is no loadable library).
+void check_producer(py::object path);
+
+// registration.cpp
+enum class Registration { open, enumeration };  // decides how failures are logged
+// "none of the <count> producers could be opened (32/64-bit mismatch?)"
+std::string none_registered(std::size_t count);
+
+// harvester_registry.cpp: a harvester with the producers registered and the
+// device list updated. One producer library can be initialised only once per
+// process, so cameras (and enumerations) that use the same producers share
+// one harvester; the last one to leave resets it.
 struct SharedHarvester {
     py::object harvester;
     long loaded;        // producers that registered
     py::list failures;  // why the others did not
 };
-// Raises CameraError unless the library at `path` exports every entry point
-// that harvesters and genicam call (OSError when it is no loadable library).
-void check_producer(py::object path);
-// An error of a producer that refuses the access asked for.
-bool is_access_refusal(const py::error_already_set &err);
-// "none of the <count> producers could be opened (32/64-bit mismatch?)"
-std::string none_registered(std::size_t count);
-enum class Registration { open, enumeration };  // decides how failures are logged
 SharedHarvester share_harvester(py::object harvester_cls, py::object producers,
                                 Registration purpose);
 // Gives a harvester back; resets it when no one else uses it. Raises what
 // reset() raises.
 void release_harvester(py::handle harvester);
+
+// enumeration.cpp
+py::dict enumerate_devices(py::object cti_path);
+
+// selection.cpp
+py::int_ select_device(py::object self, py::object devices);
+
+// access.cpp
+py::tuple open_acquirer(py::object h, py::object index);
+// An error of a producer that refuses the access asked for.
+bool is_access_refusal(const py::error_already_set &err);
 
 // --- module_events.cpp -------------------------------------------------------
 py::object tolerate_unsupported_module_events();
@@ -99,6 +108,11 @@ using glue::with_context;
 // format code it cannot name.
 inline py::object read_or(py::handle obj, const char *name, py::object fallback) {
     return glue::getattr_or(obj, name, std::move(fallback), glue::Absent::any_exception);
+}
+
+// getattr(obj, name), None when reading it raises (the module's _safe_info).
+inline py::object safe_info(py::handle obj, const char *name) {
+    return read_or(obj, name, py::none());
 }
 
 using glue::int_or_none;

@@ -5,7 +5,7 @@
 
 #include "../common/shared_pool.hpp"
 #include "camera.hpp"
-#include "convert.hpp"
+#include "convert/convert.hpp"
 
 namespace py = pybind11;
 namespace glue = vantix::glue;

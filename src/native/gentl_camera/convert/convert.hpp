@@ -1,4 +1,5 @@
-// Pixel-format conversion of a received buffer component to a BGR image.
+// Pixel-format conversion of a received buffer component to a BGR image
+// (to_bgr.cpp), and the module functions around it (module_functions.cpp).
 #pragma once
 
 #include <pybind11/pybind11.h>
