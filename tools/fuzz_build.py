@@ -12,7 +12,8 @@ from collections.abc import Sequence
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-PRODUCER = ROOT / "src" / "native" / "sim_producer"
+SIM = ROOT / "src" / "native" / "sim"
+SIM_MODEL, SIM_TRANSPORT = SIM / "model", SIM / "transport"
 CORE = ROOT / "src" / "native" / "gentl_core"
 FLAGS = [
     "-std=c++17",
@@ -36,13 +37,15 @@ def build(
     sources: Sequence[Path],
     flags: Sequence[str],
     script: Path,
-    headers_of: Path = PRODUCER,
+    headers_of: Sequence[Path] = (SIM_MODEL, SIM_TRANSPORT),
 ) -> None:
     """Compiles `sources` into `out` unless it is newer than each of them,
-    the headers of `headers_of` (the producer's unless told), the core's and
-    the tools', this file and the calling `script` (which holds the flags):
-    an older binary would fuzz code that is no longer there."""
-    headers = [*headers_of.glob("*.hpp"), *CORE.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
+    the headers in the folders `headers_of` (the simulator's unless told),
+    the core's and the tools', this file and the calling `script` (which
+    holds the flags): an older binary would fuzz code that is no longer
+    there."""
+    folders = [*headers_of, CORE, Path(__file__).parent]
+    headers = [h for folder in folders for h in folder.glob("*.hpp")]
     inputs = [*sources, *headers, Path(__file__), script]
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return

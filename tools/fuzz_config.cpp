@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "fuzz_config_inputs.hpp"
-#include "sim_producer/config.hpp"
-#include "sim_producer/config_file.hpp"
-#include "sim_producer/pixel_formats.hpp"
+#include "sim/model/config.hpp"
+#include "sim/model/config_file.hpp"
+#include "sim/model/pixel_formats.hpp"
 
 using namespace vantix::sim;
 using fuzz_config::Generator;

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "check.hpp"
-#include "sim_producer/config.hpp"
-#include "sim_producer/json.hpp"
+#include "sim/model/config.hpp"
+#include "sim/model/json.hpp"
 
 using namespace vantix::sim;
 

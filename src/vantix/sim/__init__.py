@@ -59,7 +59,7 @@ def producer_path() -> str:
     """Absolute path of the simulator's ``.cti`` file.
 
     Raises FileNotFoundError when the package was installed without it (a
-    build that skipped the ``sim_producer`` module).
+    build that skipped the ``sim`` module).
     """
     for folder in _package_folders():
         candidate = folder / PRODUCER_FILE
@@ -67,7 +67,7 @@ def producer_path() -> str:
             return str(candidate)
     raise FileNotFoundError(
         f"{PRODUCER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
-        "sim_producer module (the default build includes it)"
+        "sim module (the default build includes it)"
     )
 
 
@@ -83,7 +83,7 @@ def camera_server_path() -> str:
             return str(candidate)
     raise FileNotFoundError(
         f"{CAMERA_SERVER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
-        "sim_producer and gev modules (the default build includes them)"
+        "sim and gev modules (the default build includes them)"
     )
 
 

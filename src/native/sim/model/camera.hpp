@@ -29,6 +29,13 @@ struct Frame {
 
 enum class TriggerSource { software = 0, line0 = 1, line1 = 2 };
 
+// What a port write answered: success, or the GenTL error code and the text
+// the transport reports it with (the thread's last error).
+struct WriteResult {
+    gentl::GC_ERROR code = gentl::GC_ERR_SUCCESS;
+    std::string message;
+};
+
 class Camera {
 public:
     static constexpr std::uint64_t kTimestampFrequency = 1000000000;  // ticks are ns
@@ -59,9 +66,8 @@ public:
     std::condition_variable changed;
 
     // A port write of `size` bytes at `address`; refused on a read-only
-    // open. Sets the thread's last error on failure.
-    gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size,
-                          bool read_only);
+    // open.
+    WriteResult write(std::uint64_t address, const void *data, std::size_t size, bool read_only);
     void refresh();  // computed registers (limits, payload size)
 
     const PixelFormat &pixel_format() const;
@@ -106,8 +112,8 @@ private:
     void build_nodes();
     int add(gentl_core::Feature f);
     int reg(const char *name) const;  // register of a feature, -1 if absent
-    gentl::GC_ERROR apply(int reg, const void *data, std::size_t size);
-    gentl::GC_ERROR execute(int reg);
+    WriteResult apply(int reg, const void *data, std::size_t size);
+    WriteResult execute(int reg);
     void edge(TriggerSource source, bool rising, Clock::time_point when);
     void show_selector();
     void show_line();
