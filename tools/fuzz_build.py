@@ -14,6 +14,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 SIM = ROOT / "src" / "native" / "sim"
 SIM_MODEL, SIM_TRANSPORT = SIM / "model", SIM / "transport"
+# The model builds in the presets the package ships, as CMake does.
+PRESETS = [ROOT / "src" / "vantix" / "sim" / "presets.json", SIM_MODEL / "embed_presets.cmake"]
 CORE = ROOT / "src" / "native" / "gentl_core"
 FLAGS = [
     "-std=c++17",
@@ -43,17 +45,22 @@ def build(
     the headers in the folders `headers_of` (the simulator's unless told),
     the core's and the tools', this file and the calling `script` (which
     holds the flags): an older binary would fuzz code that is no longer
-    there."""
+    there. With the model's sources, the presets it builds in too."""
     folders = [*headers_of, CORE, Path(__file__).parent]
     headers = [h for folder in folders for h in folder.glob("*.hpp")]
-    inputs = [*sources, *headers, Path(__file__), script]
+    presets = PRESETS if any(s.parent == SIM_MODEL for s in sources) else []
+    inputs = [*sources, *headers, *presets, Path(__file__), script]
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return
     print(f"building {out.name} (ASan + UBSan) ...", flush=True)
-    out.parent.mkdir(parents=True, exist_ok=True)
+    generated = out.parent / "generated"
+    generated.mkdir(parents=True, exist_ok=True)
+    if presets:
+        embed = [f"-DINPUT={presets[0]}", f"-DOUTPUT={generated / 'presets_json.hpp'}"]
+        subprocess.run(["cmake", *embed, "-P", str(presets[1])], check=True)
+    includes = [f"-I{ROOT / 'src' / 'native'}", f"-I{generated}"]
     subprocess.run(
-        ["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), *flags, "-o", str(out)],
-        check=True,
+        ["g++", *FLAGS, *includes, *map(str, sources), *flags, "-o", str(out)], check=True
     )
 
 
