@@ -12,7 +12,10 @@ from collections.abc import Sequence
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-PRODUCER = ROOT / "src" / "native" / "sim_producer"
+SIM = ROOT / "src" / "native" / "sim"
+SIM_MODEL, SIM_TRANSPORT = SIM / "model", SIM / "transport"
+# The model builds in the presets the package ships, as CMake does.
+PRESETS = [ROOT / "src" / "vantix" / "sim" / "presets.json", SIM_MODEL / "embed_presets.cmake"]
 CORE = ROOT / "src" / "native" / "gentl_core"
 FLAGS = [
     "-std=c++17",
@@ -36,21 +39,28 @@ def build(
     sources: Sequence[Path],
     flags: Sequence[str],
     script: Path,
-    headers_of: Path = PRODUCER,
+    headers_of: Sequence[Path] = (SIM_MODEL, SIM_TRANSPORT),
 ) -> None:
     """Compiles `sources` into `out` unless it is newer than each of them,
-    the headers of `headers_of` (the producer's unless told), the core's and
-    the tools', this file and the calling `script` (which holds the flags):
-    an older binary would fuzz code that is no longer there."""
-    headers = [*headers_of.glob("*.hpp"), *CORE.glob("*.hpp"), *Path(__file__).parent.glob("*.hpp")]
-    inputs = [*sources, *headers, Path(__file__), script]
+    the headers in the folders `headers_of` (the simulator's unless told),
+    the core's and the tools', this file and the calling `script` (which
+    holds the flags): an older binary would fuzz code that is no longer
+    there. With the model's sources, the presets it builds in too."""
+    folders = [*headers_of, CORE, Path(__file__).parent]
+    headers = [h for folder in folders for h in folder.glob("*.hpp")]
+    presets = PRESETS if any(s.parent == SIM_MODEL for s in sources) else []
+    inputs = [*sources, *headers, *presets, Path(__file__), script]
     if out.exists() and all(out.stat().st_mtime > s.stat().st_mtime for s in inputs):
         return
     print(f"building {out.name} (ASan + UBSan) ...", flush=True)
-    out.parent.mkdir(parents=True, exist_ok=True)
+    generated = out.parent / "generated"
+    generated.mkdir(parents=True, exist_ok=True)
+    if presets:
+        embed = [f"-DINPUT={presets[0]}", f"-DOUTPUT={generated / 'presets_json.hpp'}"]
+        subprocess.run(["cmake", *embed, "-P", str(presets[1])], check=True)
+    includes = [f"-I{ROOT / 'src' / 'native'}", f"-I{generated}"]
     subprocess.run(
-        ["g++", *FLAGS, f"-I{ROOT / 'src' / 'native'}", *map(str, sources), *flags, "-o", str(out)],
-        check=True,
+        ["g++", *FLAGS, *includes, *map(str, sources), *flags, "-o", str(out)], check=True
     )
 
 

@@ -18,11 +18,11 @@ import argparse
 import sys
 from pathlib import Path
 
-from fuzz_build import CORE, PRODUCER, ROOT, build, run_inputs
+from fuzz_build import CORE, ROOT, SIM_MODEL, build, run_inputs
 
 SOURCES = [
     ROOT / "tools" / "fuzz_config.cpp",
-    *(PRODUCER / f"{name}.cpp" for name in ("config", "config_file", "json", "pixel_formats")),
+    *(SIM_MODEL / f"{name}.cpp" for name in ("config", "config_file", "json", "pixel_formats")),
     CORE / "utf8.cpp",
 ]
 # The settings turn JSON numbers into integers.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sim_producer/pixel_formats.hpp"
+#include "sim/model/pixel_formats.hpp"
 
 namespace fuzz_config {
 

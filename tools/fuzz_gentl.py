@@ -19,9 +19,9 @@ import sys
 import time
 from pathlib import Path
 
-from fuzz_build import CORE, PRODUCER, ROOT, SANITIZER_ENV, build
+from fuzz_build import CORE, ROOT, SANITIZER_ENV, SIM_MODEL, SIM_TRANSPORT, build
 
-SOURCES = sorted([*PRODUCER.glob("*.cpp"), *CORE.glob("*.cpp")])
+SOURCES = sorted([*SIM_MODEL.glob("*.cpp"), *SIM_TRANSPORT.glob("*.cpp"), *CORE.glob("*.cpp")])
 FAULTY = {
     "devices": [
         {"preset": "mono12", "width": 64, "height": 32, "incomplete_every": 2},

@@ -33,7 +33,7 @@ def main() -> int:
 
     work = ROOT / "build" / "fuzz-gev"  # this checkout's own binary
     exe = work / "fuzz_gev"
-    build(exe, SOURCES, FLAGS, Path(__file__), headers_of=PROTOCOL)
+    build(exe, SOURCES, FLAGS, Path(__file__), headers_of=[PROTOCOL])
     return run_inputs(exe, args.inputs, args.seed)
 
 

@@ -52,6 +52,7 @@ from vantix.commands.common import (
 from vantix.console import ProgressBar, columns, table
 from vantix.io.camera.base import TriggerMode
 from vantix.sim import CAMERAS as SIMULATED_CAMERAS
+from vantix.sim import PRESETS
 
 __all__ = ["EXIT_CAMERA", "EXIT_INTERRUPTED", "EXIT_OK", "EXIT_PLC", "EXIT_USAGE", "main"]
 
@@ -115,11 +116,12 @@ def _parser() -> argparse.ArgumentParser:
         help="paint a synthetic blemish on every N-th judged frame (0: never)",
     )
     camera = demo.add_mutually_exclusive_group()
+    default = "bayer12"
     camera.add_argument(
         "--camera",
         choices=list(SIMULATED_CAMERAS),
-        default="bayer12",
-        help="the simulated camera (default bayer12: 12-bit Bayer colour)",
+        default=default,
+        help=f"the simulated camera (default {default}: {PRESETS[default].summary})",
     )
     camera.add_argument("--cti", help="a real camera's GenTL producer file or folder")
     camera.add_argument(

@@ -21,10 +21,11 @@ from typing import Any
 import numpy as np
 import pytest
 
+from vantix import sim
 from vantix.io.camera import gentl_camera
 
-MONO12, BAYER12, RGB8, LEGACY = "VXS-M12-001", "VXS-B12-002", "VXS-RGB-003", "VXS-L08-004"
-SERIALS = (MONO12, BAYER12, RGB8, LEGACY)
+SERIALS = tuple(sim.CAMERAS.values())  # of the default configuration, in its order
+MONO12, BAYER12, RGB8, LEGACY = (sim.CAMERAS[p] for p in ("mono12", "bayer12", "rgb8", "legacy"))
 LOGGER = "vantix.camera.harvester"
 
 

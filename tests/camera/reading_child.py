@@ -21,6 +21,7 @@ import sys
 import threading
 import time
 
+from vantix import sim
 from vantix.io.camera import gentl_camera
 from vantix.io.camera.base import CameraError, TriggerMode
 
@@ -50,7 +51,7 @@ def main(cti: str, action: str, mode: TriggerMode, cycles: int) -> int:
     cam = cls(
         {
             "cti_path": cti,
-            "serial": "VXS-M12-001",
+            "serial": sim.CAMERAS["mono12"],
             "timeout_s": 0.5,
             "width": 256,
             "height": 64,

@@ -13,7 +13,7 @@ from vantix.io.camera.base import CameraError
 
 from .conftest import BAYER12, LEGACY, MONO12, RGB8
 
-SENSORS = {MONO12: (2448, 2048), BAYER12: (1920, 1200), RGB8: (1280, 960), LEGACY: (640, 480)}
+SENSORS = {p.serial: (p.width, p.height) for p in sim.PRESETS.values()}
 # OpenCV names a Bayer code after the mosaic's second row.
 OPENCV_BAYER = {
     "RG": cv2.COLOR_BayerBG2BGR,
@@ -96,7 +96,8 @@ def test_the_component_gives_the_samples_as_harvesters_does(camera, gc, fmt):
 
     cam = camera(cls=Keeping, serial=MONO12, pixel_format=fmt, width=96, height=40)
     info = cam._receive(2.0)[1]
+    width, height = SENSORS[MONO12]
     want = sim.expected_image(
-        fmt, 96, 40, info["device_frame_id"], sensor_width=2448, sensor_height=2048
+        fmt, 96, 40, info["device_frame_id"], sensor_width=width, sensor_height=height
     )
     np.testing.assert_array_equal(seen[0], want.ravel())

@@ -14,9 +14,12 @@ import weakref
 
 import pytest
 
+from vantix import sim
 from vantix.io.camera.base import CameraError
 
 from .conftest import LEGACY, MONO12, RGB8, SERIALS, FakeDeviceInfo, messages
+
+MONO = sim.PRESETS["mono12"]  # the camera MONO12, first in the list
 
 ALL_REFUSED = (
     "카메라를 열 수 없습니다(권한 ['exclusive', 'control', 'read_only'] 모두 거부): "
@@ -40,11 +43,11 @@ def test_enumeration_lists_the_simulated_devices(gc, producer, sim_config):
     assert list(first) == ["index", "vendor", "model", "serial_number", "tl_type", "display_name"]
     assert first == {
         "index": 0,
-        "vendor": "Northlight Imaging",
-        "model": "NL-M5012",
+        "vendor": MONO.vendor,
+        "model": MONO.model,
         "serial_number": MONO12,
-        "tl_type": "GEV",
-        "display_name": f"Northlight Imaging NL-M5012 ({MONO12})",
+        "tl_type": MONO.tl_type,
+        "display_name": f"{MONO.vendor} {MONO.model} ({MONO12})",
     }
 
 
@@ -52,9 +55,9 @@ def test_enumeration_lists_the_simulated_devices(gc, producer, sim_config):
     "criteria, serial",
     [
         ({"serial": 200}, "200"),  # an int serial matches the same digits
-        ({"model": "nl-m5012"}, MONO12),  # case-insensitive part of the model
-        ({"model": "NL-M", "index": 1}, "200"),
-        ({"vendor": "northlight", "index": -1}, "200"),  # negative counts from the end
+        ({"model": MONO.model.lower()}, MONO12),  # case-insensitive part of the model
+        ({"model": MONO.model[:4], "index": 1}, "200"),
+        ({"vendor": MONO.vendor.split()[0].lower(), "index": -1}, "200"),  # negative: from the end
         ({"index": None}, MONO12),
         ({"index": 2}, RGB8),
         ({}, MONO12),
@@ -77,12 +80,18 @@ def test_open_selects_the_device(camera, camlog, sim_config, criteria, serial):
     "criteria, error",
     [
         (
-            {"serial": "vxs-m12-001"},
-            "no camera matched. devices found: ['Northlight Imaging/NL-M5012(sn=VXS-M12-001)', ",
+            {"serial": MONO12.lower()},
+            f"no camera matched. devices found: ['{MONO.vendor}/{MONO.model}(sn={MONO12})', ",
         ),
-        ({"model": "NL-M5012", "index": 1}, "index=1 was requested but only 1 device(s) matched"),
-        ({"index": 10**30}, "index=1000000000000000000000000000000 was requested but only 4 "),
-        ({"index": "first"}, "index=first was requested but only 4 device(s) matched"),
+        ({"model": MONO.model, "index": 1}, "index=1 was requested but only 1 device(s) matched"),
+        (
+            {"index": 10**30},
+            f"index=1000000000000000000000000000000 was requested but only {len(SERIALS)} ",
+        ),
+        (
+            {"index": "first"},
+            f"index=first was requested but only {len(SERIALS)} device(s) matched",
+        ),
     ],
 )
 def test_open_reports_selection_errors_and_releases_the_producer(camera, gc, criteria, error):

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "check.hpp"
-#include "sim_producer/config.hpp"
-#include "sim_producer/json.hpp"
+#include "sim/model/config.hpp"
+#include "sim/model/json.hpp"
 
 using namespace vantix::sim;
 
@@ -55,7 +55,8 @@ TEST(mistakes_are_named_with_where_they_are) {
           "devices[0].acess: unknown setting");
     CHECK(error_of(R"({"devices": [{}, {"access": "all"}]})") ==
           "devices[1].access: expected one of exclusive, control, read_only");
-    CHECK(error_of(R"({"devices": [{"preset": "nope"}]})").rfind("devices[0].preset:", 0) == 0);
+    CHECK(error_of(R"({"devices": [{"preset": "nope"}]})") ==
+          "devices[0].preset: expected one of mono12, bayer12, rgb8, legacy");
     CHECK(error_of(R"({"devices": [{"width": 100}]})") ==
           "devices[0].width: expected a multiple of 16, at least 16");
     CHECK(error_of(R"({"devices": [{"pixel_formats": ["RGB8"]}]})") ==

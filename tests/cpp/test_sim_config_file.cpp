@@ -8,7 +8,7 @@
 #include <string>
 
 #include "check.hpp"
-#include "sim_producer/config_file.hpp"
+#include "sim/model/config_file.hpp"
 
 using namespace vantix::sim;
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "sim_producer/image_formula.hpp"
+#include "sim/model/image_formula.hpp"
 
 using namespace vantix::sim;
 
@@ -20,7 +20,8 @@ std::uint16_t sample_at(const PixelFormat &f, const std::uint8_t *line, std::siz
         case Packing::lsb12: {
             std::uint16_t v = 0;
             for (int b = 0; b < f.bits; ++b) {
-                const std::size_t k = i * f.bits + b;
+                const std::size_t k =
+                    i * static_cast<std::size_t>(f.bits) + static_cast<std::size_t>(b);
                 v |= static_cast<std::uint16_t>((line[k / 8] >> (k % 8) & 1) << b);
             }
             return v;

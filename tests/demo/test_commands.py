@@ -13,9 +13,12 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+from vantix.sim import PRESETS
 from vantix.sim.modbus import ModbusServer, free_port
 
 pytest.importorskip("harvesters.core")
+
+MONO12, LEGACY = PRESETS["mono12"], PRESETS["legacy"]
 
 
 def vantix(*argv: str, timeout: float = 120) -> subprocess.CompletedProcess:
@@ -34,15 +37,15 @@ def test_version_and_json_documents_alone_on_stdout(plc):
     assert vantix("--version").stdout.startswith("vantix ")
     devices = json.loads(vantix("devices", "--sim", "--json").stdout)
     by_preset = {d["preset"]: d for d in devices["devices"]}
-    assert by_preset["legacy"]["pixel_formats"] == ["Mono8", "Mono12Packed"]
-    assert by_preset["bayer12"]["serial_number"] == "VXS-B12-002"
+    assert by_preset["legacy"]["pixel_formats"] == list(LEGACY.pixel_formats)
+    assert by_preset["bayer12"]["serial_number"] == PRESETS["bayer12"].serial
     report = json.loads(
         vantix("plc-test", "--host", plc.host, "--port", str(plc.port), "--json").stdout
     )
     assert report["ok"] is True
     listing = json.loads(vantix("features", "--camera", "mono12", "--json").stdout)
     width = next(f for f in listing["features"] if f["name"] == "Width")
-    assert (width["value"], width["range"]) == (2448, "16..2448 step 16")
+    assert (width["value"], width["range"]) == (MONO12.width, f"16..{MONO12.width} step 16")
 
 
 @pytest.mark.parametrize(
@@ -56,12 +59,12 @@ def test_version_and_json_documents_alone_on_stdout(plc):
         (
             ["demo", "--camera", "legacy", "--pixel-format", "Mono12p"],
             3,
-            "offers: Mono8, Mono12Packed",
+            "offers: " + ", ".join(LEGACY.pixel_formats),
         ),
         (
             ["grab", "--camera", "legacy", "--pixel-format", "Mono12p", "--out", "{tmp}"],
             3,
-            "offers: Mono8",
+            "offers: " + LEGACY.pixel_formats[0],
         ),
         (["devices", "--cti", "{tmp}/none.cti"], 3, "none.cti does not exist"),
         (["devices", "--cti", "/dev/null"], 3, "is not a file or a folder"),
@@ -91,10 +94,10 @@ def test_grab_writes_frames_and_their_metadata(tmp_path, kind, trigger):
     assert done.returncode == 0, done.stderr
     records = [json.loads(line) for line in (tmp_path / "frames.jsonl").read_text().splitlines()]
     assert [r["frame_id"] for r in records] == sorted({r["frame_id"] for r in records})
-    assert {(r["pixel_format"], r["serial"]) for r in records} == {("Mono8", "VXS-M12-001")}
+    assert {(r["pixel_format"], r["serial"]) for r in records} == {("Mono8", MONO12.serial)}
     first = tmp_path / records[0]["file"]
     if kind == "npy":
-        assert np.load(first).shape == (2048, 2448, 3)
+        assert np.load(first).shape == (MONO12.height, MONO12.width, 3)
     else:
         assert first.read_bytes()[:4] == b"\x89PNG"
     assert len(records) == 3 and "frames [" in done.stderr

@@ -11,7 +11,7 @@ import time
 import numpy as np
 import pytest
 
-from vantix.sim import expected_image
+from vantix.sim import PRESETS, expected_image
 
 from .conftest import gev_bench, node_value, producer_built, run_client
 
@@ -19,7 +19,7 @@ pytestmark = pytest.mark.skipif(
     not producer_built(), reason="the GigE Vision producer is not built"
 )
 
-MONO12_SENSOR = {"sensor_width": 2448, "sensor_height": 2048}
+MONO12_SENSOR = {"sensor_width": PRESETS["mono12"].width, "sensor_height": PRESETS["mono12"].height}
 WIDTH, HEIGHT = 320, 240  # Mono8: tens of packets a frame at any packet size up to 9000
 FRAMES = 100
 RESEND_REQUESTED, RECOVERED, INCOMPLETE = (

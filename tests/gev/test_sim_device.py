@@ -25,12 +25,7 @@ from vantix import sim
 from .conftest import ClientError, run_client
 
 ADDRESS = "127.0.0.2"
-SENSORS = {
-    "mono12": (2448, 2048),
-    "bayer12": (1920, 1200),
-    "rgb8": (1280, 960),
-    "legacy": (640, 480),
-}
+SENSORS = {name: (p.width, p.height) for name, p in sim.PRESETS.items()}
 DTYPES = {"Mono12": np.uint16, "BayerGB12": np.uint16}
 
 
@@ -179,13 +174,19 @@ def test_our_producer_streams_the_formula(sim_camera, harvester):
     node_map = ia.remote_device.node_map
     node_map.Width.value, node_map.Height.value = 400, 300
     node_map.PixelFormat.value = "Mono12"
+    sensor_width, sensor_height = SENSORS["mono12"]
     ia.start()
     for _ in range(3):
         with ia.fetch(timeout=5) as buffer:
             component = buffer.payload.components[0]
             got = component.data.reshape(component.height, component.width)
             want = sim.expected_image(
-                "Mono12", 400, 300, buffer.frame_id - 1, sensor_width=2448, sensor_height=2048
+                "Mono12",
+                400,
+                300,
+                buffer.frame_id - 1,
+                sensor_width=sensor_width,
+                sensor_height=sensor_height,
             )
             np.testing.assert_array_equal(got, want)
     ia.stop()

@@ -66,6 +66,7 @@ def test_wheel_installs_and_runs_without_extras(tmp_path):
     (wheel,) = wheels.glob("vantix-*.whl")
     names = zipfile.ZipFile(wheel).namelist()
     shipped = {
+        "vantix/sim/presets.json",
         "vantix/sim/vantix_sim.cti",
         "vantix/sim/vantix_sim_camera",
         "vantix/gev/vantix_gev.cti",

@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import ctypes as C
 
+from vantix import sim
+
 from .gentl_client import Producer
 
 
@@ -82,7 +84,7 @@ def test_buffers_smaller_than_the_payload_and_misuse_of_the_queues(p):
     )
     assert "smaller than the payload" in p.last_error()[1]
     assert p.code("DSStartAcquisition", ds, 0, C.c_uint64(2**64 - 1)) == "INVALID_BUFFER"
-    size = 2448 * 2048
+    size = sim.PRESETS["mono12"].width * sim.PRESETS["mono12"].height  # Mono8, the first camera
     big = C.create_string_buffer(size)
     buf = p.handle("DSAnnounceBuffer", ds, big, C.c_size_t(size), None)
     assert (

@@ -43,7 +43,7 @@ def test_opens_asking_for_more_than_the_device_grants_are_refused(
     with pytest.raises(gentl.AccessDeniedException, match="grants at most"):
         h.create({"serial_number": SERIALS["mono12"]}, config=_privilege(refused))
     ia = h.create({"serial_number": SERIALS["mono12"]}, config=_privilege(accepted))
-    assert ia.remote_device.node_map.Width.value == 2448
+    assert ia.remote_device.node_map.Width.value == sim.PRESETS["mono12"].width
     if accepted == "read_only":
         with pytest.raises(gentl.AccessDeniedException, match="open read-only"):
             ia.remote_device.node_map.Width.value = 640
@@ -175,7 +175,7 @@ LOSS = """
     from vantix import sim
 
     h = Harvester(); h.add_file(sim.producer_path()); h.update()
-    ia = h.create({"serial_number": "VXS-M12-001"})
+    ia = h.create({"serial_number": sim.CAMERAS["mono12"]})
     nm = ia.remote_device.node_map
     nm.Width.value, nm.Height.value = 64, 16
     ia.start()
@@ -233,7 +233,7 @@ def test_a_lost_device_leaves_the_list_and_returns_as_a_new_connection(producer)
         assert p.code("GCReadPort", remote, C.c_uint64(0x100000), C.create_string_buffer(4),
                       C.byref(C.c_size_t(4))) == "IO"
         p.call("DevClose", dev)
-        dev = p.handle("IFOpenDevice", iface, b"VXS-M12-001", C.c_int32(4))
+        dev = p.handle("IFOpenDevice", iface, {sim.CAMERAS["mono12"].encode()!r}, C.c_int32(4))
         p.handle("DevOpenDataStream", dev, b"Stream0")
         p.call("GCCloseLib")
         print("ok")
@@ -247,8 +247,8 @@ def test_loading_closing_and_loading_again_in_one_process():
         from vantix import sim
         for _ in range(3):  # load, use, unload, again
             h = Harvester(); h.add_file(sim.producer_path()); h.update()
-            assert len(h.device_info_list) == 4
-            ia = h.create({"serial_number": "VXS-RGB-003"})
+            assert len(h.device_info_list) == len(sim.PRESETS)
+            ia = h.create({"serial_number": sim.CAMERAS["rgb8"]})
             ia.start()
             with ia.fetch(timeout=3):
                 pass
@@ -256,10 +256,10 @@ def test_loading_closing_and_loading_again_in_one_process():
         # the system module opens once per process: a second consumer sees no devices
         first = Harvester(); first.add_file(sim.producer_path()); first.update()
         second = Harvester(); second.add_file(sim.producer_path()); second.update()
-        assert len(first.device_info_list) == 4 and second.device_info_list == []
+        assert len(first.device_info_list) == len(sim.PRESETS) and second.device_info_list == []
         first.reset()
         second.update()
-        assert len(second.device_info_list) == 4
+        assert len(second.device_info_list) == len(sim.PRESETS)
         second.reset()
         print("ok")
     """)

@@ -6,29 +6,11 @@ from __future__ import annotations
 import numpy as np
 import pytest
 
-from vantix.sim import expected_image
+from vantix.sim import PRESETS, expected_image
 
 from .conftest import SERIALS
 
-FORMATS = {
-    "mono12": [
-        "Mono8",
-        "Mono10",
-        "Mono12",
-        "Mono16",
-        "Mono10p",
-        "Mono12p",
-        "Mono10Packed",
-        "Mono12Packed",
-    ],
-    "bayer12": [
-        f"Bayer{m}{d}"
-        for m in ("RG", "GR", "GB", "BG")
-        for d in ("8", "10", "12", "10p", "12p", "10Packed", "12Packed")
-    ],
-    "rgb8": ["RGB8", "BGR8", "RGBa8", "BGRa8", "YCbCr422_8"],
-    "legacy": ["Mono8", "Mono12Packed"],
-}
+FORMATS = {name: preset.pixel_formats for name, preset in PRESETS.items()}
 
 
 def _pack_grouped10(samples: np.ndarray) -> np.ndarray:

@@ -8,6 +8,8 @@ import re
 
 import pytest
 
+from vantix import sim
+
 from .conftest import SERIALS
 from .gentl_client import ACCESS_READONLY
 
@@ -15,7 +17,7 @@ genapi = pytest.importorskip("genicam.genapi")
 gentl = pytest.importorskip("genicam.gentl")
 
 
-@pytest.mark.parametrize("index", range(4))
+@pytest.mark.parametrize("index", range(len(sim.PRESETS)))
 def test_every_port_document_loads_and_names_its_port(p, index):
     tl, iface, dev = p.open_first_device(index=index)
     remote = p.handle("DevGetPort", dev)
@@ -75,11 +77,12 @@ def test_every_writable_node_reads_back_what_was_written(acquirer, preset):
 
 
 def test_ranges_and_steps_are_enforced_by_the_node_map_and_the_camera(acquirer):
-    ia = acquirer(SERIALS["mono12"])
+    mono12 = sim.PRESETS["mono12"]
+    ia = acquirer(mono12.serial)
     nm = ia.remote_device.node_map
-    assert (nm.WidthMax.value, nm.HeightMax.value) == (2448, 2048)
+    assert (nm.WidthMax.value, nm.HeightMax.value) == (mono12.width, mono12.height)
     nm.Width.value = 640
-    nm.OffsetX.value = 2448 - 640
+    nm.OffsetX.value = mono12.width - 640
     with pytest.raises(genapi.OutOfRangeException):
         nm.Width.value = 656  # past the sensor's edge at this offset
     with pytest.raises(genapi.OutOfRangeException):
@@ -113,7 +116,7 @@ def test_read_only_open_refuses_writes_at_the_port(p):
     address = int(re.search(r'Name="WidthReg"><Address>(\w+)<', p.document(remote)).group(1), 16)
     value, size = C.c_uint32(), C.c_size_t(4)
     p.call("GCReadPort", remote, C.c_uint64(address), C.byref(value), C.byref(size))
-    assert value.value == 2448
+    assert value.value == sim.PRESETS["mono12"].width
     assert (
         p.code("GCWritePort", remote, C.c_uint64(address), C.byref(C.c_uint32(640)), C.byref(size))
         == "ACCESS_DENIED"

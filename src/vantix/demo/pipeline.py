@@ -36,16 +36,6 @@ NETWORK_ADDRESS = "127.0.0.2"  # where --network serves the simulated camera
 SERVER_START_S = 20.0
 
 
-# The simulated camera's default pixel format in the demo: its most
-# demanding packed one.
-SIMULATED_FORMATS = {
-    "mono12": "Mono12p",
-    "bayer12": "BayerRG12p",
-    "rgb8": "RGB8",
-    "legacy": "Mono12Packed",
-}
-
-
 @dataclass
 class Options:
     frames: int = 60
@@ -154,7 +144,7 @@ def _camera_params(options: Options) -> dict[str, Any]:
         selection = {
             "cti_path": _simulator(),
             "serial": sim.CAMERAS[options.camera],
-            "pixel_format": options.pixel_format or SIMULATED_FORMATS[options.camera],
+            "pixel_format": options.pixel_format or sim.PRESETS[options.camera].demo_pixel_format,
             # The same part each time, so good frames look alike; the line
             # pulses like an encoder.
             "features": {

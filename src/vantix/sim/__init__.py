@@ -3,13 +3,13 @@
 The camera:
 
 A GenTL producer (``vantix_sim.cti``) that any GenTL consumer loads like a
-vendor's producer: four cameras by default (12-bit mono, 12-bit Bayer,
-RGB8 and an older-style mono camera), or the cameras and faults described
-by the JSON file that the ``VANTIX_SIM_CONFIG`` environment variable names
-when the producer initialises (a regular UTF-8 file of at most 1 MiB; a
-refused one stops the producer from initialising, with the reason in its
-last-error text). Each image follows a documented formula, which
-:func:`expected_image` computes.
+vendor's producer: four cameras by default (:data:`PRESETS`: 12-bit mono,
+12-bit Bayer, RGB8 and an older-style mono camera), or the cameras and
+faults described by the JSON file that the ``VANTIX_SIM_CONFIG``
+environment variable names when the producer initialises (a regular UTF-8
+file of at most 1 MiB; a refused one stops the producer from initialising,
+with the reason in its last-error text). Each image follows a documented
+formula, which :func:`expected_image` computes.
 
     from harvesters.core import Harvester
     from vantix import sim
@@ -29,24 +29,22 @@ import os
 from pathlib import Path
 
 from vantix.sim.image import expected_image
+from vantix.sim.presets import PRESETS, Preset
 
 __all__ = [
     "CAMERAS",
     "CAMERA_SERVER_FILE",
     "CONFIG_VARIABLE",
+    "PRESETS",
     "PRODUCER_FILE",
+    "Preset",
     "camera_server_path",
     "expected_image",
     "producer_path",
 ]
 
 # The cameras offered when no configuration names others: preset -> serial.
-CAMERAS = {
-    "mono12": "VXS-M12-001",
-    "bayer12": "VXS-B12-002",
-    "rgb8": "VXS-RGB-003",
-    "legacy": "VXS-L08-004",
-}
+CAMERAS = {name: preset.serial for name, preset in PRESETS.items()}
 
 # Names the JSON configuration file the producer reads in GCInitLib.
 CONFIG_VARIABLE = "VANTIX_SIM_CONFIG"
@@ -59,7 +57,7 @@ def producer_path() -> str:
     """Absolute path of the simulator's ``.cti`` file.
 
     Raises FileNotFoundError when the package was installed without it (a
-    build that skipped the ``sim_producer`` module).
+    build that skipped the ``sim`` module).
     """
     for folder in _package_folders():
         candidate = folder / PRODUCER_FILE
@@ -67,7 +65,7 @@ def producer_path() -> str:
             return str(candidate)
     raise FileNotFoundError(
         f"{PRODUCER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
-        "sim_producer module (the default build includes it)"
+        "sim module (the default build includes it)"
     )
 
 
@@ -83,7 +81,7 @@ def camera_server_path() -> str:
             return str(candidate)
     raise FileNotFoundError(
         f"{CAMERA_SERVER_FILE} is not installed beside vantix.sim; reinstall vantix with the "
-        "sim_producer and gev modules (the default build includes them)"
+        "sim and gev modules (the default build includes them)"
     )
 
 

@@ -18,8 +18,8 @@
 #include "camera_server.hpp"
 #include "gentl_core/gentl_api.hpp"
 #include "gev/protocol/gvcp.hpp"
-#include "sim_producer/config.hpp"
-#include "sim_producer/config_file.hpp"
+#include "sim/model/config.hpp"
+#include "sim/model/config_file.hpp"
 
 namespace {
 

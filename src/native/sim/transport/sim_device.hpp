@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "camera.hpp"
 #include "gentl_core/transport.hpp"
+#include "sim/model/camera.hpp"
 
 namespace vantix::sim {
 

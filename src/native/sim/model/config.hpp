@@ -39,7 +39,8 @@ struct SimulatorConfig {
     bool refuse_module_events = false;  // EVENT_MODULE registration answers invalid parameter
 };
 
-// The four cameras offered when nothing is configured.
+// The presets (src/vantix/sim/presets.json, built in), in the file's order:
+// the cameras offered when nothing is configured.
 SimulatorConfig default_config();
 const std::vector<DeviceConfig> &presets();
 

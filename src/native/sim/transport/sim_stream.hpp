@@ -8,9 +8,9 @@
 #include <random>
 #include <thread>
 
-#include "camera.hpp"
 #include "gentl_core/producer.hpp"
-#include "image_formula.hpp"
+#include "sim/model/camera.hpp"
+#include "sim/model/image_formula.hpp"
 
 namespace vantix::sim {
 

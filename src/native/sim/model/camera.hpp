@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "config.hpp"
 #include "gentl_core/gentl.hpp"
@@ -28,6 +29,13 @@ struct Frame {
 };
 
 enum class TriggerSource { software = 0, line0 = 1, line1 = 2 };
+
+// What a port write answered: success, or the GenTL error code and the text
+// the transport reports it with (the thread's last error).
+struct WriteResult {
+    gentl::GC_ERROR code = gentl::GC_ERR_SUCCESS;
+    std::string message;
+};
 
 class Camera {
 public:
@@ -59,9 +67,8 @@ public:
     std::condition_variable changed;
 
     // A port write of `size` bytes at `address`; refused on a read-only
-    // open. Sets the thread's last error on failure.
-    gentl::GC_ERROR write(std::uint64_t address, const void *data, std::size_t size,
-                          bool read_only);
+    // open.
+    WriteResult write(std::uint64_t address, const void *data, std::size_t size, bool read_only);
     void refresh();  // computed registers (limits, payload size)
 
     const PixelFormat &pixel_format() const;
@@ -102,30 +109,54 @@ private:
         Clock::time_point next_edge;
         bool next_rising = true;
     };
+    // What writing a feature does beyond storing its value, attached where
+    // the feature is declared (build_nodes): `value` is the value stored, 1
+    // for a command.
+    using Effect = void (Camera::*)(int reg, std::int64_t value);
+    // The node whose setting, like a running acquisition, locks the image
+    // format.
+    static constexpr const char *kFormatLock = "TLParamsLocked";
 
-    void build_nodes();
-    int add(gentl_core::Feature f);
+    void build_nodes();  // camera_nodes.cpp
+    int add(gentl_core::Feature f, Effect effect = nullptr);
     int reg(const char *name) const;  // register of a feature, -1 if absent
-    gentl::GC_ERROR apply(int reg, const void *data, std::size_t size);
-    gentl::GC_ERROR execute(int reg);
+    WriteResult apply(int reg, const void *data, std::size_t size);
+    bool format_locked() const;
+
+    // The effects, by what they act on: the image settings
+    // (camera_writes.cpp), the acquisition and what starts frames
+    // (camera_signals.cpp), the link (camera_link.cpp).
+    void settle_auto(int reg, std::int64_t value);
+    void start_acquisition(int reg, std::int64_t value);
+    void stop_acquisition(int reg, std::int64_t value);
+    void select_trigger(int reg, std::int64_t value);
+    void set_trigger_mode(int reg, std::int64_t value);
+    void set_trigger_source(int reg, std::int64_t value);
+    void set_trigger_activation(int reg, std::int64_t value);
+    void fire_software_trigger(int reg, std::int64_t value);
+    void select_line(int reg, std::int64_t value);
+    void set_line_level(int reg, std::int64_t value);
+    void set_line_period(int reg, std::int64_t value);
+    void pulse_line(int reg, std::int64_t value);
+    void lose_now(int reg, std::int64_t value);
+
     void edge(TriggerSource source, bool rising, Clock::time_point when);
     void show_selector();
     void show_line();
-    bool format_locked() const;
 
+    std::vector<Effect> effects_;  // by register
     std::vector<Selector> selectors_;
     std::size_t selected_ = 0;
     Line lines_[kLines];
     std::size_t line_selected_ = 0;
 
-    // Registers of the features the behaviour depends on.
+    // Registers of the features the behaviour reads.
     int width_, height_, offset_x_, offset_y_, pixel_format_, payload_, params_locked_;
     int width_limit_, height_limit_, offset_x_limit_, offset_y_limit_;
-    int acquisition_mode_, acquisition_start_, acquisition_stop_;
-    int rate_enable_, rate_, exposure_, exposure_auto_, gain_, gain_auto_;
-    int trigger_selector_, trigger_mode_, trigger_source_, trigger_activation_, trigger_software_;
-    int line_selector_, line_level_, line_pulse_, line_period_;
-    int lose_now_, lose_after_, return_after_, incomplete_every_, delay_, jitter_, still_, user_id_;
+    int acquisition_mode_, rate_enable_, rate_, exposure_, gain_;
+    int trigger_selector_, trigger_mode_, trigger_source_, trigger_activation_;
+    int line_level_, line_period_;
+    int lose_after_, return_after_, incomplete_every_, delay_, jitter_, still_, user_id_;
 };
 
 }  // namespace vantix::sim

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <new>
 
-#include "config_file.hpp"
 #include "gentl_core/errors.hpp"
 #include "gentl_core/utf8.hpp"
+#include "sim/model/config_file.hpp"
 #include "sim_device.hpp"
 
 namespace vantix::sim {

@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <set>
+#include <stdexcept>
 
 #include "gentl_core/utf8.hpp"
 #include "json.hpp"
 #include "pixel_formats.hpp"
+#include "presets_json.hpp"
 
 namespace vantix::sim {
 
@@ -27,54 +29,6 @@ bool fits(Sensor sensor, Colour colour) {
     }
 }
 
-// Every known format the sensor can deliver, in table order.
-std::vector<std::string> formats_for(Sensor sensor) {
-    std::vector<std::string> names;
-    for (const PixelFormat &f : all_pixel_formats())
-        if (fits(sensor, f.colour)) names.emplace_back(f.name);
-    return names;
-}
-
-DeviceConfig preset(const char *name, const char *vendor, const char *model, const char *serial,
-                    const char *version, const char *user_name, const char *tl_type, Sensor sensor,
-                    std::uint32_t width, std::uint32_t height, std::vector<std::string> formats) {
-    DeviceConfig d;
-    d.preset = name;
-    d.vendor = vendor;
-    d.model = model;
-    d.serial = serial;
-    d.id = serial;
-    d.version = version;
-    d.user_name = user_name;
-    d.tl_type = tl_type;
-    d.display_name = std::string(vendor) + " " + model + " (" + serial + ")";
-    d.interface = std::string("Sim") + tl_type + "0";
-    d.sensor = sensor;
-    d.width = width;
-    d.height = height;
-    d.pixel_formats = std::move(formats);
-    d.pixel_format = d.pixel_formats.front();
-    return d;
-}
-
-std::vector<DeviceConfig> make_presets() {
-    std::vector<DeviceConfig> p;
-    p.push_back(preset("mono12", "Northlight Imaging", "NL-M5012", "VXS-M12-001", "2.4.1",
-                       "inspection-mono", "GEV", Sensor::mono, 2448, 2048,
-                       formats_for(Sensor::mono)));
-    p.push_back(preset("bayer12", "Kestrel Vision", "KV-C2312", "VXS-B12-002", "1.7.0",
-                       "inspection-colour", "U3V", Sensor::bayer, 1920, 1200,
-                       formats_for(Sensor::bayer)));
-    p.push_back(preset("rgb8", "Orchid Devices", "OD-RGB13", "VXS-RGB-003", "3.0.2", "overview-rgb",
-                       "CXP", Sensor::rgb, 1280, 960, formats_for(Sensor::rgb)));
-    DeviceConfig legacy =
-        preset("legacy", "Heritage Cameras", "HC-G640", "VXS-L08-004", "0.9.8", "legacy-mono", "CL",
-               Sensor::mono, 640, 480, {"Mono8", "Mono12Packed"});
-    legacy.node_names = NodeNames::legacy;
-    p.push_back(legacy);
-    return p;
-}
-
 // GenTL strings end at the first NUL and the node-map XML cannot carry
 // control characters, so none is accepted, not even written as an escape.
 std::string control_problem(const std::string &text) {
@@ -94,7 +48,8 @@ std::string string_problem(const std::string &text) {
 // A key as an error message shows it: an unknown one may hold anything.
 std::string key_name(const std::string &key) { return printable(key, 40); }
 
-// Reads one device object over a copy of its preset.
+// Reads one device object over a copy of its preset (a preset itself, over
+// nothing).
 struct DeviceReader {
     const json::Value &object;
     std::string where;  // "devices[2]"
@@ -246,6 +201,34 @@ struct DeviceReader {
     }
 };
 
+// The presets of presets.json: a list of {"name", "camera"} objects (other
+// keys are the Python package's), each camera in the device keys of the
+// configuration file, read as a device that starts from nothing. A fault
+// here is in the package's own file, not the user's.
+std::vector<DeviceConfig> make_presets() {
+    json::Value root;
+    std::string error;
+    if (!json::parse(kPresetsJson, root, error)) throw std::logic_error("presets.json: " + error);
+    std::vector<DeviceConfig> all;
+    for (std::size_t i = 0; i < root.array.size(); ++i) {
+        const std::string where = "presets.json[" + std::to_string(i) + "]";
+        const json::Value *name = nullptr, *camera = nullptr;
+        for (const auto &[key, v] : root.array[i].object) {
+            if (key == "name" && v.type == json::Value::Type::string) name = &v;
+            if (key == "camera" && v.type == json::Value::Type::object) camera = &v;
+        }
+        if (!name || !camera) throw std::logic_error(where + ": expected a name and a camera");
+        DeviceConfig d;
+        DeviceReader reader{*camera, where + ".camera", error};
+        if (!reader.read(d)) throw std::logic_error(error);
+        d.preset = name->string;
+        d.interface = "Sim" + d.tl_type + "0";
+        all.push_back(std::move(d));
+    }
+    if (all.empty()) throw std::logic_error("presets.json: expected a list of presets");
+    return all;
+}
+
 }  // namespace
 
 const std::vector<DeviceConfig> &presets() {
@@ -287,7 +270,7 @@ bool parse_config(std::string_view text, SimulatorConfig &out, std::string &erro
                     error = where + ": expected an object";
                     return false;
                 }
-                std::string preset_name = "mono12";
+                std::string preset_name = presets().front().preset;  // the first is the base
                 for (const auto &[k, pv] : item.object)
                     if (k == "preset")
                         preset_name = pv.type == json::Value::Type::string ? pv.string : "";
@@ -299,7 +282,9 @@ bool parse_config(std::string_view text, SimulatorConfig &out, std::string &erro
                 for (const DeviceConfig &p : presets())
                     if (p.preset == preset_name) base = &p;
                 if (!base) {
-                    error = where + ".preset: expected one of mono12, bayer12, rgb8, legacy";
+                    error = where + ".preset: expected one of ";
+                    for (const DeviceConfig &p : presets())
+                        error += (&p == &presets().front() ? "" : ", ") + p.preset;
                     return false;
                 }
                 DeviceConfig d = *base;

@@ -44,7 +44,9 @@ public:
 
     GC_ERROR write(std::uint64_t address, const void *data, std::size_t size, Lock &) override {
         if (!connected()) return lost();
-        return camera_->write(address, data, size, access_ == Grant::read_only);
+        const WriteResult done = camera_->write(address, data, size, access_ == Grant::read_only);
+        if (done.code == GC_ERR_SUCCESS) return GC_ERR_SUCCESS;
+        return gentl_core::fail(done.code, "%s", done.message.c_str());
     }
 
     std::vector<gentl_core::PortUrl> urls(Lock &) override {
