@@ -51,7 +51,8 @@ void save_current() {
 
 std::string shown(const std::string &text) {
     std::string out;
-    for (const unsigned char c : text.substr(0, 400)) {
+    for (const char ch : text.substr(0, 400)) {
+        const auto c = static_cast<unsigned char>(ch);
         char hex[8];
         std::snprintf(hex, sizeof hex, "\\x%02x", c);
         out += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;

@@ -100,9 +100,9 @@ void mutate(Rng &r, Bytes &b) {
                 break;
             case 5:
             case 6: {  // a 16- or 32-bit field set to a boundary value
-                const int width = r.chance(50) ? 2 : 4;
+                const std::size_t width = r.chance(50) ? 2 : 4;
                 const std::uint32_t v = kInteresting[r.below(std::size(kInteresting))];
-                for (int i = 0; i < width && at + i < b.size(); ++i)
+                for (std::size_t i = 0; i < width && at + i < b.size(); ++i)
                     b[at + i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
                 break;
             }
@@ -122,14 +122,14 @@ std::unique_ptr<std::uint8_t[]> exact_copy(const Bytes &b) {
 bool printable_utf8(const std::string &s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i]);
-        int n = lead < 0x80             ? 1
-                : (lead & 0xE0) == 0xC0 ? 2
-                : (lead & 0xF0) == 0xE0 ? 3
-                : (lead & 0xF8) == 0xF0 ? 4
-                                        : 0;
+        std::size_t n = lead < 0x80             ? 1
+                        : (lead & 0xE0) == 0xC0 ? 2
+                        : (lead & 0xF0) == 0xE0 ? 3
+                        : (lead & 0xF8) == 0xF0 ? 4
+                                                : 0;
         if (n == 0 || i + n > s.size()) return false;
         std::uint32_t cp = n == 1 ? lead : lead & (0x7F >> n);
-        for (int k = 1; k < n; ++k) {
+        for (std::size_t k = 1; k < n; ++k) {
             const auto next = static_cast<unsigned char>(s[i + k]);
             if ((next & 0xC0) != 0x80) return false;
             cp = cp << 6 | (next & 0x3F);
@@ -190,7 +190,8 @@ void control_answer(Rng &r) {
         d.size() >= kHeaderSize && (std::size_t{d[4]} << 8 | d[5]) <= d.size() - kHeaderSize;
     expect(parsed == fits, "parse_ack accepts exactly the headers within their datagram");
     if (!parsed) return;
-    expect(ack.payload == data.get() + kHeaderSize && ack.payload_size == (d[4] << 8 | d[5]),
+    expect(ack.payload == data.get() + kHeaderSize &&
+               ack.payload_size == (std::size_t{d[4]} << 8 | d[5]),
            "ack payload");
 
     std::vector<std::uint32_t> values(count + 1, 0xDEADBEEF);

@@ -19,8 +19,9 @@ std::uint16_t sample_at(const PixelFormat &f, const std::uint8_t *line, std::siz
         case Packing::lsb10:
         case Packing::lsb12: {
             std::uint16_t v = 0;
-            for (int b = 0; b < f.bits; ++b) {
-                const std::size_t k = i * f.bits + b;
+            const auto width = static_cast<std::size_t>(f.bits);
+            for (std::size_t b = 0; b < width; ++b) {
+                const std::size_t k = i * width + b;
                 v |= static_cast<std::uint16_t>((line[k / 8] >> (k % 8) & 1) << b);
             }
             return v;

@@ -21,10 +21,10 @@ std::vector<std::uint8_t> pack(Packing packing, const std::vector<std::uint16_t>
 
 // PFNC "p": sample i at stream bits [i*bits, i*bits + bits), stream bit k in
 // bit k % 8 of byte k / 8 - written here one bit at a time.
-std::vector<std::uint8_t> bit_stream(const std::vector<std::uint16_t> &samples, int bits) {
+std::vector<std::uint8_t> bit_stream(const std::vector<std::uint16_t> &samples, std::size_t bits) {
     std::vector<std::uint8_t> out(samples.size() * bits / 8, 0);
     for (std::size_t i = 0; i < samples.size(); ++i)
-        for (int b = 0; b < bits; ++b)
+        for (std::size_t b = 0; b < bits; ++b)
             if (samples[i] >> b & 1) {
                 const std::size_t k = i * bits + b;
                 out[k / 8] |= std::uint8_t(1u << (k % 8));
@@ -49,7 +49,7 @@ TEST(grouped_worked_examples) {
 
 TEST(lsb_packings_are_the_bit_stream_for_random_samples) {
     std::mt19937 random(7);
-    for (const int bits : {10, 12}) {
+    for (const std::size_t bits : {10u, 12u}) {
         std::vector<std::uint16_t> samples(4 * 97);
         for (auto &s : samples) s = static_cast<std::uint16_t>(random() & ((1u << bits) - 1));
         const Packing packing = bits == 10 ? Packing::lsb10 : Packing::lsb12;

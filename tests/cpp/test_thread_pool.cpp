@@ -70,9 +70,9 @@ int tasks() {
 }  // namespace
 
 TEST(every_part_done_once_for_any_size_and_count) {
-    for (std::size_t threads : {1, 2, 3, 8}) {
+    for (std::size_t threads : {1u, 2u, 3u, 8u}) {
         PoolInUse pool(threads);
-        for (std::size_t parts : {0, 1, 2, 3, 7, 64, 1000})
+        for (std::size_t parts : {0u, 1u, 2u, 3u, 7u, 64u, 1000u})
             for (std::size_t workers : {std::size_t(2), threads, threads + 5})
                 CHECK(parts_done_once(parts, workers));
     }

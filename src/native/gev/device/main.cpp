@@ -181,7 +181,8 @@ int main(int argc, char **argv) {
         timespec limit{};
         if (args.seconds > 0) {
             limit.tv_sec = static_cast<time_t>(args.seconds);
-            limit.tv_nsec = static_cast<long>((args.seconds - limit.tv_sec) * 1e9);
+            limit.tv_nsec =
+                static_cast<long>((args.seconds - static_cast<double>(limit.tv_sec)) * 1e9);
         }
         if (args.seconds > 0)
             sigtimedwait(&signals, nullptr, &limit);

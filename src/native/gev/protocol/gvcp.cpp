@@ -165,7 +165,7 @@ bool parse_discovery_ack(const Ack &ack, Identity &out) {
     out.device_mode = be::get32(m + reg::kDeviceMode);
     out.mac[0] = m[reg::kMacHigh + 2];
     out.mac[1] = m[reg::kMacHigh + 3];
-    for (int i = 0; i < 4; ++i) out.mac[2 + i] = m[reg::kMacLow + i];
+    for (std::size_t i = 0; i < 4; ++i) out.mac[2 + i] = m[reg::kMacLow + i];
     out.ip = be::get32(m + reg::kCurrentIp);
     out.subnet_mask = be::get32(m + reg::kSubnetMask);
     out.gateway = be::get32(m + reg::kGateway);
