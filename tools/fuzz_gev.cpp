@@ -525,7 +525,7 @@ void xml_url(Rng &r) {
 struct Archive {
     Bytes bytes;
     std::string content;
-    bool valid;  // as built
+    bool valid = false;  // as built
 };
 
 Archive make_archive(Rng &r) {
@@ -622,6 +622,7 @@ void run(int target, std::uint64_t seed, const std::vector<Archive> &pool) {
 std::vector<Archive> archive_pool() {
     Rng r(0x5A5A);
     std::vector<Archive> pool;
+    pool.reserve(48);
     for (int i = 0; i < 48; ++i) pool.push_back(make_archive(r));
     return pool;
 }
@@ -631,7 +632,7 @@ std::vector<Archive> archive_pool() {
 int main(int argc, char **argv) {
     __sanitizer_set_death_callback(say_current);
     if (argc == 4 && std::string(argv[1]) == "--replay") {
-        const int target = std::atoi(argv[2]);
+        const int target = static_cast<int>(std::strtol(argv[2], nullptr, 10));
         const std::uint64_t seed = std::strtoull(argv[3], nullptr, 10);
         run(target, seed, archive_pool());
         std::printf("replayed: all checks held\n");

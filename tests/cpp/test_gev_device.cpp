@@ -35,7 +35,7 @@ TEST(block_packets_parse_back) {
         bool extended;
         std::size_t total, sent, packet_size;
     } cases[] = {
-        {false, 37 * 23, 37 * 23, 576},  // ends in a short payload packet
+        {false, std::size_t{37} * 23, std::size_t{37} * 23, 576},  // ends in a short payload packet
         {true, 10000, 10000, 1500},
         {false, 10000, 5000, 1500},  // incomplete: later packets missing
     };

@@ -119,6 +119,8 @@ private:
                 std::memcpy(&memory_[get32(in)], in + 4, c.payload.size() - 4);
                 put16(p, 0), put16(p, static_cast<std::uint16_t>(c.payload.size() - 4));
                 break;
+            default:
+                break;
         }
         return ack(kSuccess, static_cast<std::uint16_t>(c.code + 1), c.id, p);
     }
@@ -428,7 +430,7 @@ void stream_test(bool extended, bool ring) {
     const std::size_t kHeader = extended ? 20 : 8;
     auto payload = [&](std::uint32_t id) {
         Bytes data(kData);
-        for (std::size_t i = 0; i < kData; ++i) data[i] = std::uint8_t(id * 31 + i);
+        for (std::size_t i = 0; i < kData; ++i) data[i] = std::uint8_t(std::size_t{id} * 31 + i);
         return stream_packet(kBlock, 3, id, data, extended);
     };
     camera.script([&](const Received &c, const Bytes &) -> std::vector<FakeCamera::Send> {

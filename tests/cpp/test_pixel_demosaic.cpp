@@ -128,7 +128,7 @@ TEST(demosaic_of_a_frame_shared_among_threads) {
 
 TEST(demosaic_refuses_what_it_cannot_read) {
     using namespace demosaic_test;
-    Bytes src(64), out(3 * 64);
+    Bytes src(64), out(std::size_t{3} * 64);
     const auto run = [&](Packing p, int bits, std::size_t len, std::size_t w, std::size_t h) {
         return demosaic_bgr(src.data(), len, p, bits, Mosaic::rg, w, h, out.data());
     };

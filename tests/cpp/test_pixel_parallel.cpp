@@ -47,6 +47,7 @@ TEST(frames_shared_from_several_threads_at_once) {
     PoolInUse pool(3);
     std::atomic<int> good{0};
     std::vector<std::thread> callers;
+    callers.reserve(4);
     for (int t = 0; t < 4; ++t)
         callers.emplace_back([&] {
             for (int i = 0; i < 20; ++i) good += covered_once(5 * kPartBytes + 3, 64);

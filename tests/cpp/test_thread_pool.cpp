@@ -125,6 +125,7 @@ TEST(concurrent_callers_while_the_count_changes) {
     });
     std::atomic<int> good{0};
     std::vector<std::thread> callers;
+    callers.reserve(4);
     for (int t = 0; t < 4; ++t)
         callers.emplace_back([&] {
             for (int i = 0; i < 100; ++i) good += parts_done_once(257, 4);

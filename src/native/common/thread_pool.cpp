@@ -99,7 +99,8 @@ struct ThreadPool::State {
         try {
             while (helpers.size() < count)
                 helpers.emplace_back(&State::serve, this, helpers.size(), generation);
-        } catch (const std::exception &) {  // no thread (or no memory) to be had
+        } catch (const std::exception &) {  // NOLINT(bugprone-empty-catch)
+            // No thread (or no memory) to be had: fewer helpers.
         }
     }
 };

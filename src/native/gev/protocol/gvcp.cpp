@@ -57,6 +57,8 @@ const char *status_name(std::uint16_t status) {
             return "packet unavailable";
         case kError:
             return "error";
+        default:
+            break;
     }
     // One buffer per thread: the text outlives the call, as the literals do.
     thread_local char text[16];
