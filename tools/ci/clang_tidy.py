@@ -10,14 +10,15 @@ import argparse
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
+from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from common import CMAKE, ROOT, TEST_EXTRA, tool
+
 BUILD = ROOT / "build" / "ci" / "tidy"
 sys.path.insert(0, str(ROOT / "tools"))
 from fuzz_build import FLAGS as FUZZ_FLAGS  # noqa: E402
@@ -31,7 +32,8 @@ def configure(name: str, *defines: str) -> list[dict]:
     """The compile commands of the native build configured with `defines`."""
     build = BUILD / name
     done = subprocess.run(
-        ["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"]
+        [tool("cmake", CMAKE), "-S", str(ROOT), "-B", str(build)]
+        + ["-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"]
         + [f"-D{d}" for d in defines],
         capture_output=True,
         text=True,
@@ -66,7 +68,10 @@ def fuzz_harnesses() -> list[dict]:
 def compile_database() -> Path:
     """One entry per source file, from the Python build, then the
     kernel-tests build, then the harnesses."""
-    import pybind11
+    try:
+        import pybind11
+    except ImportError:
+        sys.exit(f"pybind11 not found: it comes with {TEST_EXTRA}")
 
     entries = [
         *configure(
@@ -105,16 +110,12 @@ def tidy(tool: str, database: Path, source: str) -> tuple[int, list[str]]:
     return run.returncode, blocks
 
 
-def main() -> int:
+def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("-j", "--jobs", type=int, default=2)
     parser.add_argument("files", nargs="*", help="only these (default: all)")
-    args = parser.parse_args()
-    tool = shutil.which("clang-tidy", path=str(Path(sys.executable).parent)) or shutil.which(
-        "clang-tidy"
-    )
-    if tool is None:
-        sys.exit('clang-tidy: not found; it comes with the test extra: pip install ".[test]"')
+    args = parser.parse_args(argv)
+    clang_tidy = tool("clang-tidy")
     database = compile_database()
     sources = [e["file"] for e in json.loads((database / "compile_commands.json").read_text())]
     if args.files:
@@ -123,7 +124,7 @@ def main() -> int:
     started = time.monotonic()
     failed, seen = 0, set()
     with ThreadPoolExecutor(args.jobs) as pool:
-        for code, blocks in pool.map(lambda s: tidy(tool, database, s), sources):
+        for code, blocks in pool.map(lambda s: tidy(clang_tidy, database, s), sources):
             failed += code != 0
             for block in blocks:
                 if block.splitlines()[0] not in seen:
