@@ -51,7 +51,9 @@ def fuzz_harnesses() -> list[dict]:
     lent.mkdir(parents=True, exist_ok=True)
     if not (lent / "sanitizer").exists():
         gcc = subprocess.run(
-            ["g++", "-print-file-name=include/sanitizer"], capture_output=True, text=True
+            [tool("g++", "GCC (Debian's g++)"), "-print-file-name=include/sanitizer"],
+            capture_output=True,
+            text=True,
         )
         (lent / "sanitizer").symlink_to(gcc.stdout.strip())
     flags = [*FUZZ_FLAGS, f"-I{ROOT / 'src' / 'native'}", f"-isystem{lent}"]
@@ -91,9 +93,10 @@ def compile_database() -> Path:
     return BUILD
 
 
-def tidy(tool: str, database: Path, source: str) -> tuple[int, list[str]]:
+def tidy(program: str, database: Path, source: str) -> tuple[int, list[str]]:
+    """clang-tidy's exit status on `source`, and its findings."""
     run = subprocess.run(
-        [tool, "-p", str(database), "--quiet", source], capture_output=True, text=True
+        [program, "-p", str(database), "--quiet", source], capture_output=True, text=True
     )
     blocks: list[str] = []
     for line in run.stdout.splitlines(keepends=True):
