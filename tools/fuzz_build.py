@@ -25,6 +25,12 @@ FLAGS = [
     "-fsanitize=address,undefined",
     "-fno-sanitize-recover=undefined",
     "-fno-omit-frame-pointer",
+    # The native build's warnings (CMakeLists.txt).
+    "-Wall",
+    "-Wextra",
+    "-Wconversion",
+    "-Wsign-conversion",
+    "-Wshadow",
 ]
 # A report ends the run with a non-zero status.
 SANITIZER_ENV = {

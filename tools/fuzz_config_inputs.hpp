@@ -210,7 +210,10 @@ struct Generator {
             const std::size_t at = position(s);
             switch (below(11)) {
                 case 0:
-                    if (!s.empty()) s[at % s.size()] ^= static_cast<char>(1u << below(8));
+                    if (!s.empty()) {
+                        char &c = s[at % s.size()];
+                        c = static_cast<char>(static_cast<unsigned char>(c) ^ (1u << below(8)));
+                    }
                     break;
                 case 1:
                     s.insert(at, 1, static_cast<char>(below(256)));

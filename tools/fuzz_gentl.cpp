@@ -246,7 +246,7 @@ struct Fuzzer {
                 break;
             case 30:
             case 31: {
-                EVENT_NEW_BUFFER_DATA data;
+                EVENT_NEW_BUFFER_DATA data{};
                 size_t size = chance(90) ? sizeof data : below(sizeof data);
                 note(EventGetData(handle(), &data, &size, below(3)));
                 break;

@@ -100,9 +100,9 @@ void mutate(Rng &r, Bytes &b) {
                 break;
             case 5:
             case 6: {  // a 16- or 32-bit field set to a boundary value
-                const int width = r.chance(50) ? 2 : 4;
+                const std::size_t width = r.chance(50) ? 2 : 4;
                 const std::uint32_t v = kInteresting[r.below(std::size(kInteresting))];
-                for (int i = 0; i < width && at + i < b.size(); ++i)
+                for (std::size_t i = 0; i < width && at + i < b.size(); ++i)
                     b[at + i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
                 break;
             }
@@ -122,14 +122,14 @@ std::unique_ptr<std::uint8_t[]> exact_copy(const Bytes &b) {
 bool printable_utf8(const std::string &s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i]);
-        int n = lead < 0x80             ? 1
-                : (lead & 0xE0) == 0xC0 ? 2
-                : (lead & 0xF0) == 0xE0 ? 3
-                : (lead & 0xF8) == 0xF0 ? 4
-                                        : 0;
+        std::size_t n = lead < 0x80             ? 1
+                        : (lead & 0xE0) == 0xC0 ? 2
+                        : (lead & 0xF0) == 0xE0 ? 3
+                        : (lead & 0xF8) == 0xF0 ? 4
+                                                : 0;
         if (n == 0 || i + n > s.size()) return false;
         std::uint32_t cp = n == 1 ? lead : lead & (0x7F >> n);
-        for (int k = 1; k < n; ++k) {
+        for (std::size_t k = 1; k < n; ++k) {
             const auto next = static_cast<unsigned char>(s[i + k]);
             if ((next & 0xC0) != 0x80) return false;
             cp = cp << 6 | (next & 0x3F);
@@ -190,7 +190,8 @@ void control_answer(Rng &r) {
         d.size() >= kHeaderSize && (std::size_t{d[4]} << 8 | d[5]) <= d.size() - kHeaderSize;
     expect(parsed == fits, "parse_ack accepts exactly the headers within their datagram");
     if (!parsed) return;
-    expect(ack.payload == data.get() + kHeaderSize && ack.payload_size == (d[4] << 8 | d[5]),
+    expect(ack.payload == data.get() + kHeaderSize &&
+               ack.payload_size == (std::size_t{d[4]} << 8 | d[5]),
            "ack payload");
 
     std::vector<std::uint32_t> values(count + 1, 0xDEADBEEF);
@@ -524,7 +525,7 @@ void xml_url(Rng &r) {
 struct Archive {
     Bytes bytes;
     std::string content;
-    bool valid;  // as built
+    bool valid = false;  // as built
 };
 
 Archive make_archive(Rng &r) {
@@ -621,6 +622,7 @@ void run(int target, std::uint64_t seed, const std::vector<Archive> &pool) {
 std::vector<Archive> archive_pool() {
     Rng r(0x5A5A);
     std::vector<Archive> pool;
+    pool.reserve(48);
     for (int i = 0; i < 48; ++i) pool.push_back(make_archive(r));
     return pool;
 }
@@ -630,7 +632,7 @@ std::vector<Archive> archive_pool() {
 int main(int argc, char **argv) {
     __sanitizer_set_death_callback(say_current);
     if (argc == 4 && std::string(argv[1]) == "--replay") {
-        const int target = std::atoi(argv[2]);
+        const int target = static_cast<int>(std::strtol(argv[2], nullptr, 10));
         const std::uint64_t seed = std::strtoull(argv[3], nullptr, 10);
         run(target, seed, archive_pool());
         std::printf("replayed: all checks held\n");

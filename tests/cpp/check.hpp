@@ -23,16 +23,18 @@ inline int &failures() {
 }
 
 struct Register {
-    Register(const char *name, std::function<void()> body) { cases().push_back({name, body}); }
+    Register(const char *name, std::function<void()> body) {
+        cases().push_back({name, std::move(body)});
+    }
 };
 
 }  // namespace check
 
 #define CHECK_CAT2(a, b) a##b
 #define CHECK_CAT(a, b) CHECK_CAT2(a, b)
-#define TEST(name)                                                   \
-    static void name();                                              \
-    static check::Register CHECK_CAT(register_, name)(#name, &name); \
+#define TEST(name)                                                     \
+    static void name();                                                \
+    static check::Register CHECK_CAT(register_, name)(#name, &(name)); \
     static void name()
 
 #define CHECK(cond)                                                                       \

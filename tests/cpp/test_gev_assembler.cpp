@@ -117,7 +117,7 @@ TEST(one_frame_order_loss_and_resend) {
     struct Case {
         const char *name;
         bool resend;
-        std::vector<int> before, after;  // packet ids sent before and after a tick
+        std::vector<std::size_t> before, after;  // packet ids sent before and after a tick
         milliseconds tick;
         bool complete;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> requests;
@@ -136,9 +136,9 @@ TEST(one_frame_order_loss_and_resend) {
         Sink sink;
         FrameAssembler a(settings(c.resend), sink);
         const auto packets = frame(500);
-        for (int id : c.before) send(a, packets[id]);
+        for (std::size_t id : c.before) send(a, packets[id]);
         a.on_tick(t0 + c.tick);
-        for (int id : c.after) send(a, packets[id], t0 + c.tick);
+        for (std::size_t id : c.after) send(a, packets[id], t0 + c.tick);
         a.flush();
         const auto &st = a.statistics();
         const bool ok = sink.frames.size() == 1 && sink.frames[0].incomplete != c.complete &&
@@ -159,7 +159,7 @@ TEST(resend_requests_are_bounded_per_frame) {
     s.resend_requests_per_frame = 2;
     FrameAssembler a(s, sink);
     const auto packets = frame(9);
-    for (int id : {0, 2, 4, 6, 8}) send(a, packets[id]);
+    for (std::size_t id : {0u, 2u, 4u, 6u, 8u}) send(a, packets[id]);
     for (int ms = 5; ms < 150; ms += 5) a.on_tick(t0 + milliseconds(ms));
     CHECK((sink.requests == std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {3, 3}}));
     a.on_tick(t0 + s.frame_timeout);

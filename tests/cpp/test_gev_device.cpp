@@ -35,7 +35,7 @@ TEST(block_packets_parse_back) {
         bool extended;
         std::size_t total, sent, packet_size;
     } cases[] = {
-        {false, 37 * 23, 37 * 23, 576},  // ends in a short payload packet
+        {false, std::size_t{37} * 23, std::size_t{37} * 23, 576},  // ends in a short payload packet
         {true, 10000, 10000, 1500},
         {false, 10000, 5000, 1500},  // incomplete: later packets missing
     };
@@ -69,11 +69,13 @@ TEST(block_packets_parse_back) {
                 Trailer t;
                 CHECK(parse_trailer(p, t) && t.has_height && t.height == 10);
             } else {
-                std::copy(p.data, p.data + p.size, rebuilt.begin() + (p.packet_id - 1) * chunk);
+                std::copy(p.data, p.data + p.size,
+                          rebuilt.begin() + static_cast<std::ptrdiff_t>((p.packet_id - 1) * chunk));
             }
         }
         const std::size_t whole = c.sent / chunk * chunk;  // packets filled entirely
-        CHECK(std::equal(image.begin(), image.begin() + whole, rebuilt.begin()));
+        CHECK(std::equal(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(whole),
+                         rebuilt.begin()));
         CHECK(block.count() == 2 + (c.sent == c.total ? payload_packets : whole / chunk));
     }
 }

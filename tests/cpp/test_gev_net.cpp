@@ -31,8 +31,12 @@ namespace {
 
 constexpr std::uint32_t kLocalhost = 0x7F000001;
 
-void put16(Bytes &b, std::uint16_t v) { b.push_back(v >> 8), b.push_back(v & 255); }
-void put32(Bytes &b, std::uint32_t v) { put16(b, v >> 16), put16(b, v & 0xFFFF); }
+void put16(Bytes &b, std::uint16_t v) {
+    b.push_back(static_cast<std::uint8_t>(v >> 8)), b.push_back(static_cast<std::uint8_t>(v));
+}
+void put32(Bytes &b, std::uint32_t v) {
+    put16(b, static_cast<std::uint16_t>(v >> 16)), put16(b, static_cast<std::uint16_t>(v));
+}
 std::uint32_t get32(const std::uint8_t *p) {
     return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
@@ -86,7 +90,8 @@ public:
     }
     void set_word(std::uint32_t address, std::uint32_t v) {
         std::lock_guard<std::recursive_mutex> hold(mutex_);
-        for (int i = 0; i < 4; ++i) memory_[address + i] = std::uint8_t(v >> (24 - 8 * i));
+        for (std::uint32_t i = 0; i < 4; ++i)
+            memory_[address + i] = std::uint8_t(v >> (24 - 8 * i));
     }
     std::uint8_t *bytes() { return memory_.data(); }
 
@@ -113,6 +118,8 @@ private:
             case kWriteMem:
                 std::memcpy(&memory_[get32(in)], in + 4, c.payload.size() - 4);
                 put16(p, 0), put16(p, static_cast<std::uint16_t>(c.payload.size() - 4));
+                break;
+            default:
                 break;
         }
         return ack(kSuccess, static_cast<std::uint16_t>(c.code + 1), c.id, p);
@@ -280,7 +287,8 @@ TEST(memory_is_read_and_written_in_aligned_chunks_of_at_most_512_bytes) {
     CHECK(std::memcmp(camera.bytes() + 0x400, big.data(), big.size()) == 0);
     for (const auto &c : camera.seen()) {
         if (c.code == kReadMem) {
-            const std::uint32_t at = get32(c.payload.data()), n = c.payload[6] << 8 | c.payload[7];
+            const std::uint32_t at = get32(c.payload.data()),
+                                n = std::uint32_t{c.payload[6]} << 8 | c.payload[7];
             CHECK(at % 4 == 0 && n % 4 == 0 && n <= 512);
         }
         if (c.code == kWriteMem)
@@ -422,7 +430,7 @@ void stream_test(bool extended, bool ring) {
     const std::size_t kHeader = extended ? 20 : 8;
     auto payload = [&](std::uint32_t id) {
         Bytes data(kData);
-        for (std::size_t i = 0; i < kData; ++i) data[i] = std::uint8_t(id * 31 + i);
+        for (std::size_t i = 0; i < kData; ++i) data[i] = std::uint8_t(std::size_t{id} * 31 + i);
         return stream_packet(kBlock, 3, id, data, extended);
     };
     camera.script([&](const Received &c, const Bytes &) -> std::vector<FakeCamera::Send> {
@@ -469,7 +477,8 @@ void stream_test(bool extended, bool ring) {
     CHECK(stranger.open(Endpoint{0x7F000002, 0}, error));
     Bytes leader;
     put16(leader, 0), put16(leader, 1), put32(leader, 0), put32(leader, 0);
-    put32(leader, 0x01080001), put32(leader, kData), put32(leader, kHeight);
+    put32(leader, 0x01080001), put32(leader, static_cast<std::uint32_t>(kData)),
+        put32(leader, kHeight);
     put32(leader, 0), put32(leader, 0), put16(leader, 0), put16(leader, 0);
     Bytes trailer;
     put32(trailer, 1), put32(trailer, kHeight);

@@ -16,6 +16,7 @@ template <typename T, typename Acc>
 void run(const std::vector<std::vector<T>> &samples, Acc floor, Acc eps, std::vector<Acc> &mean,
          std::vector<Acc> &sd) {
     std::vector<const T *> ptrs;
+    ptrs.reserve(samples.size());
     for (const auto &s : samples) ptrs.push_back(s.data());
     const std::size_t d = samples.front().size();
     mean.assign(d, Acc(-1));

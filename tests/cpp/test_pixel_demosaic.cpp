@@ -46,20 +46,20 @@ Bytes reference(const Bytes &mosaic, Mosaic m, std::size_t w, std::size_t h) {
             const std::size_t cy = y < 1 ? 1 : y > h - 2 ? h - 2 : y;
             const std::size_t cx = x < 1 ? 1 : x > w - 2 ? w - 2 : x;
             const Colour own = colour_at(m, cy, cx);
-            for (int c = 0; c < 3; ++c) {
+            for (std::size_t c = 0; c < 3; ++c) {
                 unsigned value;
-                if (c == own) {
+                if (c == static_cast<std::size_t>(own)) {
                     value = mosaic[cy * w + cx];
                 } else {
                     // Nearest first: the four beside, then the four diagonal.
                     unsigned sum = 0, n = 0;
                     for (int ring = 0; ring < 2 && n == 0; ++ring)
-                        for (int dy = -1; dy <= 1; ++dy)
-                            for (int dx = -1; dx <= 1; ++dx) {
-                                if ((dy == 0 && dx == 0) || ((dy != 0 && dx != 0) != (ring == 1)))
-                                    continue;
-                                if (colour_at(m, cy + dy, cx + dx) != c) continue;
-                                sum += mosaic[(cy + dy) * w + cx + dx];
+                        for (std::size_t ny = cy - 1; ny <= cy + 1; ++ny)
+                            for (std::size_t nx = cx - 1; nx <= cx + 1; ++nx) {
+                                const bool diagonal = ny != cy && nx != cx;
+                                if ((ny == cy && nx == cx) || diagonal != (ring == 1)) continue;
+                                if (static_cast<std::size_t>(colour_at(m, ny, nx)) != c) continue;
+                                sum += mosaic[ny * w + nx];
                                 ++n;
                             }
                     value = (sum + n / 2) / n;
@@ -128,7 +128,7 @@ TEST(demosaic_of_a_frame_shared_among_threads) {
 
 TEST(demosaic_refuses_what_it_cannot_read) {
     using namespace demosaic_test;
-    Bytes src(64), out(3 * 64);
+    Bytes src(64), out(std::size_t{3} * 64);
     const auto run = [&](Packing p, int bits, std::size_t len, std::size_t w, std::size_t h) {
         return demosaic_bgr(src.data(), len, p, bits, Mosaic::rg, w, h, out.data());
     };

@@ -31,9 +31,10 @@ std::vector<std::uint8_t> random_bytes(std::size_t n, std::uint32_t seed) {
 // byte k / 8.
 unsigned lsb_sample(const std::vector<std::uint8_t> &src, int bits, std::size_t i) {
     unsigned v = 0;
-    for (int b = 0; b < bits; ++b) {
-        const std::size_t k = i * bits + b;
-        v |= ((src[k / 8] >> (k % 8)) & 1u) << b;
+    const auto width = static_cast<std::size_t>(bits);
+    for (std::size_t b = 0; b < width; ++b) {
+        const std::size_t k = i * width + b;
+        v |= ((unsigned{src[k / 8]} >> (k % 8)) & 1u) << b;
     }
     return v;
 }
@@ -127,7 +128,8 @@ TEST(known_bytes_unpack_as_documented) {
 TEST(unpack16_matches_the_bit_layout) {
     for (const Case &c : kPacked)
         for (std::size_t count : counts()) {
-            const auto src = random_bytes(need(c.packing, c.bits, count), 7 + count);
+            const auto src =
+                random_bytes(need(c.packing, c.bits, count), static_cast<std::uint32_t>(7 + count));
             std::unique_ptr<std::uint16_t[]> dst(new std::uint16_t[count + 1]);
             dst[count] = 0xBEEF;
             CHECK(unpack16(src.data(), src.size(), c.packing, c.bits, dst.get(), count) ==
@@ -143,7 +145,8 @@ TEST(unpack16_matches_the_bit_layout) {
 TEST(unpack8_and_bgr_keep_the_top_eight_bits) {
     for (const Case &c : kPacked)
         for (std::size_t count : counts()) {
-            const auto src = random_bytes(need(c.packing, c.bits, count), 99 + count);
+            const auto src = random_bytes(need(c.packing, c.bits, count),
+                                          static_cast<std::uint32_t>(99 + count));
             std::vector<std::uint8_t> grey(count), bgr(3 * count);
             CHECK(unpack8(src.data(), src.size(), c.packing, c.bits, grey.data(), count) ==
                   Status::ok);
@@ -196,7 +199,7 @@ TEST(shift_saturates_and_reads_unaligned_words) {
         for (std::size_t i = 0; i < count; ++i) {
             std::uint16_t v;
             std::memcpy(&v, words + 2 * i, 2);
-            const unsigned r = v >> shift;
+            const unsigned r = unsigned{v} >> shift;
             const unsigned want = r > 255 ? 255 : r;
             same = same && out[i] == want && bgr[3 * i] == want && bgr[3 * i + 1] == want &&
                    bgr[3 * i + 2] == want;
@@ -218,7 +221,7 @@ TEST(large_frames_shared_among_threads_convert_whole) {
     const auto grey = random_bytes(count, 11);
     const auto words = random_bytes(2 * count, 12);
     const auto packed = random_bytes(need(Packing::lsb, 12, count), 13);
-    for (std::size_t offset : {0, 1, 5, 31}) {
+    for (std::size_t offset : {0u, 1u, 5u, 31u}) {
         std::vector<std::uint8_t> buf(3 * count + offset);
         std::uint8_t *dst = buf.data() + offset;
         CHECK(to_bgr8(grey.data(), grey.size(), Order::grey, dst, count) == Status::ok);
@@ -267,7 +270,7 @@ TEST(eight_bit_orders_to_bgr) {
                   {Order::rgba, 4, 2, 1, 0},
                   {Order::bgra, 4, 0, 1, 2}};
     for (const auto &o : orders) {
-        const auto src = random_bytes(o.n * count, 5 + o.n);
+        const auto src = random_bytes(o.n * count, static_cast<std::uint32_t>(5 + o.n));
         std::vector<std::uint8_t> dst(3 * count);
         CHECK(to_bgr8(src.data(), src.size(), o.order, dst.data(), count) == Status::ok);
         bool same = true;

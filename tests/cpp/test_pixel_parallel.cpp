@@ -33,10 +33,10 @@ bool covered_once(std::size_t n, std::size_t grain, std::size_t max_workers = SI
 TEST(parts_cover_every_item_once) {
     const std::size_t sizes[] = {
         1, 63, 64, 65, kPartBytes + 1, 3 * kPartBytes + 17, 40 * kPartBytes};
-    for (std::size_t threads : {1, 4}) {
+    for (std::size_t threads : {1u, 4u}) {
         PoolInUse pool(threads);
         for (std::size_t n : sizes)
-            for (std::size_t grain : {1, 64}) CHECK(covered_once(n, grain));
+            for (std::size_t grain : {1u, 64u}) CHECK(covered_once(n, grain));
         // A caller whose scratch was sized for two threads gets at most two.
         CHECK(covered_once(40 * kPartBytes, 64, 2));
         CHECK(workers_for(40 * kPartBytes, 64, 1) == threads);
@@ -47,6 +47,7 @@ TEST(frames_shared_from_several_threads_at_once) {
     PoolInUse pool(3);
     std::atomic<int> good{0};
     std::vector<std::thread> callers;
+    callers.reserve(4);
     for (int t = 0; t < 4; ++t)
         callers.emplace_back([&] {
             for (int i = 0; i < 20; ++i) good += covered_once(5 * kPartBytes + 3, 64);

@@ -15,8 +15,10 @@ namespace {
 const int kTableSet = setenv("VANTIX_PIXEL_ISA", VANTIX_TEST_ISA, 1);
 }  // namespace
 
+// NOLINTBEGIN(bugprone-suspicious-include): the same tests, another table
 #include "test_pixel_demosaic.cpp"
 #include "test_pixel_kernels.cpp"
+// NOLINTEND(bugprone-suspicious-include)
 
 TEST(the_table_asked_for_is_the_one_used) {
     CHECK(kTableSet == 0);

@@ -28,7 +28,7 @@ TEST(known_vectors) {
 
 TEST(every_byte_value) {
     std::vector<unsigned char> bytes(256);
-    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<unsigned char>(i);
+    for (std::size_t i = 0; i < 256; ++i) bytes[i] = static_cast<unsigned char>(i);
     CHECK(crc32(bytes.data(), bytes.size()) == 0x29058C73u);
 }
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "sim/model/image_formula.hpp"
+#include "sim_producer/image_formula.hpp"
 
 using namespace vantix::sim;
 
@@ -19,9 +19,9 @@ std::uint16_t sample_at(const PixelFormat &f, const std::uint8_t *line, std::siz
         case Packing::lsb10:
         case Packing::lsb12: {
             std::uint16_t v = 0;
-            for (int b = 0; b < f.bits; ++b) {
-                const std::size_t k =
-                    i * static_cast<std::size_t>(f.bits) + static_cast<std::size_t>(b);
+            const auto width = static_cast<std::size_t>(f.bits);
+            for (std::size_t b = 0; b < width; ++b) {
+                const std::size_t k = i * width + b;
                 v |= static_cast<std::uint16_t>((line[k / 8] >> (k % 8) & 1) << b);
             }
             return v;
@@ -99,12 +99,14 @@ TEST(every_format_renders_the_formula) {
                     } else if (is_bayer(f.colour)) {
                         same &= sample_at(f, row, x) == rgb[mosaic_channel(name, x, y)];
                     } else if (f.colour == Colour::ycbcr422) {
-                        same &= row[2 * x] == ((77 * s.r + 150 * s.g + 29 * s.b + 128) >> 8);
+                        same &= row[std::size_t{2} * x] ==
+                                ((77 * s.r + 150 * s.g + 29 * s.b + 128) >> 8);
                     } else {
                         const bool bgr = name[0] == 'B';
-                        same &= row[x * (name.size() == 5 ? 4 : 3)] == rgb[bgr ? 2 : 0];
-                        same &= row[x * (name.size() == 5 ? 4 : 3) + 1] == rgb[1];
-                        if (name.size() == 5) same &= row[x * 4 + 3] == 255;
+                        const std::size_t at = std::size_t{x} * (name.size() == 5 ? 4 : 3);
+                        same &= row[at] == rgb[bgr ? 2 : 0];
+                        same &= row[at + 1] == rgb[1];
+                        if (name.size() == 5) same &= row[at + 3] == 255;
                     }
                 }
             }
@@ -120,8 +122,9 @@ TEST(a_short_buffer_gets_whole_lines_only) {
     Geometry g;
     g.sensor_width = g.width = 32, g.sensor_height = g.height = 8;
     FrameRenderer renderer;
-    std::vector<std::uint8_t> out(32 * 3 + 5, 0xEE);
-    CHECK(renderer.render(*find_pixel_format("Mono8"), g, 0, out.data(), out.size()) == 32 * 3);
-    CHECK(out[32 * 3] == 0xEE);
+    const std::size_t line = std::size_t{32} * 3;
+    std::vector<std::uint8_t> out(line + 5, 0xEE);
+    CHECK(renderer.render(*find_pixel_format("Mono8"), g, 0, out.data(), out.size()) == line);
+    CHECK(out[line] == 0xEE);
     CHECK(renderer.render(*find_pixel_format("Mono8"), g, 0, out.data(), 10) == 0);
 }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "sim/model/packing.hpp"
-#include "sim/model/pixel_formats.hpp"
+#include "sim_producer/packing.hpp"
+#include "sim_producer/pixel_formats.hpp"
 
 using namespace vantix::sim;
 
@@ -50,7 +50,7 @@ TEST(grouped_worked_examples) {
 TEST(lsb_packings_are_the_bit_stream_for_random_samples) {
     std::mt19937 random(7);
     for (const std::size_t bits : {10u, 12u}) {
-        std::vector<std::uint16_t> samples(4 * 97);
+        std::vector<std::uint16_t> samples(std::size_t{4} * 97);
         for (auto &s : samples) s = static_cast<std::uint16_t>(random() & ((1u << bits) - 1));
         const Packing packing = bits == 10 ? Packing::lsb10 : Packing::lsb12;
         CHECK(pack(packing, samples, samples.size() * bits / 8) == bit_stream(samples, bits));
@@ -80,7 +80,7 @@ TEST(format_table_codes_and_sizes) {
         CHECK(names.insert(std::string(f.name)).second);
         CHECK(find_pixel_format(f.code) == &f && find_pixel_format(f.name) == &f);
         // PFNC: bits 23..16 give the bits a pixel occupies.
-        CHECK(line_bytes(f, 16) * 8 == 16 * ((f.code >> 16) & 0xFF));
+        CHECK(line_bytes(f, 16) * 8 == std::size_t{16} * ((f.code >> 16) & 0xFF));
     }
     CHECK(all_pixel_formats().size() == 13 + 28);
     CHECK(find_pixel_format("Mono14p") == nullptr && find_pixel_format(0x010E0104u) == nullptr);

@@ -70,9 +70,9 @@ int tasks() {
 }  // namespace
 
 TEST(every_part_done_once_for_any_size_and_count) {
-    for (std::size_t threads : {1, 2, 3, 8}) {
+    for (std::size_t threads : {1u, 2u, 3u, 8u}) {
         PoolInUse pool(threads);
-        for (std::size_t parts : {0, 1, 2, 3, 7, 64, 1000})
+        for (std::size_t parts : {0u, 1u, 2u, 3u, 7u, 64u, 1000u})
             for (std::size_t workers : {std::size_t(2), threads, threads + 5})
                 CHECK(parts_done_once(parts, workers));
     }
@@ -125,6 +125,7 @@ TEST(concurrent_callers_while_the_count_changes) {
     });
     std::atomic<int> good{0};
     std::vector<std::thread> callers;
+    callers.reserve(4);
     for (int t = 0; t < 4; ++t)
         callers.emplace_back([&] {
             for (int i = 0; i < 100; ++i) good += parts_done_once(257, 4);

@@ -78,7 +78,7 @@ auto while_handling(const py::error_already_set &handled, F &&body) {
     try {
         return body();
     } catch (py::error_already_set &err) {
-        py::object value = err.value();
+        const py::object &value = err.value();
         if (value.attr("__context__").is_none() && !value.is(handled.value()))
             value.attr("__context__") = handled.value();
         throw;

@@ -32,11 +32,11 @@ public:
         auto noted = noted_;
         py::cpp_function note([noted](py::object, py::object) { *noted = true; });
         signal_.attr("signal")(sigint, note);
-        saved_ = current;
-        note_ = note;
+        saved_ = std::move(current);
+        note_ = std::move(note);
     }
 
-    ~DeferredInterrupt() {
+    ~DeferredInterrupt() {  // NOLINT(bugprone-exception-escape): as ~HeldLock (pyclass.hpp)
         if (!saved_) return;
         try {
             py::object sigint = signal_.attr("SIGINT");

@@ -136,7 +136,7 @@ private:
 class HeldLock {
 public:
     explicit HeldLock(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
-    ~HeldLock() {
+    ~HeldLock() {  // NOLINT(bugprone-exception-escape): a Python error is all a release raises
         try {
             lock_.attr("release")();
         } catch (py::error_already_set &err) {

@@ -33,7 +33,7 @@ long current_process() {
 std::size_t affinity_cpus() {
 #if defined(__linux__)
     // A machine may have more CPUs than a cpu_set_t holds: grow until it fits.
-    for (int cpus = CPU_SETSIZE; cpus <= (1 << 20); cpus *= 2) {
+    for (std::size_t cpus = CPU_SETSIZE; cpus <= (std::size_t{1} << 20); cpus *= 2) {
         cpu_set_t *set = CPU_ALLOC(cpus);
         if (!set) break;
         const std::size_t size = CPU_ALLOC_SIZE(cpus);
@@ -52,8 +52,8 @@ std::size_t affinity_cpus() {
 // Everything a process's helpers share. Guarded by `mutex`, except the
 // constants.
 struct ThreadPool::State {
-    State(long pid, std::size_t allowed, State *previous)
-        : pid(pid), previous(previous), allowed(allowed) {}
+    State(long owner, std::size_t helpers_allowed, State *replaced)
+        : pid(owner), previous(replaced), allowed(helpers_allowed) {}
 
     const long pid;
     // The parent's state when this one replaced it after a fork: kept
@@ -99,7 +99,8 @@ struct ThreadPool::State {
         try {
             while (helpers.size() < count)
                 helpers.emplace_back(&State::serve, this, helpers.size(), generation);
-        } catch (const std::exception &) {  // no thread (or no memory) to be had
+        } catch (const std::exception &) {  // NOLINT(bugprone-empty-catch)
+            // No thread (or no memory) to be had: fewer helpers.
         }
     }
 };

@@ -37,8 +37,8 @@ void for_parts(std::size_t parts, std::size_t workers, const Part &part) {
     }
     struct Shared {
         std::atomic<std::size_t> next{0};
-        std::size_t parts;
-        const Part *part;
+        std::size_t parts = 0;
+        const Part *part = nullptr;
     } shared;
     shared.parts = parts;
     shared.part = &part;

@@ -10,7 +10,7 @@ namespace vantix::stats {
 namespace {
 
 // A block of every sample should stay in cache between the two passes.
-constexpr std::size_t kCacheBytes = 256 * 1024;
+constexpr std::size_t kCacheBytes = std::size_t{256} * 1024;
 constexpr std::size_t kMinBlock = 256;
 constexpr std::size_t kMaxBlock = 16384;
 // Below this many input elements a second thread costs more than it saves.
@@ -75,9 +75,11 @@ void mean_std(const T *const *samples, std::size_t n, std::size_t d, Acc floor, 
     });
 }
 
+// NOLINTBEGIN(bugprone-macro-parentheses): T and Acc are types
 #define VANTIX_MEAN_STD(T, Acc)                                                                 \
     template void mean_std<T, Acc>(const T *const *, std::size_t, std::size_t, Acc, Acc, Acc *, \
                                    Acc *);
+// NOLINTEND(bugprone-macro-parentheses)
 VANTIX_MEAN_STD(float, float)
 VANTIX_MEAN_STD(double, double)
 VANTIX_MEAN_STD(std::int8_t, double)

@@ -100,7 +100,8 @@ GENTL_EXPORT GC_ERROR EventGetData(EVENT_HANDLE hEvent, void *pBuffer, std::size
         if (!stream || event.closed)
             return fail(GC_ERR_ABORT, "the data stream of this event was closed");
         StreamSource &source = *stream->source;
-        const bool forever = timeout_ms == kInfinite || timeout_ms > 1000ull * 3600 * 24 * 365;
+        // Any wait beyond a year is forever, GENTL_INFINITE (kInfinite) among them.
+        const bool forever = timeout_ms > 1000ull * 3600 * 24 * 365;
         const Clock::time_point until =
             Clock::now() + std::chrono::milliseconds(forever ? 0 : timeout_ms);
         while (true) {

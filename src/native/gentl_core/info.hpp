@@ -35,7 +35,7 @@ struct InfoOut {
     }
     template <typename T>
     gentl::GC_ERROR value(T v, gentl::InfoType t) const {
-        return bytes(&v, sizeof v, t);
+        return bytes(static_cast<const void *>(&v), sizeof v, t);
     }
     gentl::GC_ERROR boolean(bool v) const {
         return value<gentl::bool8_t>(v ? 1 : 0, gentl::INFO_DATATYPE_BOOL8);

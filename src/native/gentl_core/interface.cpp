@@ -127,13 +127,13 @@ GENTL_EXPORT GC_ERROR IFOpenDevice(IF_HANDLE hIface, const char *deviceId, std::
         }
         auto device = std::make_shared<Device>();
         device->id = entry->id();
-        device->entry = entry;
+        device->entry = std::move(entry);
         device->link = link;
         device->parent = std::static_pointer_cast<Interface>(iface.shared_from_this());
         device->access = wanted;
         auto remote = std::make_shared<RemotePort>();
         remote->id = device->id;
-        remote->link = link;
+        remote->link = std::move(link);
         remote->device = device;
         device->remote = remote;
         build_device_nodes(*device);

@@ -24,7 +24,7 @@ GC_ERROR read_nodes(const NodeMap &nodes, std::uint64_t address, void *buffer, s
         default:
             return fail(GC_ERR_INVALID_ADDRESS, "port %s has nothing to read at 0x%llX..0x%llX",
                         nodes.port_name().c_str(), static_cast<unsigned long long>(address),
-                        static_cast<unsigned long long>(address + size));
+                        static_cast<unsigned long long>(address) + size);
     }
 }
 

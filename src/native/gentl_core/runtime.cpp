@@ -10,7 +10,7 @@
 #if defined(VANTIX_GENTL_OWN_CXX_RUNTIME) && defined(__GLIBCXX__)
 
 namespace __gnu_cxx {
-void __freeres();  // libstdc++'s own release of its pools
+void __freeres();  // NOLINT(bugprone-reserved-identifier): libstdc++'s release of its pools
 }
 
 namespace {

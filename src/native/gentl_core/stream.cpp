@@ -76,7 +76,6 @@ GC_ERROR buffer_info(const Stream &stream, const Buffer &b, std::int32_t cmd, co
         case BUFFER_INFO_TLTYPE:
             return out.text(stream.source->tl_type());
         case BUFFER_INFO_SIZE_FILLED:
-            return out.sizet(b.filled);
         case BUFFER_INFO_DATA_SIZE:
             return out.sizet(b.filled);
         case BUFFER_INFO_WIDTH:
@@ -331,7 +330,6 @@ GENTL_EXPORT GC_ERROR DSGetInfo(DS_HANDLE hDataStream, std::int32_t cmd, INFO_DA
             case STREAM_INFO_NUM_CHUNKS_MAX:
                 return out.sizet(0);
             case STREAM_INFO_BUF_ANNOUNCE_MIN:
-                return out.sizet(1);
             case STREAM_INFO_BUF_ALIGNMENT:
                 return out.sizet(1);
             case STREAM_INFO_FLOW_TABLE:

@@ -31,8 +31,9 @@ std::optional<std::uint16_t> block_start(const long long *addresses, std::size_t
     // count addresses inside a span of count: a block unless one repeats.
     std::array<bool, kMaxBlockRegisters> seen{};
     for (std::size_t i = 0; i < count; ++i) {
-        const long long offset = addresses[i] - first;
-        if (offset >= static_cast<long long>(count) || seen[offset]) return std::nullopt;
+        // first is the smallest: offset is never negative.
+        const auto offset = static_cast<std::size_t>(addresses[i] - first);
+        if (offset >= count || seen[offset]) return std::nullopt;
         seen[offset] = true;
     }
     return static_cast<std::uint16_t>(first);

@@ -66,7 +66,8 @@ std::uint32_t Bootstrap::get(std::uint32_t a) const {
 }
 
 void Bootstrap::set(std::uint32_t a, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_[a + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    for (std::uint32_t i = 0; i < 4; ++i)
+        bytes_[a + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
 void Bootstrap::text(std::uint32_t address, std::size_t size, const std::string &value) {

@@ -49,7 +49,7 @@ bool parse(int argc, char **argv, Arguments &out) {
             out.serve.packet_resend = false;
         } else if (a == "--plain-xml") {
             out.serve.plain_xml = true;
-        } else if (!value) {
+        } else if (!value) {  // NOLINT(bugprone-branch-clone): as an unknown option
             return false;
         } else if (a == "--address") {
             in_addr address{};
@@ -59,9 +59,9 @@ bool parse(int argc, char **argv, Arguments &out) {
         } else if (a == "--preset") {
             out.preset = value, ++i;
         } else if (a == "--seconds") {
-            out.seconds = std::atof(value), ++i;
+            out.seconds = std::strtod(value, nullptr), ++i;
         } else if (a == "--loss") {
-            out.serve.loss_percent = std::atof(value), ++i;
+            out.serve.loss_percent = std::strtod(value, nullptr), ++i;
         } else if (a == "--link-mbps") {
             out.serve.link_mbps = std::strtoull(value, nullptr, 10), ++i;
         } else if (a == "--seed") {
@@ -181,7 +181,8 @@ int main(int argc, char **argv) {
         timespec limit{};
         if (args.seconds > 0) {
             limit.tv_sec = static_cast<time_t>(args.seconds);
-            limit.tv_nsec = static_cast<long>((args.seconds - limit.tv_sec) * 1e9);
+            limit.tv_nsec =
+                static_cast<long>((args.seconds - static_cast<double>(limit.tv_sec)) * 1e9);
         }
         if (args.seconds > 0)
             sigtimedwait(&signals, nullptr, &limit);

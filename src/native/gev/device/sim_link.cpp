@@ -27,7 +27,8 @@ T buffer_info(DS_HANDLE stream, BUFFER_HANDLE buffer, std::int32_t command) {
     T value{};
     std::size_t size = sizeof value;
     INFO_DATATYPE type = 0;
-    if (DSGetBufferInfo(stream, buffer, command, &type, &value, &size) != GC_ERR_SUCCESS)
+    if (DSGetBufferInfo(stream, buffer, command, &type, static_cast<void *>(&value), &size) !=
+        GC_ERR_SUCCESS)
         return T{};
     return value;
 }

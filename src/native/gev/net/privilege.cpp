@@ -39,7 +39,8 @@ Result Privilege::take(Access access, LostCallback on_lost) {
     thread_ = std::thread([this] {
         try {
             beat();
-        } catch (...) {  // out of memory: the camera's own time-out ends control
+        } catch (...) {  // NOLINT(bugprone-empty-catch)
+            // Out of memory: the camera's own time-out ends control.
         }
     });
     return {};
@@ -48,7 +49,7 @@ Result Privilege::take(Access access, LostCallback on_lost) {
 void Privilege::beat() {
     // Tries short enough that a heartbeat, resends included, fits its period.
     ControlSettings quick = channel_.settings();
-    const auto tries = static_cast<long>(quick.retries + 1);
+    const auto tries = static_cast<long>(quick.retries) + 1;
     quick.timeout = std::max(milliseconds(10), std::min(quick.timeout, period_ / tries));
     unsigned failures = 0;
     bool due = false;

@@ -127,7 +127,7 @@ Result StreamReceiver::start(FrameSink &sink) {
         // ends this stream's reception, and its waits time out.
         try {
             run(sink);
-        } catch (...) {
+        } catch (...) {  // NOLINT(bugprone-empty-catch): as said above
         }
     });
     pthread_setname_np(thread_.native_handle(), "vantix gev rx");

@@ -57,6 +57,8 @@ const char *status_name(std::uint16_t status) {
             return "packet unavailable";
         case kError:
             return "error";
+        default:
+            break;
     }
     // One buffer per thread: the text outlives the call, as the literals do.
     thread_local char text[16];
@@ -165,7 +167,7 @@ bool parse_discovery_ack(const Ack &ack, Identity &out) {
     out.device_mode = be::get32(m + reg::kDeviceMode);
     out.mac[0] = m[reg::kMacHigh + 2];
     out.mac[1] = m[reg::kMacHigh + 3];
-    for (int i = 0; i < 4; ++i) out.mac[2 + i] = m[reg::kMacLow + i];
+    for (std::size_t i = 0; i < 4; ++i) out.mac[2 + i] = m[reg::kMacLow + i];
     out.ip = be::get32(m + reg::kCurrentIp);
     out.subnet_mask = be::get32(m + reg::kSubnetMask);
     out.gateway = be::get32(m + reg::kGateway);

@@ -96,7 +96,7 @@ bool parse_xml_location(const char *text, std::size_t size, XmlLocation &out, st
     } else {
         return fail(error, "the URL is neither local, file nor http");
     }
-    out = location;
+    out = std::move(location);
     return true;
 }
 

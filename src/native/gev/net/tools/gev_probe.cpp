@@ -132,9 +132,9 @@ int main(int argc, char **argv) {
         else if (key == "--broadcast")
             o.broadcast = value != "0";
         else if (key == "--frames")
-            o.frames = static_cast<unsigned>(std::atoi(value.c_str()));
+            o.frames = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
         else if (key == "--wait-ms")
-            o.wait_ms = static_cast<unsigned>(std::atoi(value.c_str()));
+            o.wait_ms = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
         else {
             std::fprintf(stderr,
                          "usage: %s [--serial S] [--ip A.B.C.D] [--interface NAME] [--frames N] "
