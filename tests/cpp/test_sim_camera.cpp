@@ -76,7 +76,7 @@ TEST(refused_writes_name_the_feature_and_the_reason) {
 TEST(writes_take_effect) {
     Camera cam(config(0));
     CHECK(put(cam, "Width", 640).code == 0 && get(cam, "OffsetXLimit") == 2448 - 640);
-    CHECK(get(cam, "PayloadSize") == 640 * 2048);  // Mono8 at power-up
+    CHECK(get(cam, "PayloadSize") == std::int64_t{640} * 2048);  // Mono8 at power-up
     CHECK(put(cam, "ExposureAuto", 1).code == 0 && get(cam, "ExposureAuto") == 0);  // Once
     CHECK(put(cam, "GainAuto", 2).code == 0 && get(cam, "GainAuto") == 2);
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "sim_producer/image_formula.hpp"
+#include "sim/model/image_formula.hpp"
 
 using namespace vantix::sim;
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "sim_producer/packing.hpp"
-#include "sim_producer/pixel_formats.hpp"
+#include "sim/model/packing.hpp"
+#include "sim/model/pixel_formats.hpp"
 
 using namespace vantix::sim;
 

@@ -68,7 +68,9 @@ void enter_block(py::object) {
 }
 
 bool exit_block(py::object, py::object, py::object, py::object) {
-    if (g_depth > 0 && --g_depth == 0) restore_all();
+    if (g_depth == 0) return false;
+    --g_depth;
+    if (g_depth == 0) restore_all();
     return false;
 }
 

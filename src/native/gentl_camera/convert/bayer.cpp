@@ -53,7 +53,7 @@ py::object bayer_code(py::object self, py::object cv2, const px::Format &f,
     py::object forced = self.attr("params").attr("get")("bayer_cv_code");
     py::object code_name;
     if (!forced.is_none() && glue::str(forced) != "") {
-        code_name = forced;
+        code_name = std::move(forced);
     } else {
         py::object table = glue::global("_BAYER_MAP");
         py::str key(std::string(f.mosaic));

@@ -62,7 +62,8 @@ std::string last_error_text(GetLastError get_last_error, GcError failed) {
     GcError code = kSuccess;
     std::size_t size = 0;
     std::string text;
-    if (get_last_error(&code, nullptr, &size) == kSuccess && size > 1 && size <= 64 * 1024) {
+    if (get_last_error(&code, nullptr, &size) == kSuccess && size > 1 &&
+        size <= std::size_t{64} * 1024) {
         std::vector<char> buffer(size + 1, '\0');  // a NUL of our own after the text
         if (get_last_error(&code, buffer.data(), &size) == kSuccess) text = buffer.data();
     }

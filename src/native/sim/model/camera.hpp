@@ -150,13 +150,14 @@ private:
     Line lines_[kLines];
     std::size_t line_selected_ = 0;
 
-    // Registers of the features the behaviour reads.
-    int width_, height_, offset_x_, offset_y_, pixel_format_, payload_, params_locked_;
-    int width_limit_, height_limit_, offset_x_limit_, offset_y_limit_;
-    int acquisition_mode_, rate_enable_, rate_, exposure_, gain_;
-    int trigger_selector_, trigger_mode_, trigger_source_, trigger_activation_;
-    int line_level_, line_period_;
-    int lose_after_, return_after_, incomplete_every_, delay_, jitter_, still_, user_id_;
+    // Registers of the features the behaviour reads (set as build_nodes declares them).
+    int width_ = -1, height_ = -1, offset_x_ = -1, offset_y_ = -1, pixel_format_ = -1;
+    int payload_ = -1, params_locked_ = -1, width_limit_ = -1, height_limit_ = -1;
+    int offset_x_limit_ = -1, offset_y_limit_ = -1, acquisition_mode_ = -1, rate_enable_ = -1;
+    int rate_ = -1, exposure_ = -1, gain_ = -1, trigger_selector_ = -1, trigger_mode_ = -1;
+    int trigger_source_ = -1, trigger_activation_ = -1, line_level_ = -1, line_period_ = -1;
+    int lose_after_ = -1, return_after_ = -1, incomplete_every_ = -1, delay_ = -1, jitter_ = -1;
+    int still_ = -1, user_id_ = -1;
 };
 
 }  // namespace vantix::sim

@@ -118,7 +118,7 @@ void FrameRenderer::colour_line(const PixelFormat &format, std::uint32_t y, cons
     line_.resize(n * static_cast<std::size_t>(spp));
     std::uint16_t *s = line_.data();
     if (is_bayer(format.colour)) {
-        const unsigned *row = mosaic(format.colour) + 2 * (y & 1u);
+        const unsigned *row = mosaic(format.colour) + std::size_t{2} * (y & 1u);
         for (std::size_t x = 0; x < n; ++x) {
             const unsigned lit = scene.at(g.offset_x + static_cast<std::uint32_t>(x));
             s[x] = channel(lit, row[x & 1u], static_cast<std::uint16_t>(ramp[x] >> 2), bits);

@@ -233,7 +233,10 @@ bool SimStream::deliver_due(Stream &stream, Clock::time_point now) {
     Camera &c = *camera_;
     ++c.frames_delivered;
     if (c.single_frame()) c.end_acquisition();
-    if (frames_left_ != gentl::kInfinite && --frames_left_ == 0) stop_requested_ = true;
+    if (frames_left_ != gentl::kInfinite) {
+        --frames_left_;
+        if (frames_left_ == 0) stop_requested_ = true;
+    }
     if (c.lose_after() && c.frames_delivered >= c.lose_after()) c.lose(now);
     stream.deliver(buffer, info, filled, incomplete);  // notifies the waiters
     return true;
