@@ -10,17 +10,22 @@
 #include <dlfcn.h>
 #endif
 
+#include "../../gentl_core/gentl.hpp"
+#include "../../gentl_core/gentl_entry_points.hpp"
+
 namespace vantix::camera {
 
 namespace {
 
-using GcError = std::int32_t;
-constexpr GcError kSuccess = 0;
-constexpr GcError kResourceInUse = -1004;
+using gentl::GC_ERR_RESOURCE_IN_USE;
+using gentl::GC_ERR_SUCCESS;
+using gentl::GC_ERROR;
 
-using InitLib = GcError (*)();
-using CloseLib = GcError (*)();
-using GetLastError = GcError (*)(GcError *, char *, std::size_t *);
+// A pointer type per entry point, from the one list of them: GCInitLib_t, ...
+// NOLINTNEXTLINE(bugprone-macro-parentheses): `parameters` is a parameter list
+#define VANTIX_GENTL_POINTER(name, parameters) using name##_t = GC_ERROR(*) parameters;
+VANTIX_GENTL_ENTRY_POINTS(VANTIX_GENTL_POINTER, VANTIX_GENTL_POINTER)
+#undef VANTIX_GENTL_POINTER
 
 // The library, loaded (it normally is already) for the length of a probe.
 class Library {
@@ -58,14 +63,14 @@ F entry(const Library &library, const char *name) {
     return reinterpret_cast<F>(library.symbol(name));
 }
 
-std::string last_error_text(GetLastError get_last_error, GcError failed) {
-    GcError code = kSuccess;
+std::string last_error_text(GCGetLastError_t get_last_error, GC_ERROR failed) {
+    GC_ERROR code = GC_ERR_SUCCESS;
     std::size_t size = 0;
     std::string text;
-    if (get_last_error(&code, nullptr, &size) == kSuccess && size > 1 &&
+    if (get_last_error(&code, nullptr, &size) == GC_ERR_SUCCESS && size > 1 &&
         size <= std::size_t{64} * 1024) {
         std::vector<char> buffer(size + 1, '\0');  // a NUL of our own after the text
-        if (get_last_error(&code, buffer.data(), &size) == kSuccess) text = buffer.data();
+        if (get_last_error(&code, buffer.data(), &size) == GC_ERR_SUCCESS) text = buffer.data();
     }
     return text.empty() ? "GCInitLib failed with GenTL error " + std::to_string(failed) : text;
 }
@@ -74,13 +79,13 @@ std::string last_error_text(GetLastError get_last_error, GcError failed) {
 
 std::optional<std::string> producer_start_failure(const std::string &path) {
     const Library library(path);
-    const auto init = entry<InitLib>(library, "GCInitLib");
-    const auto close = entry<CloseLib>(library, "GCCloseLib");
-    const auto get_last_error = entry<GetLastError>(library, "GCGetLastError");
+    const auto init = entry<GCInitLib_t>(library, "GCInitLib");
+    const auto close = entry<GCCloseLib_t>(library, "GCCloseLib");
+    const auto get_last_error = entry<GCGetLastError_t>(library, "GCGetLastError");
     if (!init || !close || !get_last_error) return std::nullopt;
-    const GcError failed = init();
-    if (failed == kSuccess) close();
-    if (failed == kSuccess || failed == kResourceInUse) return std::nullopt;
+    const GC_ERROR failed = init();
+    if (failed == GC_ERR_SUCCESS) close();
+    if (failed == GC_ERR_SUCCESS || failed == GC_ERR_RESOURCE_IN_USE) return std::nullopt;
     return last_error_text(get_last_error, failed);
 }
 
