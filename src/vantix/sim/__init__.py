@@ -3,13 +3,12 @@
 The camera:
 
 A GenTL producer (``vantix_sim.cti``) that any GenTL consumer loads like a
-vendor's producer: four cameras by default (:data:`PRESETS`: 12-bit mono,
-12-bit Bayer, RGB8 and an older-style mono camera), or the cameras and
-faults described by the JSON file that the ``VANTIX_SIM_CONFIG``
-environment variable names when the producer initialises (a regular UTF-8
-file of at most 1 MiB; a refused one stops the producer from initialising,
-with the reason in its last-error text). Each image follows a documented
-formula, which :func:`expected_image` computes.
+vendor's producer: by default the cameras of :data:`PRESETS` (described
+in ``presets.json``), or the cameras and faults described by the JSON file
+that the ``VANTIX_SIM_CONFIG`` environment variable names when the producer
+initialises (a regular UTF-8 file of at most 1 MiB; a refused one stops the
+producer from initialising, with the reason in its last-error text). Each
+image follows a documented formula, which :func:`expected_image` computes.
 
     from harvesters.core import Harvester
     from vantix import sim
