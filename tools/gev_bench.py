@@ -87,15 +87,10 @@ def run_client(*args: str, limit: float = 30.0) -> dict:
     return json.loads(done.stdout)
 
 
-@dataclass
-class FakeCamera:
-    """One running fake camera."""
+class _OwnProcess:
+    """A bench process this module started, known and killed by its PID."""
 
-    serial: str
     process: subprocess.Popen
-    address: str = ADDRESS
-    heartbeat_ms: int = 0
-    log: list[str] = field(default_factory=list)
 
     @property
     def pid(self) -> int:
@@ -105,6 +100,17 @@ class FakeCamera:
         if self.process.poll() is None:
             os.kill(self.process.pid, signal.SIGKILL)
         self.process.wait(timeout=10)
+
+
+@dataclass
+class FakeCamera(_OwnProcess):
+    """One running fake camera."""
+
+    serial: str
+    process: subprocess.Popen
+    address: str = ADDRESS
+    heartbeat_ms: int = 0
+    log: list[str] = field(default_factory=list)
 
 
 def _die_with_parent() -> None:
@@ -197,7 +203,7 @@ def lossy_loopback(percent: int, *matches: str) -> Iterator[dict[str, int]]:
         nft("delete", "table", "netdev", LOSS_TABLE)
 
 
-class SimCameraServer:
+class SimCameraServer(_OwnProcess):
     """A running `python -m vantix sim-camera`: the cameras it serves, as
     {serial: (preset, address)}, from its "serving" lines."""
 
@@ -225,13 +231,7 @@ class SimCameraServer:
             _, preset, serial, _, address = line.split()
             self.cameras[serial] = (preset, address)
 
-    @property
-    def pid(self) -> int:
-        return self.process.pid
-
     def kill(self) -> None:
-        if self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGKILL)
-        self.process.wait(timeout=10)
+        super().kill()
         self.process.stdout.close()
         self.process.stderr.close()

@@ -183,6 +183,23 @@ class Child:
             stream.close()
 
 
+LIMIT_S = 60  # a child script's alarm, and the wait for it
+
+# A child script's reception after its camera is lost, `cam` a GentlCamera:
+# frames queued before the loss may come first; prints how reception ended.
+RECEIVE_UNTIL_LOST = """\
+outcome = "frames"
+for _ in range(30):  # what was queued before the loss may still come
+    try:
+        if cam._receive(2.0) is None:
+            outcome = "None"
+            break
+    except CameraError:
+        outcome = "CameraError"
+        break
+print(outcome, flush=True)"""
+
+
 @pytest.fixture
 def child() -> Iterator[Callable[[str], Child]]:
     started: list[Child] = []

@@ -14,13 +14,12 @@ from vantix import sim
 from vantix.io.camera.base import TriggerMode
 from vantix.io.camera.gentl_camera import GentlCamera
 
-from .conftest import producer_built
+from .conftest import LIMIT_S, RECEIVE_UNTIL_LOST, producer_built
 
 pytestmark = pytest.mark.skipif(
     not producer_built(), reason="the GigE Vision producer is not built"
 )
 
-LIMIT_S = 60
 SMALL = {"width": 64, "height": 48}
 REFUSED_EVERY_ACCESS = (
     "카메라를 열 수 없습니다(권한 ['exclusive', 'control', 'read_only'] 모두 거부): "
@@ -128,16 +127,7 @@ try:
     cam._set_node("SimulationLoseDevice", True)
 except CameraError:
     pass  # gone before it acknowledged
-outcome = "frames"
-for _ in range(30):  # what was queued before the loss may still come
-    try:
-        if cam._receive(2.0) is None:
-            outcome = "None"
-            break
-    except CameraError:
-        outcome = "CameraError"
-        break
-print(outcome, flush=True)
+{receive_until_lost}
 cam.close()
 while True:  # back after about 2 s; the alarm bounds the wait
     try:
@@ -152,7 +142,11 @@ cam.close()
 
 def test_a_lost_camera_ends_the_reception_and_opens_again_once_back(serve, producer, child):
     camera = serve("mono12")
-    run = child(LOST_AND_BACK.format(limit=LIMIT_S, cti=producer, serial=camera.serial))
+    run = child(
+        LOST_AND_BACK.format(
+            limit=LIMIT_S, cti=producer, serial=camera.serial, receive_until_lost=RECEIVE_UNTIL_LOST
+        )
+    )
     assert run.read() == "True"
     assert run.read() in ("None", "CameraError")
     assert run.read() == "True"
